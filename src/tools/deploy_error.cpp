@@ -1,0 +1,54 @@
+#include "deploy_error.hpp"
+
+#include <cstdio>
+
+namespace autodeploy {
+
+DeployError DeployError::file(std::uint32_t system_code, std::string message, Backtrace trace) {
+    return {Kind::File, system_code, true, std::move(message), std::move(trace)};
+}
+
+DeployError DeployError::file_text(std::string text, Backtrace trace) {
+    return {Kind::File, 0, false, std::move(text), std::move(trace)};
+}
+
+DeployError DeployError::tool(std::uint32_t result_code, std::string message, Backtrace trace) {
+    return {Kind::Tool, result_code, true, std::move(message), std::move(trace)};
+}
+
+std::string DeployError::render() const {
+    if (kind_ == Kind::File) {
+        if (!has_code_) return message_;
+        return message_ + " (os error " + std::to_string(code_) + ")";
+    }
+    if (message_.empty()) return format_result_code(code_);
+    return message_ + " (" + format_result_code(code_) + ")";
+}
+
+std::string format_result_code(std::uint32_t code) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+    return text;
+}
+
+std::string trim_trailing_blanks(std::string text) {
+    const std::size_t end = text.find_last_not_of(" \t\r\n");
+    text.erase(end == std::string::npos ? 0 : end + 1);
+    return text;
+}
+
+std::string missing_message_text(std::uint32_t code, std::uint32_t lookup_error) {
+    return "OS Error " + std::to_string(code) + " (FormatMessageW() returned error " +
+           std::to_string(lookup_error) + ")";
+}
+
+std::string invalid_message_text(std::uint32_t code) {
+    return "OS Error " + std::to_string(code) + " (FormatMessageW() returned invalid UTF-16)";
+}
+
+std::uint32_t result_code_from_system_code(std::uint32_t system_code) {
+    if (static_cast<std::int32_t>(system_code) <= 0) return system_code;
+    return 0x80070000u | (system_code & 0xFFFFu);
+}
+
+}  // namespace autodeploy

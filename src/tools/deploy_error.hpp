@@ -1,0 +1,62 @@
+#pragma once
+// DeployError: the one error value of a deployment run. It is made where the failure happens,
+// passed up unchanged and rendered to text only by the process entry.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace autodeploy {
+
+// Return addresses captured where an error was made, when the backtrace switch was on.
+using Backtrace = std::vector<const void*>;
+
+class DeployError {
+public:
+    enum class Kind { File, Tool };
+
+    // A failed file operation: the system's code and its message text (already looked up).
+    static DeployError file(std::uint32_t system_code, std::string message, Backtrace trace = {});
+    // A file failure that has no system code, such as "failed to write whole buffer".
+    static DeployError file_text(std::string text, Backtrace trace = {});
+    // A tool that could not start, could not be waited for, or exited non-zero: a 32-bit
+    // result code and the message text that explains it (may be empty).
+    static DeployError tool(std::uint32_t result_code, std::string message, Backtrace trace = {});
+
+    Kind kind() const { return kind_; }
+    std::uint32_t code() const { return code_; }
+    bool has_code() const { return has_code_; }
+    const std::string& message() const { return message_; }
+    const Backtrace& backtrace() const { return backtrace_; }
+
+    // File error: "message (os error 5)", or the fixed text alone.
+    // Tool error: "message (0x80004005)", or "0x80004005" alone when the message is empty.
+    std::string render() const;
+
+private:
+    DeployError(Kind kind, std::uint32_t code, bool has_code, std::string message, Backtrace trace)
+        : kind_(kind), code_(code), has_code_(has_code), message_(std::move(message)),
+          backtrace_(std::move(trace)) {}
+
+    Kind kind_;
+    std::uint32_t code_;
+    bool has_code_;
+    std::string message_;
+    Backtrace backtrace_;
+};
+
+// "0x" and eight upper-case hexadecimal digits.
+std::string format_result_code(std::uint32_t code);
+
+// Removes trailing spaces, tabs and line breaks, as system message texts end in them.
+std::string trim_trailing_blanks(std::string text);
+
+// Message texts for a system code that has no message of its own.
+std::string missing_message_text(std::uint32_t code, std::uint32_t lookup_error);
+std::string invalid_message_text(std::uint32_t code);
+
+// A system error code as a result code: 0x80070000 with the code's low 16 bits. Codes that are
+// 0 or negative as signed 32-bit numbers are already result codes and stay unchanged.
+std::uint32_t result_code_from_system_code(std::uint32_t system_code);
+
+}  // namespace autodeploy

@@ -1,0 +1,157 @@
+#include "tool_runner.hpp"
+
+#include "command_line.hpp"
+#include "error_info.hpp"
+#include "program_search.hpp"
+#include "support/backtrace.hpp"
+#include "support/environment.hpp"
+#include "support/grow_buffer.hpp"
+#include "support/unique_handle.hpp"
+#include "support/wide.hpp"
+#include "system_message.hpp"
+
+namespace autodeploy {
+
+namespace {
+
+constexpr std::uint32_t kUnexpectedFailure = 0x8000FFFFu;  // E_UNEXPECTED
+constexpr std::uint32_t kToolFailed = 0x80004005u;         // E_FAIL
+
+enum class StreamSetup { QuietOutput, ShownOutput, InheritAll };
+
+// The child's three standard handles; each is empty when the child gets none.
+struct ChildStreams {
+    UniqueHandle input;
+    UniqueHandle output;
+    UniqueHandle error;
+};
+
+DeployError start_error(std::string_view program, std::uint32_t system_code) {
+    return DeployError::tool(result_code_from_system_code(system_code),
+                             std::string{program} + ": " + system_error_text(system_code),
+                             capture_backtrace_if_enabled());
+}
+
+// An inheritable duplicate of one of our standard handles, or an empty handle if we have none.
+bool duplicate_standard_handle(DWORD which, UniqueHandle& duplicate) {
+    const HANDLE own = GetStdHandle(which);
+    if (!UniqueHandle::is_valid(own)) return true;
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+        return false;
+    }
+    duplicate.reset(copy);
+    return true;
+}
+
+bool open_null_device(UniqueHandle& handle) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    handle.reset(CreateFileW(L"\\\\.\\NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return handle.valid();
+}
+
+// Gives the failing call's system error code, or ERROR_SUCCESS.
+DWORD prepare_streams(StreamSetup setup, ChildStreams& streams) {
+    if (!duplicate_standard_handle(STD_INPUT_HANDLE, streams.input)) return GetLastError();
+    if (setup == StreamSetup::QuietOutput) {
+        if (!open_null_device(streams.output) || !open_null_device(streams.error)) return GetLastError();
+        return ERROR_SUCCESS;
+    }
+    if (!duplicate_standard_handle(STD_OUTPUT_HANDLE, streams.output) ||
+        !duplicate_standard_handle(STD_ERROR_HANDLE, streams.error)) {
+        return GetLastError();
+    }
+    return ERROR_SUCCESS;
+}
+
+std::string directory_of(std::wstring_view file) {
+    const std::size_t slash = file.find_last_of(L"\\/");
+    if (slash == std::wstring_view::npos) return {};
+    return narrow(file.substr(0, slash)).value_or(std::string{});
+}
+
+ProgramSearchPlaces search_places() {
+    ProgramSearchPlaces places;
+    const GrownText own = fill_growing(
+        [](wchar_t* buffer, DWORD capacity) { return GetModuleFileNameW(nullptr, buffer, capacity); });
+    places.own_directory = directory_of(own.text);
+    places.system_directory =
+        narrow(fill_growing([](wchar_t* buffer, DWORD capacity) { return GetSystemDirectoryW(buffer, capacity); }).text)
+            .value_or(std::string{});
+    places.windows_directory =
+        narrow(fill_growing([](wchar_t* buffer, DWORD capacity) { return GetWindowsDirectoryW(buffer, capacity); }).text)
+            .value_or(std::string{});
+    places.path = environment_variable(L"PATH").value_or(std::string{});
+    return places;
+}
+
+bool file_exists(const std::string& path) {
+    return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Result<DWORD> run_to_exit(std::string_view program, const std::vector<std::string>& arguments, StreamSetup setup) {
+    if (const auto problem = program_name_problem(program)) {
+        return DeployError::tool(kUnexpectedFailure, std::string{program} + ": " + std::string{*problem},
+                                 capture_backtrace_if_enabled());
+    }
+    const ProgramSearchPlaces places = has_directory_part(program) ? ProgramSearchPlaces{} : search_places();
+    const std::optional<std::string> resolved = find_program(program, places, file_exists);
+    if (!resolved) {
+        return DeployError::tool(kUnexpectedFailure, std::string{program} + ": program not found",
+                                 capture_backtrace_if_enabled());
+    }
+
+    ChildStreams streams;
+    if (const DWORD error = prepare_streams(setup, streams); error != ERROR_SUCCESS) {
+        return start_error(program, error);
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (streams.input || streams.output || streams.error) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = streams.input.get();
+        startup.hStdOutput = streams.output.get();
+        startup.hStdError = streams.error.get();
+    }
+
+    const std::wstring application = widen(*resolved);
+    std::wstring command_line = widen(build_command_line(program, arguments));
+    PROCESS_INFORMATION started{};
+    const BOOL ok = CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                   CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &started);
+    const DWORD start_failure = ok ? ERROR_SUCCESS : GetLastError();
+    // The child holds its own copies now; ours go whether or not it started.
+    streams = ChildStreams{};
+    if (!ok) return start_error(program, start_failure);
+
+    const ChildProcess child{UniqueHandle{started.hProcess}, UniqueHandle{started.hThread}};
+    if (WaitForSingleObject(child.process.get(), INFINITE) != WAIT_OBJECT_0) {
+        return start_error(program, GetLastError());
+    }
+    DWORD exit_code = 0;
+    if (!GetExitCodeProcess(child.process.get(), &exit_code)) return start_error(program, GetLastError());
+    return exit_code;
+}
+
+}  // namespace
+
+Status run_tool(std::string_view program, const std::vector<std::string>& arguments, OutputMode mode) {
+    Result<DWORD> exit_code =
+        run_to_exit(program, arguments, mode == OutputMode::Quiet ? StreamSetup::QuietOutput : StreamSetup::ShownOutput);
+    if (!exit_code.ok()) return std::move(exit_code).error();
+    if (exit_code.value() == 0) return {};
+
+    std::string text = std::string{program} + " failed: ExitStatus(ExitStatus(" +
+                       std::to_string(exit_code.value()) + "))";
+    // The platform's description wins where it has one; our own text is never lost.
+    std::optional<std::string> description = originate_error_description(kToolFailed, text);
+    return DeployError::tool(kToolFailed, description ? trim_trailing_blanks(std::move(*description)) : std::move(text),
+                             capture_backtrace_if_enabled());
+}
+
+void run_ignoring(std::string_view program, const std::vector<std::string>& arguments) {
+    (void)run_to_exit(program, arguments, StreamSetup::InheritAll);
+}
+
+}  // namespace autodeploy
