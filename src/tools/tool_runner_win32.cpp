@@ -92,8 +92,8 @@ bool file_exists(const std::string& path) {
 
 Result<DWORD> run_to_exit(std::string_view program, const std::vector<std::string>& arguments, StreamSetup setup) {
     if (const auto problem = program_name_problem(program)) {
-        return DeployError::tool(kUnexpectedFailure, std::string{program} + ": " + std::string{*problem},
-                                 capture_backtrace_if_enabled());
+        std::string text = program.empty() ? std::string{*problem} : std::string{program} + ": " + std::string{*problem};
+        return DeployError::tool(kUnexpectedFailure, std::move(text), capture_backtrace_if_enabled());
     }
     const ProgramSearchPlaces places = has_directory_part(program) ? ProgramSearchPlaces{} : search_places();
     const std::optional<std::string> resolved = find_program(program, places, file_exists);

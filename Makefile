@@ -1,0 +1,56 @@
+# The front door. `make` builds autodeploy.exe, `make test` runs every test, `make demo` runs a
+# simulated deployment under Wine, `make release` builds the deployable program.
+# Each target installs the Debian packages it needs first when any is missing (as root).
+
+SHELL := /bin/bash
+.SHELLFLAGS := -eu -o pipefail -c
+.DEFAULT_GOAL := all
+
+PACKAGES := cmake ninja-build g++ make googletest \
+            g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
+            wimtools udpcast iproute2 icoutils librsvg2-bin util-linux bsdutils coreutils
+
+WINDOWS_BUILD := build/windows
+WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
+EXE := $(WINDOWS_BUILD)/src/autodeploy.exe
+
+.PHONY: all deps ensure-deps test test-native test-windows demo release clean
+
+all: ensure-deps
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows --target autodeploy
+	@echo "Built $(EXE)"
+
+# Installs what is missing: non-interactive, safe to run again.
+deps:
+	@missing="$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done)"; \
+	if [ -z "$$missing" ]; then echo "All packages present."; exit 0; fi; \
+	if [ "$$(id -u)" != 0 ]; then echo "Missing packages: $$missing. Run 'sudo make deps'." >&2; exit 1; fi; \
+	echo "Installing: $$missing"; \
+	export DEBIAN_FRONTEND=noninteractive; \
+	apt-get update -qq; \
+	apt-get install -y -qq --no-install-recommends $$missing </dev/null
+
+ensure-deps:
+	@$(MAKE) --no-print-directory deps
+
+test: ensure-deps
+	$(MAKE) --no-print-directory test-native
+	$(MAKE) --no-print-directory test-windows
+
+test-native:
+	cmake --preset native >/dev/null
+	cmake --build --preset native
+	ctest --preset native
+
+# Wine runs the Windows tests in a prefix of their own under the build tree; its server is
+# stopped at the end whatever the outcome, so nothing of the run stays behind.
+test-windows:
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows
+	status=0; ctest --preset windows || status=$$?; \
+	AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop; exit $$status
+
+clean:
+	-AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop
+	rm -rf build

@@ -1,0 +1,171 @@
+#include "main/deployment_driver.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "partition_scripts.hpp"
+
+namespace autodeploy {
+namespace {
+
+// Records everything the driver asks of the system, in one journal, and fails where told.
+class RecordingPlatform final : public DeploymentPlatform {
+public:
+    std::vector<std::string> journal;
+    std::map<std::string, std::string> staged;  // file name -> bytes
+    std::optional<std::uint32_t> firmware_type;
+    std::map<std::string, DeployError> failing_tools;  // program -> error it gives
+    std::optional<DeployError> failing_stage;          // for every stage_file
+    Result<ImageRemoval> removal = ImageRemoval::Removed;
+
+    void print_line(std::string_view line) override { journal.push_back("print " + std::string{line}); }
+    void run_ignoring(std::string_view program, const std::vector<std::string>& arguments) override {
+        journal.push_back("ignoring " + call(program, arguments));
+    }
+    Status run_tool(std::string_view program, const std::vector<std::string>& arguments, OutputMode mode) override {
+        journal.push_back((mode == OutputMode::Quiet ? "quiet " : "shown ") + call(program, arguments));
+        const auto failing = failing_tools.find(std::string{program});
+        if (failing != failing_tools.end()) return failing->second;
+        return {};
+    }
+    Result<std::string> stage_file(std::string_view file_name, std::string_view bytes) override {
+        journal.push_back("stage " + std::string{file_name});
+        if (failing_stage) return *failing_stage;
+        staged[std::string{file_name}] = std::string{bytes};
+        return "T:\\tmp dir\\" + std::string{file_name};
+    }
+    std::optional<std::uint32_t> read_firmware_type() override {
+        journal.push_back("read firmware");
+        return firmware_type;
+    }
+    Result<ImageRemoval> remove_image(std::string_view path) override {
+        journal.push_back("remove " + std::string{path});
+        return removal;
+    }
+
+private:
+    static std::string call(std::string_view program, const std::vector<std::string>& arguments) {
+        std::string text{program};
+        for (const std::string& argument : arguments) text += " [" + argument + "]";
+        return text;
+    }
+};
+
+constexpr std::string_view kReceiver = "MZ receiver bytes";
+const std::string kReceiverCall = "shown T:\\tmp dir\\udp-receiver.exe [--file] [C:\\system.wim] [--nokbd]";
+
+std::vector<std::string> successful_run(std::string_view firmware, std::string_view style, std::string_view letter,
+                                        std::string_view boot_firmware) {
+    const std::string f{firmware}, s{style}, l{letter}, b{boot_firmware};
+    return {
+        "print ==============================================",
+        "print Veskaro — WinPE 自动部署工具",
+        "print 访问官网获取最新版本：https://autodeploy.example",
+        "print ==============================================",
+        "ignoring wpeutil [UpdateBootInfo]",
+        "read firmware",
+        "print [INFO] 检测到 " + f + " 固件",
+        "print [INFO] 正在将磁盘格式化为 " + s + " 格式",
+        "stage prep_disk.txt",
+        "quiet diskpart [/s] [T:\\tmp dir\\prep_disk.txt]",
+        "print [INFO] 等待网络发送 system.wim ...",
+        "stage udp-receiver.exe",
+        kReceiverCall,
+        "print [INFO] system.wim 已接收，开始写入磁盘 ...",
+        "shown dism [/Apply-Image] [/ImageFile:C:\\system.wim] [/Index:1] [/ApplyDir:C:\\]",
+        "print 写入完成，正在修复引导…",
+        "quiet bcdboot [C:\\Windows] [/s] [" + l + "] [/f] [" + b + "]",
+        "remove C:\\system.wim",
+        "print 已删除临时镜像 C:\\system.wim",
+        "print [SUCCESS] 部署完成，系统即将重启 ...",
+        "quiet wpeutil [reboot]",
+    };
+}
+
+TEST(DeploymentDriver, FirmwareDecidesLayoutScriptAndBootTarget) {
+    const struct {
+        std::optional<std::uint32_t> firmware_type;
+        bool uefi;
+    } cases[] = {{2u, true}, {1u, false}, {0u, false}, {3u, false}, {0xFFFFFFFFu, false}, {std::nullopt, false}};
+    for (const auto& c : cases) {
+        RecordingPlatform platform;
+        platform.firmware_type = c.firmware_type;
+        ASSERT_TRUE(run_deployment(platform, kReceiver).ok());
+        EXPECT_EQ(platform.journal, c.uefi ? successful_run("UEFI", "GPT", "S:", "UEFI")
+                                           : successful_run("Legacy BIOS", "MBR", "C:", "BIOS"))
+            << c.firmware_type.value_or(12345);
+        EXPECT_EQ(platform.staged["prep_disk.txt"],
+                  c.uefi ? std::string{generated::kGptScript} : std::string{generated::kMbrScript});
+        EXPECT_EQ(platform.staged["udp-receiver.exe"], kReceiver);
+    }
+}
+
+TEST(DeploymentDriver, MissingImageIsReportedAndTheRunStillRestarts) {
+    RecordingPlatform platform;
+    platform.removal = ImageRemoval::Absent;
+    ASSERT_TRUE(run_deployment(platform, kReceiver).ok());
+    std::vector<std::string> expected = successful_run("Legacy BIOS", "MBR", "C:", "BIOS");
+    expected[18] = "print 未找到临时镜像（可能已被移除）";
+    EXPECT_EQ(platform.journal, expected);
+}
+
+TEST(DeploymentDriver, FailedRestartComesAfterTheSuccessLine) {
+    // The refresh runs through run_ignoring and cannot fail; the restart can, after all else.
+    RecordingPlatform platform;
+    platform.failing_tools.emplace("wpeutil", DeployError::tool(0x80004005, "wpeutil failed: ExitStatus(ExitStatus(1))"));
+    const Status status = run_deployment(platform, kReceiver);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().render(), "wpeutil failed: ExitStatus(ExitStatus(1)) (0x80004005)");
+    EXPECT_EQ(platform.journal, successful_run("Legacy BIOS", "MBR", "C:", "BIOS"));
+}
+
+// The journal up to and including the entry that failed: the first failure ends the run.
+std::vector<std::string> journal_until(const std::string& last) {
+    std::vector<std::string> all = successful_run("Legacy BIOS", "MBR", "C:", "BIOS");
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i] == last) return {all.begin(), all.begin() + static_cast<std::ptrdiff_t>(i) + 1};
+    }
+    ADD_FAILURE() << "no journal entry " << last;
+    return {};
+}
+
+TEST(DeploymentDriver, FirstFailureEndsTheRunWithThatError) {
+    const DeployError tool_error = DeployError::tool(0x80004005, "x failed: ExitStatus(ExitStatus(1))");
+    const struct {
+        const char* failing_tool;
+        std::string last_entry;
+    } cases[] = {
+        {"diskpart", "quiet diskpart [/s] [T:\\tmp dir\\prep_disk.txt]"},
+        {"T:\\tmp dir\\udp-receiver.exe", kReceiverCall},
+        {"dism", "shown dism [/Apply-Image] [/ImageFile:C:\\system.wim] [/Index:1] [/ApplyDir:C:\\]"},
+        {"bcdboot", "quiet bcdboot [C:\\Windows] [/s] [C:] [/f] [BIOS]"},
+    };
+    for (const auto& c : cases) {
+        RecordingPlatform platform;
+        platform.failing_tools.emplace(c.failing_tool, tool_error);
+        const Status status = run_deployment(platform, kReceiver);
+        ASSERT_FALSE(status.ok()) << c.failing_tool;
+        EXPECT_EQ(status.error().render(), tool_error.render());
+        EXPECT_EQ(platform.journal, journal_until(c.last_entry)) << c.failing_tool;
+    }
+}
+
+TEST(DeploymentDriver, StagingAndDeletionFailuresEndTheRun) {
+    RecordingPlatform staging;
+    staging.failing_stage = DeployError::file(5, "Access is denied.");
+    Status status = run_deployment(staging, kReceiver);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().render(), "Access is denied. (os error 5)");
+    EXPECT_EQ(staging.journal, journal_until("stage prep_disk.txt"));
+
+    RecordingPlatform deletion;
+    deletion.removal = DeployError::file(32, "In use.");
+    status = run_deployment(deletion, kReceiver);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().render(), "In use. (os error 32)");
+    EXPECT_EQ(deletion.journal, journal_until("remove C:\\system.wim"));
+}
+
+}  // namespace
+}  // namespace autodeploy

@@ -1,0 +1,24 @@
+# The whole program under a simulated WinPE (deployment_test.cpp). Included from tests/.
+set(wine_tests_dir "${CMAKE_BINARY_DIR}/tests/wine")
+
+# The program as shipped, but carrying the stand-in as its receiver.
+autodeploy_add_program(autodeploy_under_test "$<TARGET_FILE:standin>" standin)
+set_target_properties(autodeploy_under_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${wine_tests_dir}")
+
+# A real WIM for the stand-in receiver to deliver and the stand-in dism to check.
+find_program(AUTODEPLOY_WIMCAPTURE wimcapture REQUIRED)
+file(GLOB_RECURSE sample_image_files CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/sample-image/*")
+add_custom_command(
+    OUTPUT "${wine_tests_dir}/sample.wim"
+    COMMAND "${AUTODEPLOY_WIMCAPTURE}" "${CMAKE_CURRENT_LIST_DIR}/sample-image" "${wine_tests_dir}/sample.wim"
+            "autodeploy sample" --compress=none --quiet
+    DEPENDS ${sample_image_files}
+    COMMENT "Capturing the sample Windows image")
+add_custom_target(sample_wim DEPENDS "${wine_tests_dir}/sample.wim")
+
+autodeploy_wine_test(deployment_test DRIVE_C
+    SOURCES "${CMAKE_CURRENT_LIST_DIR}/deployment_test.cpp"
+    LIBRARIES autodeploy_lib
+    DEPENDS autodeploy_under_test standin sample_wim)
+target_include_directories(deployment_test PRIVATE "${CMAKE_CURRENT_LIST_DIR}")
+set_target_properties(deployment_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${wine_tests_dir}")
