@@ -14,6 +14,10 @@ WINDOWS_BUILD := build/windows
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 EXE := $(WINDOWS_BUILD)/src/autodeploy.exe
 
+RELEASE_BUILD := build/release
+RECEIVER ?= assets/udp-receiver.exe
+FIRMWARE ?= uefi
+
 .PHONY: all deps ensure-deps test test-native test-windows demo release clean
 
 all: ensure-deps
@@ -50,6 +54,16 @@ test-windows:
 	cmake --build --preset windows
 	status=0; ctest --preset windows || status=$$?; \
 	AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop; exit $$status
+
+# A whole deployment, simulated under Wine (FIRMWARE=uefi or bios).
+demo: ensure-deps
+	scripts/demo $(FIRMWARE)
+
+# The deployable program, with the real receiver embedded (RECEIVER=path to override).
+release: ensure-deps
+	cmake --preset release -DAUTODEPLOY_RECEIVER=$(abspath $(RECEIVER)) >/dev/null
+	cmake --build --preset release
+	@cmake -DPROGRAM=$(RELEASE_BUILD)/src/autodeploy.exe -DRECEIVER=$(abspath $(RECEIVER)) -P cmake/describe-release.cmake
 
 clean:
 	-AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop
