@@ -1,7 +1,6 @@
-#include <cstdio>
-
 #include "backtrace.hpp"
 #include "environment.hpp"
+#include "hex.hpp"
 #include "wide.hpp"
 #include "win32.hpp"
 
@@ -22,26 +21,22 @@ std::vector<std::string> describe_frames(const Backtrace& trace) {
     std::vector<std::string> lines;
     lines.reserve(trace.size());
     for (std::size_t i = 0; i < trace.size(); ++i) {
-        char prefix[32];
-        std::snprintf(prefix, sizeof prefix, "%4u: ", static_cast<unsigned>(i));
-        std::string line = prefix;
+        std::string line = std::to_string(i) + ": ";
+        line.insert(0, line.size() < 6 ? 6 - line.size() : 0, ' ');
         HMODULE module = nullptr;
         wchar_t module_path[MAX_PATH];
         const auto address = reinterpret_cast<std::uintptr_t>(trace[i]);
-        char offset[32];
         if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                static_cast<LPCWSTR>(trace[i]), &module) &&
             GetModuleFileNameW(module, module_path, MAX_PATH) != 0) {
             std::wstring_view path = module_path;
             const std::size_t slash = path.find_last_of(L"\\/");
             if (slash != std::wstring_view::npos) path.remove_prefix(slash + 1);
-            line += narrow(path).value_or("?");
-            std::snprintf(offset, sizeof offset, "+0x%llx",
-                          static_cast<unsigned long long>(address - reinterpret_cast<std::uintptr_t>(module)));
+            line += narrow(path).value_or("?") + "+0x" +
+                    hex_digits(address - reinterpret_cast<std::uintptr_t>(module), 1, false);
         } else {
-            std::snprintf(offset, sizeof offset, "0x%llx", static_cast<unsigned long long>(address));
+            line += "0x" + hex_digits(address, 1, false);
         }
-        line += offset;
         lines.push_back(std::move(line));
     }
     return lines;

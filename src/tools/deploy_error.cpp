@@ -1,6 +1,6 @@
 #include "deploy_error.hpp"
 
-#include <cstdio>
+#include "support/hex.hpp"
 
 namespace autodeploy {
 
@@ -25,11 +25,7 @@ std::string DeployError::render() const {
     return message_ + " (" + format_result_code(code_) + ")";
 }
 
-std::string format_result_code(std::uint32_t code) {
-    char text[11];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
-    return text;
-}
+std::string format_result_code(std::uint32_t code) { return "0x" + hex_digits(code, 8, true); }
 
 std::string trim_trailing_blanks(std::string text) {
     const std::size_t end = text.find_last_not_of(" \t\r\n");
