@@ -8,7 +8,7 @@ SHELL := /bin/bash
 
 PACKAGES := cmake ninja-build g++ make googletest \
             g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
-            wimtools udpcast iproute2 icoutils librsvg2-bin util-linux bsdutils coreutils
+            wimtools udpcast iproute2 icoutils librsvg2-bin util-linux bsdutils coreutils time
 
 WINDOWS_BUILD := build/windows
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
@@ -17,8 +17,9 @@ EXE := $(WINDOWS_BUILD)/src/autodeploy.exe
 RELEASE_BUILD := build/release
 RECEIVER ?= assets/udp-receiver.exe
 FIRMWARE ?= uefi
+BENCH_RUNS ?= 15
 
-.PHONY: all deps ensure-deps test test-native test-windows demo release clean
+.PHONY: all deps ensure-deps test test-native test-windows demo release bench clean
 
 all: ensure-deps
 	cmake --preset windows >/dev/null
@@ -64,6 +65,10 @@ release: ensure-deps
 	cmake --preset release -DAUTODEPLOY_RECEIVER=$(abspath $(RECEIVER)) >/dev/null
 	cmake --build --preset release
 	@cmake -DPROGRAM=$(RELEASE_BUILD)/src/autodeploy.exe -DRECEIVER=$(abspath $(RECEIVER)) -P cmake/describe-release.cmake
+
+# Figures, not pass/fail: see build/bench.txt and the README.
+bench: ensure-deps
+	scripts/bench $(BENCH_RUNS)
 
 clean:
 	-AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop
