@@ -1,5 +1,5 @@
 #pragma once
-// Texts for system error codes and result codes, and the errors built from them (Win32).
+// Texts for system error codes, and the file errors built from them (Win32).
 #include <cstdint>
 #include <string>
 
@@ -10,10 +10,6 @@ namespace autodeploy {
 // The system's message for a system error code, trailing blanks removed; when the system has
 // none, "OS Error N (FormatMessageW() returned error M)" or "... returned invalid UTF-16)".
 std::string system_error_text(std::uint32_t system_code);
-
-// The system's message for a result code (NT-facility codes from ntdll's table), trailing blanks
-// removed; empty when there is none.
-std::string result_code_text(std::uint32_t result_code);
 
 // A file error for a system error code, with its message and, if switched on, a backtrace.
 DeployError file_error(std::uint32_t system_code);

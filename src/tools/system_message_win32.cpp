@@ -15,10 +15,10 @@ struct MessageLookup {
     DWORD error = ERROR_SUCCESS;      // FormatMessageW's own error when it found no message
 };
 
-MessageLookup format_message(DWORD flags, HMODULE source, DWORD code) {
+MessageLookup format_message(DWORD code) {
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(
-        flags | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, source, code,
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     if (length == 0) return {std::nullopt, GetLastError()};
     std::optional<std::string> text = narrow(std::wstring_view{buffer, length});
@@ -27,26 +27,13 @@ MessageLookup format_message(DWORD flags, HMODULE source, DWORD code) {
     return {trim_trailing_blanks(std::move(*text)), ERROR_SUCCESS};
 }
 
-constexpr std::uint32_t kFacilityNtBit = 0x10000000u;
-
 }  // namespace
 
 std::string system_error_text(std::uint32_t system_code) {
-    MessageLookup lookup = format_message(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, system_code);
+    MessageLookup lookup = format_message(system_code);
     if (lookup.text) return std::move(*lookup.text);
     if (lookup.error != ERROR_SUCCESS) return missing_message_text(system_code, lookup.error);
     return invalid_message_text(system_code);
-}
-
-std::string result_code_text(std::uint32_t result_code) {
-    MessageLookup lookup;
-    if ((result_code & kFacilityNtBit) != 0) {
-        lookup = format_message(FORMAT_MESSAGE_FROM_HMODULE, GetModuleHandleW(L"ntdll.dll"),
-                                result_code & ~kFacilityNtBit);
-    } else {
-        lookup = format_message(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, result_code);
-    }
-    return lookup.text.value_or(std::string{});
 }
 
 DeployError file_error(std::uint32_t system_code) {
