@@ -17,20 +17,7 @@ cleanup() {
     rm -rf -- "$tmp"
 }
 trap cleanup EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-passed=0
-fail() {
-    printf 'FAIL: %s\n' "$*" >&2
-    for f in out err; do
-        if [ -s "$tmp/$f" ]; then printf -- '--- std%s of the last run:\n' "$f" >&2; cat "$tmp/$f" >&2; fi
-    done
-    printf '%s: %s passed, 1 failed\n' "$name" "$passed"
-    exit 1
-}
-ok() { passed=$((passed + 1)); printf 'ok %s - %s\n' "$passed" "$*"; }
+. "$here/test_lib.sh"
 
 for tool in wimcapture wimappend wimdir wimextract wiminfo wimupdate sha256sum; do
     command -v "$tool" >/dev/null 2>&1 || fail "$tool is not installed (Debian packages wimtools, coreutils)"

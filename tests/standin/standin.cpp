@@ -11,16 +11,7 @@
 //   STANDIN_<ROLE>_EXIT=CODE      exit code (decimal or 0x hex); STANDIN_EXIT applies to every role
 // <ROLE> is the file name without ".exe", upper-cased, with '-' as '_' (udp-receiver.exe ->
 // UDP_RECEIVER). As dism, an /ImageFile: that is not a WIM image fails with exit code 2.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef UNICODE
-#define UNICODE
-#endif
-#include <windows.h>
+#include "support/win32.hpp"
 #include <shellapi.h>
 
 #include <algorithm>
