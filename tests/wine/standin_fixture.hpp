@@ -1,7 +1,6 @@
 #pragma once
 // Shared pieces of the Wine tests that run the stand-in tool (tests/standin): where it is, scratch
 // directories, temporarily changed environment variables and whole-file reads and writes.
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,16 +13,8 @@ namespace standin_test {
 
 // This test program's own directory, with a trailing backslash; the build puts standin.exe there.
 inline std::wstring own_directory() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);  // filled exactly: the name was cut
-    }
+    std::wstring path(32768, L'\0');  // the longest path there is
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
     return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
@@ -40,9 +31,8 @@ inline std::wstring unique_name(std::wstring_view stem) {
 }
 
 inline std::optional<std::string> read_file(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
     std::string bytes;
     char buffer[65536];
@@ -53,8 +43,8 @@ inline std::optional<std::string> read_file(const std::wstring& path) {
 }
 
 inline bool write_file(const std::wstring& path, std::string_view bytes) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     const bool whole = bytes.empty() ||
@@ -98,15 +88,11 @@ inline void remove_tree(const std::wstring& directory) {
 inline std::string system_message(DWORD code) {
     wchar_t* text = nullptr;
     const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring message(text, length);
     LocalFree(text);
-    while (!message.empty() && (message.back() == L' ' || message.back() == L'\t' ||
-                                message.back() == L'\r' || message.back() == L'\n')) {
-        message.pop_back();
-    }
-    return utf8(message);
+    return utf8(message.substr(0, message.find_last_not_of(L" \t\r\n") + 1));
 }
 
 // A fresh directory under the real temporary directory, removed with everything in it.
@@ -158,24 +144,6 @@ public:
 private:
     std::wstring name_;
     std::optional<std::wstring> previous_;
-};
-
-// A copy of a file that is removed again at the end of the scope.
-class ScopedCopy {
-public:
-    ScopedCopy(const std::wstring& from, std::wstring to) : path_(std::move(to)) {
-        copied_ = CopyFileW(from.c_str(), path_.c_str(), FALSE) != 0;
-    }
-    ScopedCopy(const ScopedCopy&) = delete;
-    ScopedCopy& operator=(const ScopedCopy&) = delete;
-    ~ScopedCopy() { remove_file(path_); }
-
-    bool copied() const { return copied_; }
-    const std::wstring& path() const { return path_; }
-
-private:
-    std::wstring path_;
-    bool copied_ = false;
 };
 
 }  // namespace standin_test
