@@ -27,8 +27,8 @@ DWORD run(const std::wstring& program, std::wstring command_line, bool quiet) {
     startup.hStdError = error;
     PROCESS_INFORMATION process{};
     DWORD code = 1;
-    if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, nullptr,
-                       nullptr, &startup, &process)) {
+    if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                       nullptr, nullptr, &startup, &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &code);
         CloseHandle(process.hThread);
@@ -52,7 +52,8 @@ int wmain(int argc, wchar_t** argv) {
     run(wpeutil, L"\"wpeutil\" UpdateBootInfo", false);
     DWORD failed = run(directory + L"diskpart.exe", L"\"diskpart\" /s prep_disk.txt", true);
     failed |= run(receiver, L"\"" + receiver + L"\" --file C:\\system.wim --nokbd", false);
-    failed |= run(directory + L"dism.exe", L"\"dism\" /Apply-Image /ImageFile:C:\\system.wim /Index:1 /ApplyDir:C:\\", false);
+    failed |= run(directory + L"dism.exe", L"\"dism\" /Apply-Image /ImageFile:C:\\system.wim /Index:1 /ApplyDir:C:\\",
+                  false);
     failed |= run(directory + L"bcdboot.exe", L"\"bcdboot\" C:\\Windows /s S: /f UEFI", true);
     failed |= run(wpeutil, L"\"wpeutil\" reboot", true);
     return failed == 0 ? 0 : 1;

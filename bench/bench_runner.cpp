@@ -30,8 +30,8 @@ double median(std::vector<double> values) {
 // Runs a command line in `directory` with its output to the null device; gives its time.
 double timed_run(const std::wstring& directory, std::wstring command_line, DWORD& exit_code) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    const HANDLE null_device = CreateFileW(L"\\\\.\\NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                           &inheritable, OPEN_EXISTING, 0, nullptr);
+    const HANDLE null_device = CreateFileW(L"\\\\.\\NUL", GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -60,12 +60,15 @@ void compare_runs(const std::wstring& directory, const std::wstring& receiver, i
     for (int i = 0; i < runs; ++i) {  // alternating, so both see the same machine state
         program.push_back(timed_run(directory, L"\"" + directory + L"\\autodeploy.exe\"", exit_code));
         if (exit_code != 0) std::fprintf(stderr, "autodeploy.exe exited with %lu\n", exit_code);
-        baseline.push_back(timed_run(directory, L"\"" + directory + L"\\baseline.exe\" \"" + receiver + L"\"", exit_code));
+        baseline.push_back(
+            timed_run(directory, L"\"" + directory + L"\\baseline.exe\" \"" + receiver + L"\"", exit_code));
         if (exit_code != 0) std::fprintf(stderr, "baseline.exe exited with %lu\n", exit_code);
     }
     const double ours = median(program), floor = median(baseline);
-    std::printf("run overhead: autodeploy.exe median %.1f ms, baseline median %.1f ms, ratio %.3f (target <= 1.05), %d runs each\n",
-                ours * 1000, floor * 1000, ours / floor, runs);
+    std::printf(
+        "run overhead: autodeploy.exe median %.1f ms, baseline median %.1f ms, ratio %.3f (target <= 1.05), %d runs "
+        "each\n",
+        ours * 1000, floor * 1000, ours / floor, runs);
 }
 
 void compare_staging(std::size_t size, int runs) {
@@ -88,11 +91,14 @@ void compare_staging(std::size_t size, int runs) {
         copying.push_back(seconds_now() - start);
     }
     const double mib = static_cast<double>(size) / (1024.0 * 1024.0);
-    std::printf("staging %zu bytes: stage_file median %.3f ms (%.0f MiB/s), CopyFileW median %.3f ms (%.0f MiB/s), %d runs each\n",
-                size, median(staging) * 1000, mib / median(staging), median(copying) * 1000, mib / median(copying), runs);
+    std::printf(
+        "staging %zu bytes: stage_file median %.3f ms (%.0f MiB/s), CopyFileW median %.3f ms (%.0f MiB/s), %d runs "
+        "each\n",
+        size, median(staging) * 1000, mib / median(staging), median(copying) * 1000, mib / median(copying), runs);
     DeleteFileW(from.c_str());
     DeleteFileW(to.c_str());
-    DeleteFileW(autodeploy::widen(source.value().substr(0, source.value().rfind('\\') + 1) + "bench-staged.bin").c_str());
+    DeleteFileW(
+        autodeploy::widen(source.value().substr(0, source.value().rfind('\\') + 1) + "bench-staged.bin").c_str());
 }
 
 }  // namespace

@@ -56,10 +56,10 @@ Status apply_image(DeploymentPlatform& platform) {
 }
 
 Status write_boot_files(DeploymentPlatform& platform, const FirmwareLayout& layout) {
-    return platform.run_tool(get(CachedEntry::BOOT_TOOL),
-                             {"C:\\Windows", "/s", std::string{layout.system_partition}, "/f",
-                              std::string{layout.boot_firmware}},
-                             OutputMode::Quiet);
+    return platform.run_tool(
+        get(CachedEntry::BOOT_TOOL),
+        {"C:\\Windows", "/s", std::string{layout.system_partition}, "/f", std::string{layout.boot_firmware}},
+        OutputMode::Quiet);
 }
 
 Status remove_image(DeploymentPlatform& platform) {

@@ -4,10 +4,10 @@ namespace autodeploy {
 
 namespace {
 
-constexpr FirmwareLayout kUefi{FirmwareKind::Uefi, "UEFI", PartitionStyle::Gpt, "GPT",
-                               ScriptEntry::GPT_SCRIPT, "S:", "UEFI"};
-constexpr FirmwareLayout kLegacyBios{FirmwareKind::LegacyBios, "Legacy BIOS", PartitionStyle::Mbr, "MBR",
-                                     ScriptEntry::MBR_SCRIPT, "C:", "BIOS"};
+constexpr FirmwareLayout kUefi{
+    FirmwareKind::Uefi, "UEFI", PartitionStyle::Gpt, "GPT", ScriptEntry::GPT_SCRIPT, "S:", "UEFI"};
+constexpr FirmwareLayout kLegacyBios{
+    FirmwareKind::LegacyBios, "Legacy BIOS", PartitionStyle::Mbr, "MBR", ScriptEntry::MBR_SCRIPT, "C:", "BIOS"};
 
 }  // namespace
 

@@ -13,12 +13,12 @@ enum class PartitionStyle { Gpt, Mbr };
 
 struct FirmwareLayout {
     FirmwareKind firmware;
-    std::string_view firmware_label;   // "UEFI" / "Legacy BIOS"
+    std::string_view firmware_label;  // "UEFI" / "Legacy BIOS"
     PartitionStyle style;
-    std::string_view style_label;      // "GPT" / "MBR"
+    std::string_view style_label;  // "GPT" / "MBR"
     ScriptEntry script;
-    std::string_view system_partition; // boot-file target: "S:" / "C:"
-    std::string_view boot_firmware;    // boot-file firmware argument: "UEFI" / "BIOS"
+    std::string_view system_partition;  // boot-file target: "S:" / "C:"
+    std::string_view boot_firmware;     // boot-file firmware argument: "UEFI" / "BIOS"
 };
 
 // "PEFirmwareType" reads 2 on UEFI; any other number, or no reading at all, means legacy BIOS.

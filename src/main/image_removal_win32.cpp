@@ -25,14 +25,15 @@ bool is_name_surrogate(HANDLE file) {
 
 // Whether the file's metadata can be read, following links; anything unreadable counts as absent.
 bool exists(const std::wstring& path) {
-    const UniqueHandle file{CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    const UniqueHandle file{
+        CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
     if (!file) {
         const DWORD error = GetLastError();
         if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
         // Locked files still have a directory entry.
         WIN32_FIND_DATAW entry;
-        const HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+        const HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
+                                               0);
         if (search == INVALID_HANDLE_VALUE) return false;
         FindClose(search);
         return true;

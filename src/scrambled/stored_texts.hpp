@@ -8,8 +8,7 @@
 
 namespace autodeploy::stored {
 
-inline constexpr auto WEB_ADDRESS =
-    scramble_at_build([] { return std::string_view{"https://autodeploy.example"}; });
+inline constexpr auto WEB_ADDRESS = scramble_at_build([] { return std::string_view{"https://autodeploy.example"}; });
 inline constexpr auto PARTITION_TOOL = scramble_at_build([] { return std::string_view{"diskpart"}; });
 inline constexpr auto IMAGE_TOOL = scramble_at_build([] { return std::string_view{"dism"}; });
 inline constexpr auto BOOT_TOOL = scramble_at_build([] { return std::string_view{"bcdboot"}; });

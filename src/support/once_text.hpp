@@ -16,14 +16,17 @@ public:
     constexpr OnceText() = default;
     OnceText(const OnceText&) = delete;
     OnceText& operator=(const OnceText&) = delete;
+    OnceText(OnceText&&) = delete;
+    OnceText& operator=(OnceText&&) = delete;
+    // Deliberately leaves the text alive: views handed out must outlast static destruction.
+    ~OnceText() = default;
 
     // The first caller runs `make`; callers racing with it block until it has finished.
     template <class Make>
     std::string_view get_or_init(Make&& make) {
         std::uint32_t state = state_.load(std::memory_order_acquire);
         while (state != kReady) {
-            if (state == kEmpty &&
-                state_.compare_exchange_strong(state, kBusy, std::memory_order_acquire)) {
+            if (state == kEmpty && state_.compare_exchange_strong(state, kBusy, std::memory_order_acquire)) {
                 ::new (static_cast<void*>(storage_)) std::string(make());
                 state_.store(kReady, std::memory_order_release);
                 wake_all_waiters(state_);

@@ -22,11 +22,17 @@ constexpr Utf8Step next_utf8(std::string_view bytes, std::size_t pos) {
     char32_t value = 0;
     char32_t minimum = 0;
     if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2; value = lead & 0x1Fu; minimum = 0x80;
+        length = 2;
+        value = lead & 0x1Fu;
+        minimum = 0x80;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3; value = lead & 0x0Fu; minimum = 0x800;
+        length = 3;
+        value = lead & 0x0Fu;
+        minimum = 0x800;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4; value = lead & 0x07u; minimum = 0x10000;
+        length = 4;
+        value = lead & 0x07u;
+        minimum = 0x10000;
     } else {
         return {U'\uFFFD', 1};
     }

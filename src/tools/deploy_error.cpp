@@ -34,8 +34,8 @@ std::string trim_trailing_blanks(std::string text) {
 }
 
 std::string missing_message_text(std::uint32_t code, std::uint32_t lookup_error) {
-    return "OS Error " + std::to_string(code) + " (FormatMessageW() returned error " +
-           std::to_string(lookup_error) + ")";
+    return "OS Error " + std::to_string(code) + " (FormatMessageW() returned error " + std::to_string(lookup_error) +
+           ")";
 }
 
 std::string invalid_message_text(std::uint32_t code) {

@@ -35,8 +35,7 @@ public:
 
 private:
     DeployError(Kind kind, std::uint32_t code, bool has_code, std::string message, Backtrace trace)
-        : kind_(kind), code_(code), has_code_(has_code), message_(std::move(message)),
-          backtrace_(std::move(trace)) {}
+        : kind_(kind), code_(code), has_code_(has_code), message_(std::move(message)), backtrace_(std::move(trace)) {}
 
     Kind kind_;
     std::uint32_t code_;

@@ -11,8 +11,8 @@ namespace {
 
 // IRestrictedErrorInfo, which mingw-w64 does not declare.
 struct RestrictedErrorInfo : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR* description, HRESULT* error,
-                                                      BSTR* restricted_description, BSTR* capability_sid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR* description, HRESULT* error, BSTR* restricted_description,
+                                                      BSTR* capability_sid) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetReference(BSTR* reference) = 0;
 };
 constexpr IID kRestrictedErrorInfoId = {0x82BA7092, 0x4C88, 0x427D, {0xA7, 0xBC, 0x16, 0xDD, 0x93, 0xFE, 0xB6, 0x7E}};

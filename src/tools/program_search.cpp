@@ -34,9 +34,7 @@ std::optional<std::string_view> program_name_problem(std::string_view program) {
     return std::nullopt;
 }
 
-bool has_directory_part(std::string_view program) {
-    return program.find_first_of("\\/") != std::string_view::npos;
-}
+bool has_directory_part(std::string_view program) { return program.find_first_of("\\/") != std::string_view::npos; }
 
 std::vector<std::string> split_path_list(std::string_view path) {
     std::vector<std::string> entries;
@@ -71,8 +69,7 @@ std::optional<std::string> find_program(std::string_view program, const ProgramS
     if (name.find('.') == std::string::npos) name += ".exe";
 
     // 1. Own directory, 2. system directory, 3. Windows directory, 4. PATH.
-    for (const std::string* directory :
-         {&places.own_directory, &places.system_directory, &places.windows_directory}) {
+    for (const std::string* directory : {&places.own_directory, &places.system_directory, &places.windows_directory}) {
         if (directory->empty()) continue;
         std::string candidate = join(*directory, name);
         if (exists(candidate)) return candidate;

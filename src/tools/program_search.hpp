@@ -10,10 +10,10 @@
 namespace autodeploy {
 
 struct ProgramSearchPlaces {
-    std::string own_directory;      // holds this program's own executable
+    std::string own_directory;  // holds this program's own executable
     std::string system_directory;
     std::string windows_directory;
-    std::string path;               // the PATH environment variable's value
+    std::string path;  // the PATH environment variable's value
 };
 
 using FileExists = std::function<bool(const std::string& path)>;

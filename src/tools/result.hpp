@@ -10,7 +10,7 @@ namespace autodeploy {
 
 class [[nodiscard]] Status {
 public:
-    Status() = default;  // success
+    Status() = default;                                      // success
     Status(DeployError error) : error_(std::move(error)) {}  // NOLINT: implicit on purpose
 
     bool ok() const { return !error_.has_value(); }
@@ -24,7 +24,7 @@ private:
 template <class T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : value_(std::in_place_index<0>, std::move(value)) {}  // NOLINT
+    Result(T value) : value_(std::in_place_index<0>, std::move(value)) {}            // NOLINT
     Result(DeployError error) : value_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
     bool ok() const { return value_.index() == 0; }

@@ -79,20 +79,20 @@ ProgramSearchPlaces search_places() {
     places.system_directory =
         narrow(fill_growing([](wchar_t* buffer, DWORD capacity) { return GetSystemDirectoryW(buffer, capacity); }).text)
             .value_or(std::string{});
-    places.windows_directory =
-        narrow(fill_growing([](wchar_t* buffer, DWORD capacity) { return GetWindowsDirectoryW(buffer, capacity); }).text)
-            .value_or(std::string{});
+    places.windows_directory = narrow(fill_growing([](wchar_t* buffer, DWORD capacity) {
+                                          return GetWindowsDirectoryW(buffer, capacity);
+                                      }).text)
+                                   .value_or(std::string{});
     places.path = environment_variable(L"PATH").value_or(std::string{});
     return places;
 }
 
-bool file_exists(const std::string& path) {
-    return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool file_exists(const std::string& path) { return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 Result<DWORD> run_to_exit(std::string_view program, const std::vector<std::string>& arguments, StreamSetup setup) {
     if (const auto problem = program_name_problem(program)) {
-        std::string text = program.empty() ? std::string{*problem} : std::string{program} + ": " + std::string{*problem};
+        std::string text = program.empty() ? std::string{*problem}
+                                           : std::string{program} + ": " + std::string{*problem};
         return DeployError::tool(kUnexpectedFailure, std::move(text), capture_backtrace_if_enabled());
     }
     const ProgramSearchPlaces places = has_directory_part(program) ? ProgramSearchPlaces{} : search_places();
@@ -137,13 +137,13 @@ Result<DWORD> run_to_exit(std::string_view program, const std::vector<std::strin
 }  // namespace
 
 Status run_tool(std::string_view program, const std::vector<std::string>& arguments, OutputMode mode) {
-    Result<DWORD> exit_code =
-        run_to_exit(program, arguments, mode == OutputMode::Quiet ? StreamSetup::QuietOutput : StreamSetup::ShownOutput);
+    Result<DWORD> exit_code = run_to_exit(
+        program, arguments, mode == OutputMode::Quiet ? StreamSetup::QuietOutput : StreamSetup::ShownOutput);
     if (!exit_code.ok()) return std::move(exit_code).error();
     if (exit_code.value() == 0) return {};
 
-    std::string text = std::string{program} + " failed: ExitStatus(ExitStatus(" +
-                       std::to_string(exit_code.value()) + "))";
+    std::string text = std::string{program} + " failed: ExitStatus(ExitStatus(" + std::to_string(exit_code.value()) +
+                       "))";
     // The platform's description wins where it has one; our own text is never lost.
     std::optional<std::string> description = originate_error_description(kToolFailed, text);
     return DeployError::tool(kToolFailed, description ? trim_trailing_blanks(std::move(*description)) : std::move(text),

@@ -113,7 +113,8 @@ TEST(DeploymentDriver, MissingImageIsReportedAndTheRunStillRestarts) {
 TEST(DeploymentDriver, FailedRestartComesAfterTheSuccessLine) {
     // The refresh runs through run_ignoring and cannot fail; the restart can, after all else.
     RecordingPlatform platform;
-    platform.failing_tools.emplace("wpeutil", DeployError::tool(0x80004005, "wpeutil failed: ExitStatus(ExitStatus(1))"));
+    platform.failing_tools.emplace("wpeutil",
+                                   DeployError::tool(0x80004005, "wpeutil failed: ExitStatus(ExitStatus(1))"));
     const Status status = run_deployment(platform, kReceiver);
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().render(), "wpeutil failed: ExitStatus(ExitStatus(1)) (0x80004005)");

@@ -80,7 +80,10 @@ TEST_F(ScrambledTextStore, LoneSurrogateKeyFallsBackToTheBuiltInKey) {
 }
 #else
 TEST_F(ScrambledTextStore, IllFormedUtf8KeyFallsBackToTheBuiltInKey) {
-    setenv("CRYPTIFY_KEY", "a\xED\xA0\x80" "b", 1);  // an encoded lone surrogate
+    setenv("CRYPTIFY_KEY",
+           "a\xED\xA0\x80"
+           "b",
+           1);  // an encoded lone surrogate
     EXPECT_EQ(decode(stored_bytes(CachedEntry::BOOT_TOOL)), "bcdboot");
 }
 #endif

@@ -18,7 +18,8 @@ TEST(Utf, LoneSurrogatesAreNotText) {
 }
 
 TEST(Utf, IllFormedUtf8) {
-    const std::string ill_formed[] = {"\xFF", "\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xB8"};
+    const std::string ill_formed[] = {"\xFF",         "\xC0\x80",         "\xE0\x80\x80",
+                                      "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xB8"};
     for (const std::string& text : ill_formed) {
         EXPECT_EQ(utf8_to_code_points(text), std::nullopt) << text.size();
         EXPECT_EQ(next_utf8(text, 0).code_point, U'\uFFFD');

@@ -30,11 +30,10 @@ constexpr UINT kNotAnImage = 2;
 
 std::string to_utf8(std::wstring_view text) {
     if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                         nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
     return out;
 }
 
@@ -59,8 +58,7 @@ std::optional<std::wstring> environment(const std::wstring& name) {
     std::wstring value(64, L'\0');
     for (;;) {
         SetLastError(ERROR_SUCCESS);
-        const DWORD length = GetEnvironmentVariableW(name.c_str(), value.data(),
-                                                     static_cast<DWORD>(value.size()));
+        const DWORD length = GetEnvironmentVariableW(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
         if (length == 0) {
             if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
             return std::wstring();
@@ -171,8 +169,8 @@ private:
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::optional<std::string> read_file(const std::wstring& path) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return std::nullopt;
     std::string bytes;
     char buffer[65536];
@@ -185,8 +183,7 @@ std::optional<std::string> read_file(const std::wstring& path) {
 }
 
 void write_file(const std::wstring& path, DWORD access, DWORD disposition, std::string_view bytes) {
-    FileHandle file(CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) fail(L"cannot open " + path);
     while (!bytes.empty()) {
         DWORD written = 0;
@@ -208,8 +205,7 @@ std::vector<std::wstring> shell_arguments() {
     return arguments;
 }
 
-void append_journal(const std::wstring& journal, std::wstring_view role,
-                    const std::vector<std::wstring>& arguments) {
+void append_journal(const std::wstring& journal, std::wstring_view role, const std::vector<std::wstring>& arguments) {
     std::string line = to_utf8(role);
     for (const std::wstring& argument : arguments) line += '\t' + to_utf8(argument);
     line += '\n';
@@ -217,16 +213,14 @@ void append_journal(const std::wstring& journal, std::wstring_view role,
     write_file(journal, FILE_APPEND_DATA, OPEN_ALWAYS, line);
 }
 
-void write_report(const std::wstring& report, int argc, wchar_t** argv,
-                  const std::vector<std::wstring>& shell_split) {
+void write_report(const std::wstring& report, int argc, wchar_t** argv, const std::vector<std::wstring>& shell_split) {
     std::string text = "raw:" + hex(to_utf8(GetCommandLineW())) + "\n";
     for (int i = 1; i < argc; ++i) text += "crt:" + hex(to_utf8(argv[i])) + "\n";
     for (const std::wstring& argument : shell_split) text += "shell:" + hex(to_utf8(argument)) + "\n";
     write_file(report, GENERIC_WRITE, CREATE_ALWAYS, text);
 }
 
-std::optional<std::wstring> value_after(const std::vector<std::wstring>& arguments,
-                                        std::wstring_view option) {
+std::optional<std::wstring> value_after(const std::vector<std::wstring>& arguments, std::wstring_view option) {
     for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
         if (arguments[i] == option) return arguments[i + 1];
     }

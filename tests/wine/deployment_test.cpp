@@ -20,7 +20,8 @@ const std::wstring kImage = L"C:\\system.wim";
 const wchar_t kControlKey[] = L"SYSTEM\\CurrentControlSet\\Control";
 
 const std::string kRule = "==============================================\n";
-const std::string kBanner = kRule + "Veskaro — WinPE 自动部署工具\n访问官网获取最新版本：https://autodeploy.example\n" + kRule;
+const std::string kBanner = kRule + "Veskaro — WinPE 自动部署工具\n访问官网获取最新版本：https://autodeploy.example\n" +
+                            kRule;
 
 enum class Output { File, Pipe, None };
 
@@ -85,7 +86,8 @@ protected:
                                        OPEN_EXISTING, 0, nullptr)};
         UniqueHandle out, err, pipe_read;
         if (output == Output::File) {
-            out.reset(CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr));
+            out.reset(
+                CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr));
         } else if (output == Output::Pipe) {
             HANDLE read_end = nullptr, write_end = nullptr;
             EXPECT_TRUE(CreatePipe(&read_end, &write_end, &inheritable, 0));
@@ -94,7 +96,8 @@ protected:
             out.reset(write_end);
         }
         if (output != Output::None) {
-            err.reset(CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr));
+            err.reset(
+                CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr));
         }
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
@@ -118,7 +121,8 @@ protected:
         if (pipe_read) {
             char buffer[4096];
             DWORD got = 0;
-            while (ReadFile(pipe_read.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) result.out.append(buffer, got);
+            while (ReadFile(pipe_read.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+                result.out.append(buffer, got);
         }
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &result.exit_code);
@@ -140,20 +144,24 @@ std::string script_text(bool gpt) {
 // Our eleven lines with each shown tool's output in its place.
 std::string successful_output(const std::string& firmware, const std::string& style,
                               const std::string& cleanup = "已删除临时镜像 C:\\system.wim") {
-    return kBanner + "wpeutil: boot information refreshed\n" +
-           "[INFO] 检测到 " + firmware + " 固件\n[INFO] 正在将磁盘格式化为 " + style + " 格式\n" +
+    return kBanner + "wpeutil: boot information refreshed\n" + "[INFO] 检测到 " + firmware +
+           " 固件\n[INFO] 正在将磁盘格式化为 " + style + " 格式\n" +
            "[INFO] 等待网络发送 system.wim ...\nudp-receiver: 100% 接收完成\n" +
-           "[INFO] system.wim 已接收，开始写入磁盘 ...\ndism: image applied\n写入完成，正在修复引导…\n" +
-           cleanup + "\n[SUCCESS] 部署完成，系统即将重启 ...\n";
+           "[INFO] system.wim 已接收，开始写入磁盘 ...\ndism: image applied\n写入完成，正在修复引导…\n" + cleanup +
+           "\n[SUCCESS] 部署完成，系统即将重启 ...\n";
 }
 
 std::string successful_journal(const std::wstring& temp, const std::string& letter, const std::string& firmware) {
     const std::string tmp = utf8(temp);
     return "wpeutil\tUpdateBootInfo\n"
-           "diskpart\t/s\t" + tmp + "prep_disk.txt\n"
+           "diskpart\t/s\t" +
+           tmp +
+           "prep_disk.txt\n"
            "udp-receiver\t--file\tC:\\system.wim\t--nokbd\n"
            "dism\t/Apply-Image\t/ImageFile:C:\\system.wim\t/Index:1\t/ApplyDir:C:\\\n"
-           "bcdboot\tC:\\Windows\t/s\t" + letter + "\t/f\t" + firmware + "\n"
+           "bcdboot\tC:\\Windows\t/s\t" +
+           letter + "\t/f\t" + firmware +
+           "\n"
            "wpeutil\treboot\n";
 }
 
@@ -231,7 +239,8 @@ TEST_F(Deployment, EachFailingStageEndsTheRunWithItsReport) {
         ScopedEnvironment failing{c.variable, L"1"};
         const RunResult result = run();
         const std::string error = c.error.empty()
-            ? utf8(temp) + "udp-receiver.exe failed: ExitStatus(ExitStatus(1)) (0x80004005)" : c.error;
+                                      ? utf8(temp) + "udp-receiver.exe failed: ExitStatus(ExitStatus(1)) (0x80004005)"
+                                      : c.error;
         EXPECT_EQ(result.exit_code, 1u);
         EXPECT_NE(result.err.find("Error: " + error + "\n"), std::string::npos) << result.err;
         EXPECT_EQ(result.err.substr(result.err.size() - error.size() - 8), "Error: " + error + "\n");
@@ -267,7 +276,8 @@ TEST_F(Deployment, FailedRestartFollowsTheSuccessLine) {
     const RunResult result = run();
     EXPECT_EQ(result.exit_code, 1u);
     EXPECT_EQ(result.out, successful_output("UEFI", "GPT"));
-    EXPECT_EQ(result.err, "udp-receiver: progress on stderr\nError: wpeutil failed: ExitStatus(ExitStatus(1)) (0x80004005)\n");
+    EXPECT_EQ(result.err,
+              "udp-receiver: progress on stderr\nError: wpeutil failed: ExitStatus(ExitStatus(1)) (0x80004005)\n");
 }
 
 TEST_F(Deployment, MissingUtilityChangesNoneOfOurLines) {

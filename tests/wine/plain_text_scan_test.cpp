@@ -41,8 +41,13 @@ bool contains(const std::string& haystack, std::string_view text) {
 
 // Every text the store keeps out of sight, and each line of the two scripts on its own.
 std::vector<std::string> hidden_texts() {
-    std::vector<std::string> texts = {"diskpart", "bcdboot", "wpeutil", "dism.exe", "https://autodeploy.example",
-                                      "autodeploy.example", autodeploy::generated::kMbrScript,
+    std::vector<std::string> texts = {"diskpart",
+                                      "bcdboot",
+                                      "wpeutil",
+                                      "dism.exe",
+                                      "https://autodeploy.example",
+                                      "autodeploy.example",
+                                      autodeploy::generated::kMbrScript,
                                       autodeploy::generated::kGptScript};
     const std::u32string key = autodeploy::builtin_key();
     texts.emplace_back(key.begin(), key.end());
