@@ -8,7 +8,8 @@ SHELL := /bin/bash
 
 PACKAGES := cmake ninja-build g++ make googletest \
             g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
-            wimtools udpcast iproute2 icoutils librsvg2-bin util-linux bsdutils coreutils time
+            wimtools udpcast iproute2 icoutils librsvg2-bin util-linux bsdutils coreutils time \
+            clang clang-format clang-tidy cppcheck libclang-rt-14-dev
 
 WINDOWS_BUILD := build/windows
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
@@ -18,8 +19,11 @@ RELEASE_BUILD := build/release
 RECEIVER ?= assets/udp-receiver.exe
 FIRMWARE ?= uefi
 BENCH_RUNS ?= 15
+FUZZ_SECONDS ?= 60
+# How long each fuzzer runs inside `make test` (and so in CI).
+TEST_FUZZ_SECONDS ?= 30
 
-.PHONY: all deps ensure-deps test test-native test-windows demo release bench clean
+.PHONY: all deps ensure-deps test test-native test-windows lint fuzz demo release bench clean
 
 all: ensure-deps
 	cmake --preset windows >/dev/null
@@ -42,6 +46,8 @@ ensure-deps:
 test: ensure-deps
 	$(MAKE) --no-print-directory test-native
 	$(MAKE) --no-print-directory test-windows
+	$(MAKE) --no-print-directory lint
+	scripts/fuzz $(TEST_FUZZ_SECONDS)
 
 test-native:
 	cmake --preset native >/dev/null
@@ -55,6 +61,14 @@ test-windows:
 	cmake --build --preset windows
 	status=0; ctest --preset windows || status=$$?; \
 	AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop; exit $$status
+
+# clang-format (check only), clang-tidy and cppcheck over the tree: any finding fails.
+lint: ensure-deps
+	scripts/lint
+
+# Each fuzzer for FUZZ_SECONDS, from the seed corpus in tests/fuzz/corpus.
+fuzz: ensure-deps
+	scripts/fuzz $(FUZZ_SECONDS)
 
 # A whole deployment, simulated under Wine (FIRMWARE=uefi or bios).
 demo: ensure-deps
