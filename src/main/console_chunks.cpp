@@ -7,6 +7,7 @@ bool is_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC
 }  // namespace
 
 std::vector<std::string_view> utf8_chunks(std::string_view text, std::size_t limit) {
+    if (limit == 0) limit = 1;  // a piece always moves the text on
     std::vector<std::string_view> chunks;
     while (!text.empty()) {
         std::size_t cut = text.size() <= limit ? text.size() : limit;

@@ -14,8 +14,9 @@ inline std::string hex_digits(std::uint64_t value, int min_digits, bool upper_ca
         text.insert(text.begin(), digits[value & 0xF]);
         value >>= 4;
     } while (value != 0);
-    if (static_cast<int>(text.size()) < min_digits)
+    if (static_cast<int>(text.size()) < min_digits) {
         text.insert(0, static_cast<std::size_t>(min_digits) - text.size(), '0');
+    }
     return text;
 }
 

@@ -49,6 +49,8 @@ TEST(Utf8Chunks, CutsBackToCharacterStartsAtTheLimit) {
     }
 }
 
+TEST(Utf8Chunks, LimitOfZeroStillMovesOn) { EXPECT_EQ(sizes(utf8_chunks("ab", 0)), (std::vector<std::size_t>{1, 1})); }
+
 TEST(ErrorReport, OneLineOrWithBacktrace) {
     const DeployError error = DeployError::tool(0x80004005, "diskpart failed: ExitStatus(ExitStatus(1))");
     EXPECT_EQ(error_report(error, {}), "Error: diskpart failed: ExitStatus(ExitStatus(1)) (0x80004005)\n");

@@ -80,10 +80,7 @@ TEST_F(ScrambledTextStore, LoneSurrogateKeyFallsBackToTheBuiltInKey) {
 }
 #else
 TEST_F(ScrambledTextStore, IllFormedUtf8KeyFallsBackToTheBuiltInKey) {
-    setenv("CRYPTIFY_KEY",
-           "a\xED\xA0\x80"
-           "b",
-           1);  // an encoded lone surrogate
+    setenv("CRYPTIFY_KEY", "a\xED\xA0\x80\x62", 1);  // "a", an encoded lone surrogate, "b"
     EXPECT_EQ(decode(stored_bytes(CachedEntry::BOOT_TOOL)), "bcdboot");
 }
 #endif

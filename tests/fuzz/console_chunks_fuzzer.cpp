@@ -30,8 +30,9 @@ std::string shown_sizes(const std::vector<std::string_view>& chunks) {
     return sizes;
 }
 
-void check_chunks(std::string_view text, std::size_t limit) {
-    const std::vector<std::string_view> chunks = autodeploy::utf8_chunks(text, limit);
+void check_chunks(std::string_view text, std::size_t requested_limit) {
+    const std::vector<std::string_view> chunks = autodeploy::utf8_chunks(text, requested_limit);
+    const std::size_t limit = requested_limit == 0 ? 1 : requested_limit;  // a limit of 0 works as 1
     const auto fail = [&](const char* property, std::size_t at) {
         property_failed(property,
                         {{"limit", std::to_string(limit)},
@@ -75,7 +76,7 @@ void check_chunks(std::string_view text, std::size_t limit) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
-    const std::size_t small_limit = input.ConsumeIntegralInRange<std::size_t>(1, 64);
+    const std::size_t small_limit = input.ConsumeIntegralInRange<std::size_t>(0, 64);
     const std::string text = input.ConsumeRemainingBytesAsString();
 
     check_chunks(text, small_limit);

@@ -153,16 +153,13 @@ std::string successful_output(const std::string& firmware, const std::string& st
 
 std::string successful_journal(const std::wstring& temp, const std::string& letter, const std::string& firmware) {
     const std::string tmp = utf8(temp);
-    return "wpeutil\tUpdateBootInfo\n"
-           "diskpart\t/s\t" +
-           tmp +
-           "prep_disk.txt\n"
-           "udp-receiver\t--file\tC:\\system.wim\t--nokbd\n"
-           "dism\t/Apply-Image\t/ImageFile:C:\\system.wim\t/Index:1\t/ApplyDir:C:\\\n"
-           "bcdboot\tC:\\Windows\t/s\t" +
-           letter + "\t/f\t" + firmware +
-           "\n"
-           "wpeutil\treboot\n";
+    std::string journal = "wpeutil\tUpdateBootInfo\n";
+    journal += "diskpart\t/s\t" + tmp + "prep_disk.txt\n";
+    journal += "udp-receiver\t--file\tC:\\system.wim\t--nokbd\n";
+    journal += "dism\t/Apply-Image\t/ImageFile:C:\\system.wim\t/Index:1\t/ApplyDir:C:\\\n";
+    journal += "bcdboot\tC:\\Windows\t/s\t" + letter + "\t/f\t" + firmware + "\n";
+    journal += "wpeutil\treboot\n";
+    return journal;
 }
 
 TEST_F(Deployment, UefiRunDoesEveryStageInOrder) {
