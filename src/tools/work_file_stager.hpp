@@ -11,7 +11,4 @@ namespace autodeploy {
 // keeping an existing file's attributes, and gives the file's full path.
 Result<std::string> stage_file(std::string_view file_name, std::string_view bytes);
 
-// The temporary directory as the platform reports it (with its trailing separator).
-Result<std::string> temporary_directory();
-
 }  // namespace autodeploy

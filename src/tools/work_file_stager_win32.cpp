@@ -43,8 +43,7 @@ Status write_all(HANDLE file, std::string_view bytes) {
     return {};
 }
 
-}  // namespace
-
+// The temporary directory as the platform reports it (with its trailing separator).
 Result<std::string> temporary_directory() {
     const GetTempPath2WFn path2 = temp_path2();
     const GrownText found = fill_growing([&](wchar_t* buffer, DWORD capacity) {
@@ -55,6 +54,8 @@ Result<std::string> temporary_directory() {
     if (!directory) return file_error(ERROR_NO_UNICODE_TRANSLATION);
     return std::move(*directory);
 }
+
+}  // namespace
 
 Result<std::string> stage_file(std::string_view file_name, std::string_view bytes) {
     Result<std::string> directory = temporary_directory();
