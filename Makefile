@@ -16,7 +16,17 @@ WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 EXE := $(WINDOWS_BUILD)/src/autodeploy.exe
 
 RELEASE_BUILD := build/release
-RECEIVER ?= assets/udp-receiver.exe
+
+# Where the receiver comes from, given on the command line or in the environment:
+#   UDPCAST_SOURCE=FILE          udpcast's release tarball on this machine (else it is downloaded)
+#   RECEIVER=FILE                a prebuilt x64 udp-receiver.exe instead of building one
+#   ALLOW_32BIT_RECEIVER=1       accept a 32-bit RECEIVER, for this one build
+# Every configure run states all three, so nothing of an earlier run sticks (the cached source
+# path aside, which only spares a second download).
+RECEIVER ?= $(AUTODEPLOY_RECEIVER)
+RECEIVER_SETTINGS = -DAUTODEPLOY_RECEIVER=$(if $(RECEIVER),$(abspath $(RECEIVER))) \
+                    $(if $(ALLOW_32BIT_RECEIVER),-DAUTODEPLOY_ALLOW_32BIT_RECEIVER=ON) \
+                    $(if $(UDPCAST_SOURCE),-DUDPCAST_SOURCE=$(abspath $(UDPCAST_SOURCE)))
 FIRMWARE ?= uefi
 BENCH_RUNS ?= 15
 FUZZ_SECONDS ?= 60
@@ -26,7 +36,7 @@ TEST_FUZZ_SECONDS ?= 30
 .PHONY: all deps ensure-deps test test-native test-windows lint fuzz demo release bench clean
 
 all: ensure-deps
-	cmake --preset windows >/dev/null
+	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
 	cmake --build --preset windows --target autodeploy
 	@echo "Built $(EXE)"
 
@@ -57,7 +67,7 @@ test-native:
 # Wine runs the Windows tests in a prefix of their own under the build tree; its server is
 # stopped at the end whatever the outcome, so nothing of the run stays behind.
 test-windows:
-	cmake --preset windows >/dev/null
+	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
 	cmake --build --preset windows
 	status=0; ctest --preset windows || status=$$?; \
 	AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop; exit $$status
@@ -74,11 +84,11 @@ fuzz: ensure-deps
 demo: ensure-deps
 	scripts/demo $(FIRMWARE)
 
-# The deployable program, with the real receiver embedded (RECEIVER=path to override).
+# The deployable program, with udpcast's receiver built from source and embedded (see above).
 release: ensure-deps
-	cmake --preset release -DAUTODEPLOY_RECEIVER=$(abspath $(RECEIVER)) >/dev/null
+	cmake --preset release $(RECEIVER_SETTINGS) >/dev/null
 	cmake --build --preset release
-	@cmake -DPROGRAM=$(RELEASE_BUILD)/src/autodeploy.exe -DRECEIVER=$(abspath $(RECEIVER)) -P cmake/describe-release.cmake
+	@cmake --build --preset release --target release_summary -- --quiet
 
 # Figures, not pass/fail: see build/bench.txt and the README.
 bench: ensure-deps

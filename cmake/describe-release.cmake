@@ -1,11 +1,24 @@
-# Prints what a release build produced: path, size, SHA-256, and the receiver it carries.
-# Usage: cmake -DPROGRAM=autodeploy.exe -DRECEIVER=udp-receiver.exe -P describe-release.cmake
-include("${CMAKE_CURRENT_LIST_DIR}/pe-machine.cmake")
+# Prints what a release build produced: the program, and the receiver it carries.
+# Usage: cmake -DPROGRAM=autodeploy.exe -DRECEIVER=udp-receiver.exe [-DTARBALL=udpcast source] -P describe-release.cmake
+include("${CMAKE_CURRENT_LIST_DIR}/pe-header.cmake")
 file(SIZE "${PROGRAM}" program_size)
 file(SHA256 "${PROGRAM}" program_hash)
-autodeploy_pe_machine("${RECEIVER}" receiver_machine)
+autodeploy_pe_header("${RECEIVER}" receiver_machine receiver_kind)
 file(SIZE "${RECEIVER}" receiver_size)
+# The receiver prints "Udp-receiver VERSION" when it starts; VERSION is its one 8-digit string.
+file(STRINGS "${RECEIVER}" receiver_version REGEX "^[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]$")
+if(NOT receiver_version)
+    set(receiver_version "unknown")
+endif()
+if(TARBALL)
+    file(SHA256 "${TARBALL}" tarball_hash)
+    set(origin "built from ${TARBALL}
+            (SHA-256 ${tarball_hash}; udpcast is GPL-2: ship this source with the program)")
+else()
+    set(origin "${RECEIVER} (given with AUTODEPLOY_RECEIVER)")
+endif()
 message("Release build: ${PROGRAM}
   size:     ${program_size} bytes
   SHA-256:  ${program_hash}
-  receiver: ${RECEIVER} (${receiver_machine}, ${receiver_size} bytes)")
+  receiver: udp-receiver ${receiver_version}, ${receiver_machine}, ${receiver_size} bytes,
+            ${origin}")

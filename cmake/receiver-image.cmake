@@ -1,19 +1,14 @@
 # Writes a C++ source that holds a file as a constant byte array behind receiver_image().
-# Usage: cmake -DINPUT=file -DOUTPUT=source.cpp -P receiver-image.cmake  (no INPUT: empty image)
-if(INPUT)
-    file(READ "${INPUT}" hex HEX)
-else()
-    set(hex "")
-endif()
+# Usage: cmake -DINPUT=file -DOUTPUT=source.cpp -P receiver-image.cmake
+file(READ "${INPUT}" hex HEX)
 string(LENGTH "${hex}" digits)
 math(EXPR size "${digits} / 2")
 if(size EQUAL 0)
-    set(bytes "0")
-else()
-    # 32 bytes a line keeps the source readable for diff tools and light for the compiler.
-    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-    string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){32})" "\\1\n" bytes "${bytes}")
+    message(FATAL_ERROR "The receiver ${INPUT} is empty")
 endif()
+# 32 bytes a line keeps the source readable for diff tools and light for the compiler.
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){32})" "\\1\n" bytes "${bytes}")
 file(WRITE "${OUTPUT}" "// Generated from ${INPUT}; do not edit.
 #include <cstddef>
 #include <string_view>
