@@ -6,12 +6,14 @@
 //   STANDIN_REPORT=FILE           write the raw command line and both argument splits, hex-encoded
 //   STANDIN_<ROLE>_STDOUT=TEXT    write TEXT and a line feed to standard output (STDERR likewise)
 //   STANDIN_RECEIVER_SOURCE=FILE  as udp-receiver: copy FILE to the path after --file
+//   STANDIN_IMAGE_DIGEST=FILE     as dism: write the SHA-256 (hex) of the image it applies to FILE
 //   STANDIN_<ROLE>_DELETE=FILE    delete FILE before exiting
 //   STANDIN_<ROLE>_READONLY=FILE  mark FILE read-only
 //   STANDIN_<ROLE>_EXIT=CODE      exit code (decimal or 0x hex); STANDIN_EXIT applies to every role
 // <ROLE> is the file name without ".exe", upper-cased, with '-' as '_' (udp-receiver.exe ->
 // UDP_RECEIVER). As dism, an /ImageFile: that is not a WIM image fails with exit code 2.
 #include "support/win32.hpp"
+#include <bcrypt.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -238,15 +240,49 @@ void receive_image(const std::vector<std::wstring>& arguments) {
     write_file(*target, GENERIC_WRITE, CREATE_ALWAYS, *bytes);
 }
 
+// Whether the file is a WIM image; with `digest`, also its SHA-256 in hex. Streams the file: a
+// real install image can be several GiB.
+bool inspect_image(const std::wstring& path, std::string* digest) {
+    constexpr std::string_view kWimMagic{"MSWIM\0\0\0", 8};
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return false;
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0 ||
+        BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0) {
+        fail(L"cannot start SHA-256");
+    }
+    std::vector<char> buffer(1u << 20);
+    bool is_wim = false;
+    for (bool first = true;; first = false) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+            fail(L"cannot read " + path);
+        if (first) is_wim = std::string_view(buffer.data(), got).starts_with(kWimMagic);
+        if (got == 0 || !is_wim || digest == nullptr) break;
+        BCryptHashData(hash, reinterpret_cast<PUCHAR>(buffer.data()), got, 0);
+    }
+    unsigned char sum[32];
+    BCryptFinishHash(hash, sum, sizeof sum, 0);
+    BCryptDestroyHash(hash);
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+    if (is_wim && digest != nullptr) *digest = hex({reinterpret_cast<const char*>(sum), sizeof sum});
+    return is_wim;
+}
+
 // Refuses what real dism would refuse: a missing or non-WIM image file. Gives the exit code.
 std::optional<UINT> check_image(const std::vector<std::wstring>& arguments) {
     constexpr std::wstring_view kOption = L"/ImageFile:";
-    constexpr std::string_view kWimMagic{"MSWIM\0\0\0", 8};
     for (const std::wstring& argument : arguments) {
         if (!starts_with_ignoring_case(argument, kOption)) continue;
         const std::wstring path = argument.substr(kOption.size());
-        const std::optional<std::string> bytes = read_file(path);
-        if (bytes && bytes->starts_with(kWimMagic)) return std::nullopt;
+        const std::optional<std::wstring> digest_file = environment(L"STANDIN_IMAGE_DIGEST");
+        std::string digest;
+        if (inspect_image(path, digest_file ? &digest : nullptr)) {
+            if (digest_file) write_file(*digest_file, GENERIC_WRITE, CREATE_ALWAYS, digest + "\n");
+            return std::nullopt;
+        }
         write_all(GetStdHandle(STD_ERROR_HANDLE), "dism stand-in: not a WIM image: " + to_utf8(path) + "\n");
         return kNotAnImage;
     }

@@ -33,3 +33,10 @@ autodeploy_wine_test(plain_text_scan_test
     DEPENDS autodeploy)
 target_include_directories(plain_text_scan_test PRIVATE "${CMAKE_CURRENT_LIST_DIR}")
 set_property(TEST plain_text_scan_test APPEND PROPERTY ENVIRONMENT "AUTODEPLOY_EXE=Z:$<TARGET_FILE:autodeploy>")
+
+# The program as shipped, with its real receiver, on a simulated network (needs root; else skipped).
+get_property(receiver GLOBAL PROPERTY AUTODEPLOY_RECEIVER_INPUT)
+autodeploy_wine_script_test(real_wire_test "${CMAKE_CURRENT_LIST_DIR}/real_wire_test.sh"
+                            "$<TARGET_FILE:autodeploy>" "$<TARGET_FILE:standin>" "${receiver}"
+                            "${CMAKE_BINARY_DIR}/machine-template")
+set_tests_properties(real_wire_test PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

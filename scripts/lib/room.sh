@@ -1,0 +1,166 @@
+# room.sh: simulated WinPE machines on a private network, for the demo, the benchmark and the
+# tests. Source it from bash; it needs root, iproute2, Wine and the Windows build.
+#
+# Each machine is a Wine prefix of its own (its C: drive) whose wineserver runs in a network
+# namespace of its own, so the udpcast receiver inside autodeploy.exe uses that namespace's
+# network. The machines and the sender hang on one bridge, which lives in a namespace of its own
+# (the switch). Every veth pair is created with both ends inside namespaces, and addresses exist
+# only there: nothing touches the host's interfaces. room_close removes all of it; room_open
+# makes the caller's EXIT trap run it, also on Ctrl-C.
+#
+#   room_open ID DIR          namespaces ID-sw (bridge) and ID-snd (sender, 10.77.0.1); files in DIR
+#   room_add_machine NAME uefi|bios   a machine: namespace, prefix, program, stand-in tools
+#   room_boot NAME            starts autodeploy.exe there; console in DIR/NAME/console.txt,
+#                             exit status in DIR/NAME/status when it ends
+#   room_send ARGS...         scripts/send-image in the sender's namespace (caller redirects),
+#                             killed after ROOM_SEND_LIMIT seconds if that is set
+#   room_halt NAME            ends everything running on that machine
+#   room_close                removes every machine, namespace and prefix of the room
+#
+# Set before room_add_machine: ROOM_PROGRAM (autodeploy.exe), ROOM_STANDIN (standin.exe) and
+# ROOM_TEMPLATE (a prefix folder, made here on first use and then only copied).
+
+room_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+room_repo=$(dirname "$(dirname "$room_lib_dir")")
+ROOM_SUBNET=10.77.0
+ROOM_MACHINES=()
+
+room_wine_env() { # room_wine_env PREFIX COMMAND...: COMMAND with Wine set up for PREFIX
+    local prefix=$1
+    shift
+    env WINEPREFIX="$prefix" WINEDEBUG=-all LC_ALL=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" "$@"
+}
+
+# Why this machine cannot hold a room, in one line; nothing when it can.
+room_unavailable() {
+    [ "$(id -u)" = 0 ] || { echo "network namespaces need root (run as root)"; return; }
+    command -v ip >/dev/null 2>&1 || { echo "ip (iproute2) is not installed"; return; }
+    local probe="adprobe$$"
+    if ! ip netns add "$probe" 2>/dev/null; then
+        echo "cannot create network namespaces here (ip netns add failed: a container without CAP_SYS_ADMIN?)"
+        return
+    fi
+    ip netns delete "$probe" 2>/dev/null
+}
+
+room_open() {
+    ROOM_ID=$1
+    ROOM_DIR=$2
+    mkdir -p "$ROOM_DIR"
+    trap room_close EXIT
+    trap 'exit 129' HUP
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    ip netns add "$ROOM_ID-sw" || return 1
+    ip netns add "$ROOM_ID-snd" || return 1
+    ip -n "$ROOM_ID-sw" link add br0 type bridge mcast_snooping 0 || return 1
+    # The sender reaches the machines through the bridge; udpcast sends its control traffic to the
+    # broadcast address, so every address gets one (brd +).
+    room_plug "$ROOM_ID-snd" snd "$ROOM_SUBNET.1" || return 1
+}
+
+# room_plug NAMESPACE PORT ADDRESS: eth0 in NAMESPACE, cabled to port PORT of the bridge.
+room_plug() {
+    local ns=$1 port=$2 address=$3
+    ip link add eth0 netns "$ns" type veth peer name "$port" netns "$ROOM_ID-sw" &&
+        ip -n "$ROOM_ID-sw" link set "$port" master br0 up &&
+        ip -n "$ROOM_ID-sw" link set br0 up &&
+        ip -n "$ns" addr add "$address/24" brd + dev eth0 &&
+        ip -n "$ns" link set lo up &&
+        ip -n "$ns" link set eth0 up
+}
+
+# The template prefix: made once with the project's Wine wrapper, its server stopped so that its
+# registry is on disk; machines copy it. A lock keeps parallel callers from making it twice.
+room_template() {
+    (
+        flock 9
+        if [ ! -f "$ROOM_TEMPLATE/.autodeploy-ready" ]; then
+            AUTODEPLOY_WINEPREFIX=$ROOM_TEMPLATE "$room_repo/cmake/wine-run" cmd /c exit >/dev/null 2>&1 </dev/null 9>&-
+        fi
+        room_wine_env "$ROOM_TEMPLATE" wineserver -k 2>/dev/null
+        room_wine_env "$ROOM_TEMPLATE" wineserver -w 2>/dev/null
+        true
+    ) 9>"$ROOM_TEMPLATE.copy-lock"
+}
+
+# Copies the template: Wine's DLLs (system32, winsxs: 670 MB that nothing writes) as hard links,
+# the rest (registry, ini files, which Wine rewrites in place) as files of the machine's own.
+room_copy_prefix() {
+    local from=$1 to=$2 file
+    cp -al "$from" "$to" || return 1
+    find "$to" \( -path "$to/drive_c/windows/system32" -o -path "$to/drive_c/windows/winsxs" \) -prune -o \
+        -type f -links +1 -print0 | while IFS= read -r -d '' file; do
+        cp -p -- "$file" "$file.own" && mv -f -- "$file.own" "$file"
+    done
+}
+
+room_add_machine() {
+    local name=$1 firmware=$2 value
+    case $firmware in uefi) value=2 ;; bios) value=0 ;; *) echo "room: firmware is uefi or bios" >&2; return 2 ;; esac
+    local number=$((${#ROOM_MACHINES[@]} + 1))
+    local ns="$ROOM_ID-m$number" dir="$ROOM_DIR/$name"
+    local prefix="$dir/prefix"
+    ROOM_MACHINES+=("$name")
+    mkdir -p "$dir"
+    printf '%s\n' "$ns" >"$dir/namespace"
+    printf '%s\n' "$firmware" >"$dir/firmware"
+    ip netns add "$ns" || return 1
+    room_plug "$ns" "m$number" "$ROOM_SUBNET.$((10 + number))" || return 1
+    room_template
+    room_copy_prefix "$ROOM_TEMPLATE" "$prefix" || return 1
+    local station="$prefix/drive_c/autodeploy"
+    mkdir -p "$station"
+    cp "$ROOM_PROGRAM" "$station/autodeploy.exe" || return 1
+    local tool
+    for tool in wpeutil diskpart dism bcdboot; do cp "$ROOM_STANDIN" "$station/$tool.exe" || return 1; done
+    # The machine's wineserver starts here, inside its namespace, and with it Wine's services
+    # (outside any pipeline: a service would keep a pipe open).
+    room_wine_env "$prefix" ip netns exec "$ns" wineserver -p || return 1
+    room_wine_env "$prefix" ip netns exec "$ns" wine cmd /c exit >/dev/null 2>&1 </dev/null
+    room_wine_env "$prefix" ip netns exec "$ns" wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control' \
+        /v PEFirmwareType /t REG_DWORD /d "$value" /f >/dev/null 2>&1 </dev/null
+}
+
+# Starts autodeploy.exe on the machine, with the stand-ins recording what they are asked.
+room_boot() {
+    local name=$1 dir="$ROOM_DIR/$1"
+    local ns prefix="$dir/prefix"
+    ns=$(cat "$dir/namespace")
+    rm -f "$dir/status" "$prefix/drive_c/journal.txt" "$prefix/drive_c/image.sha256"
+    : >"$dir/console.txt"
+    (
+        cd "$prefix/drive_c/autodeploy" || exit 1
+        status=0
+        STANDIN_JOURNAL='C:\journal.txt' STANDIN_IMAGE_DIGEST='C:\image.sha256' \
+            room_wine_env "$prefix" ip netns exec "$ns" wine 'C:\autodeploy\autodeploy.exe' \
+            >>"$dir/console.txt" 2>&1 </dev/null || status=$?
+        echo "$status" >"$dir/status"
+    ) &
+}
+
+room_send() {
+    timeout -s KILL "${ROOM_SEND_LIMIT:-0}" ip netns exec "$ROOM_ID-snd" "$room_repo/scripts/send-image" \
+        --interface eth0 "$@"
+}
+
+room_halt() {
+    local prefix="$ROOM_DIR/$1/prefix"
+    room_wine_env "$prefix" wineserver -k 2>/dev/null
+    room_wine_env "$prefix" wineserver -w 2>/dev/null
+}
+
+room_close() {
+    local name ns
+    [ -n "${ROOM_ID:-}" ] || return 0
+    for name in "${ROOM_MACHINES[@]}"; do
+        room_halt "$name"
+    done
+    for ns in $(ip netns list 2>/dev/null | awk -v id="$ROOM_ID-" 'index($1, id) == 1 { print $1 }'); do
+        ip netns pids "$ns" 2>/dev/null | xargs -r kill -KILL 2>/dev/null
+        ip netns delete "$ns" 2>/dev/null
+    done
+    wait 2>/dev/null
+    rm -rf -- "$ROOM_DIR"
+    ROOM_ID=
+}
