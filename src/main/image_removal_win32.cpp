@@ -1,5 +1,6 @@
 #include "image_removal.hpp"
 
+#include "image_presence.hpp"
 #include "support/unique_handle.hpp"
 #include "support/wide.hpp"
 #include "tools/system_message.hpp"
@@ -12,9 +13,28 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // FileDispositionInfoEx; older mingw-w64 headers hide the enumerator.
 constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 
+UniqueHandle open_for_metadata(const std::wstring& path, DWORD flags) {
+    return UniqueHandle{CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr)};
+}
+
 bool has_metadata(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info;
     return GetFileInformationByHandle(file, &info) != FALSE;
+}
+
+FollowedRead read_following_links(const std::wstring& path) {
+    const UniqueHandle file = open_for_metadata(path, FILE_FLAG_BACKUP_SEMANTICS);
+    if (!file) return {FollowedRead::Outcome::OpenFailed, GetLastError()};
+    if (!has_metadata(file.get())) return {FollowedRead::Outcome::QueryFailed, GetLastError()};
+    return {FollowedRead::Outcome::Answered, ERROR_SUCCESS};
+}
+
+bool directory_entry_found(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return true;
 }
 
 bool is_name_surrogate(HANDLE file) {
@@ -23,27 +43,16 @@ bool is_name_surrogate(HANDLE file) {
     return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag.ReparseTag);
 }
 
-// Whether the file's metadata can be read, following links; anything unreadable counts as absent.
+EntryItself read_entry_itself(const std::wstring& path) {
+    const UniqueHandle entry = open_for_metadata(path, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!entry || !has_metadata(entry.get())) return EntryItself::Unreadable;
+    return is_name_surrogate(entry.get()) ? EntryItself::NameSurrogateLink : EntryItself::Readable;
+}
+
+// Anything whose metadata cannot be read counts as absent.
 bool exists(const std::wstring& path) {
-    const UniqueHandle file{
-        CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
-    if (!file) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
-        // Locked files still have a directory entry.
-        WIN32_FIND_DATAW entry;
-        const HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
-                                               0);
-        if (search == INVALID_HANDLE_VALUE) return false;
-        FindClose(search);
-        return true;
-    }
-    if (has_metadata(file.get())) return true;
-    if (GetLastError() != ERROR_CANT_ACCESS_FILE) return false;
-    // The link's target cannot be reached: ask the entry itself, unless it is a link.
-    const UniqueHandle entry{CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
-    return entry && has_metadata(entry.get()) && !is_name_surrogate(entry.get());
+    return image_counts_as_present(read_following_links(path), {[&] { return directory_entry_found(path); },
+                                                                [&] { return read_entry_itself(path); }});
 }
 
 bool refused_as_unsupported(DWORD error) {

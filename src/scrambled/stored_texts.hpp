@@ -1,6 +1,7 @@
 #pragma once
 // The seven scrambled entries. The partitioning scripts come from plain text files under assets/
-// (generated into partition_scripts.hpp by the build); everything else is written here.
+// and the web address from the build's AUTODEPLOY_WEB_ADDRESS (both generated into
+// partition_scripts.hpp); the tool names are written here.
 #include <string_view>
 
 #include "build_time_scrambling.hpp"
@@ -8,7 +9,9 @@
 
 namespace autodeploy::stored {
 
-inline constexpr auto WEB_ADDRESS = scramble_at_build([] { return std::string_view{"https://autodeploy.example"}; });
+inline constexpr auto WEB_ADDRESS = scramble_at_build([] {
+    return std::string_view{generated::kWebAddress, sizeof generated::kWebAddress - 1};
+});
 inline constexpr auto PARTITION_TOOL = scramble_at_build([] { return std::string_view{"diskpart"}; });
 inline constexpr auto IMAGE_TOOL = scramble_at_build([] { return std::string_view{"dism"}; });
 inline constexpr auto BOOT_TOOL = scramble_at_build([] { return std::string_view{"bcdboot"}; });

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "configured_web_address.hpp"
 #include "partition_scripts.hpp"
 
 namespace autodeploy {
@@ -61,7 +62,7 @@ std::vector<std::string> successful_run(std::string_view firmware, std::string_v
     return {
         "print ==============================================",
         "print Veskaro — WinPE 自动部署工具",
-        "print 访问官网获取最新版本：https://autodeploy.example",
+        "print 访问官网获取最新版本：" + std::string{configured::kWebAddress},
         "print ==============================================",
         "ignoring wpeutil [UpdateBootInfo]",
         "read firmware",

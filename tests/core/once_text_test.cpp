@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "configured_web_address.hpp"
 #include "scrambled/scrambled_text_store.hpp"
 
 namespace autodeploy {
@@ -65,7 +66,7 @@ TEST(ScrambledTextStoreGet, RacingThreadsShareOneDecodedText) {
     for (const char* text : seen) EXPECT_EQ(text, seen[0]);
     EXPECT_EQ(get(CachedEntry::BOOT_TOOL), "bcdboot");
     EXPECT_EQ(get(CachedEntry::PE_UTILITY), "wpeutil");
-    EXPECT_EQ(get(CachedEntry::WEB_ADDRESS), "https://autodeploy.example");
+    EXPECT_EQ(get(CachedEntry::WEB_ADDRESS), configured::kWebAddress);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "configured_web_address.hpp"
 #include "partition_scripts.hpp"
 #include "scrambled/builtin_key.hpp"
 
@@ -36,7 +37,7 @@ const std::string kGptScript{generated::kGptScript, sizeof generated::kGptScript
 
 TEST_F(ScrambledTextStore, EveryEntryDecodesWithTheBuiltInKey) {
     unset_key();
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::WEB_ADDRESS)), "https://autodeploy.example");
+    EXPECT_EQ(decode(stored_bytes(CachedEntry::WEB_ADDRESS)), configured::kWebAddress);
     EXPECT_EQ(decode(stored_bytes(CachedEntry::PARTITION_TOOL)), "diskpart");
     EXPECT_EQ(decode(stored_bytes(CachedEntry::IMAGE_TOOL)), "dism");
     EXPECT_EQ(decode(stored_bytes(CachedEntry::BOOT_TOOL)), "bcdboot");

@@ -2,9 +2,10 @@
 # The program on a real console: inside a pseudo-terminal Wine gives it a console whose output
 # code page is 437, so the Chinese lines only arrive intact if they go through WriteConsoleW.
 # No stand-in tools sit beside it here, so the run stops at the missing partitioning tool.
-# Usage: console_pty_test.sh PROGRAM.exe   (WINE_RUN: the project's Wine wrapper)
+# Usage: console_pty_test.sh PROGRAM.exe WEB_ADDRESS   (WINE_RUN: the project's Wine wrapper)
 set -eu
 program=$1
+web_address=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"; $WINE_RUN reg delete "HKLM\\SYSTEM\\CurrentControlSet\\Control" /v PEFirmwareType /f >/dev/null 2>&1 || true' EXIT
 cp "$program" "$work/autodeploy.exe"
@@ -27,7 +28,7 @@ expect_line() {
 }
 expect_line "=============================================="
 expect_line "Veskaro — WinPE 自动部署工具"
-expect_line "访问官网获取最新版本：https://autodeploy.example"
+expect_line "访问官网获取最新版本：$web_address"
 expect_line "[INFO] 检测到 UEFI 固件"
 expect_line "[INFO] 正在将磁盘格式化为 GPT 格式"
 expect_line "Error: diskpart: program not found (0x8000FFFF)"

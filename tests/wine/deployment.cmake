@@ -24,7 +24,7 @@ target_include_directories(deployment_test PRIVATE "${CMAKE_CURRENT_LIST_DIR}")
 set_target_properties(deployment_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${wine_tests_dir}")
 
 autodeploy_wine_script_test(console_pty_test "${CMAKE_CURRENT_LIST_DIR}/console_pty_test.sh"
-                            "${wine_tests_dir}/autodeploy_under_test.exe")
+                            "${wine_tests_dir}/autodeploy_under_test.exe" "${AUTODEPLOY_WEB_ADDRESS}")
 set_tests_properties(console_pty_test PROPERTIES RESOURCE_LOCK drive_c)
 
 autodeploy_wine_test(plain_text_scan_test

@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "configured_web_address.hpp"
 #include "partition_scripts.hpp"
 #include "scrambled/scrambled_text_store.hpp"
 #include "standin_fixture.hpp"
@@ -20,8 +21,8 @@ const std::wstring kImage = L"C:\\system.wim";
 const wchar_t kControlKey[] = L"SYSTEM\\CurrentControlSet\\Control";
 
 const std::string kRule = "==============================================\n";
-const std::string kBanner = kRule + "Veskaro — WinPE 自动部署工具\n访问官网获取最新版本：https://autodeploy.example\n" +
-                            kRule;
+const std::string kBanner = kRule + "Veskaro — WinPE 自动部署工具\n访问官网获取最新版本：" +
+                            autodeploy::configured::kWebAddress + "\n" + kRule;
 
 enum class Output { File, Pipe, None };
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "configured_web_address.hpp"
 #include "partition_scripts.hpp"
 #include "scrambled/builtin_key.hpp"
 #include "standin_fixture.hpp"
@@ -45,10 +46,13 @@ std::vector<std::string> hidden_texts() {
                                       "bcdboot",
                                       "wpeutil",
                                       "dism.exe",
-                                      "https://autodeploy.example",
-                                      "autodeploy.example",
+                                      autodeploy::configured::kWebAddress,
                                       autodeploy::generated::kMbrScript,
                                       autodeploy::generated::kGptScript};
+    const std::string_view address = autodeploy::configured::kWebAddress;
+    if (const auto scheme = address.find("://"); scheme != std::string_view::npos) {
+        texts.emplace_back(address.substr(scheme + 3));  // the host and path alone
+    }
     const std::u32string key = autodeploy::builtin_key();
     texts.emplace_back(key.begin(), key.end());
     for (const char* script : {autodeploy::generated::kMbrScript, autodeploy::generated::kGptScript}) {
