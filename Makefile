@@ -28,6 +28,8 @@ RECEIVER_SETTINGS = -DAUTODEPLOY_RECEIVER=$(if $(RECEIVER),$(abspath $(RECEIVER)
                     $(if $(ALLOW_32BIT_RECEIVER),-DAUTODEPLOY_ALLOW_32BIT_RECEIVER=ON) \
                     $(if $(UDPCAST_SOURCE),-DUDPCAST_SOURCE=$(abspath $(UDPCAST_SOURCE)))
 FIRMWARE ?= uefi
+MACHINES ?= 1
+INDEX ?= 1
 BENCH_RUNS ?= 15
 FUZZ_SECONDS ?= 60
 # How long each fuzzer runs inside `make test` (and so in CI).
@@ -80,9 +82,12 @@ lint: ensure-deps
 fuzz: ensure-deps
 	scripts/fuzz $(FUZZ_SECONDS)
 
-# A whole deployment, simulated under Wine (FIRMWARE=uefi or bios).
+# The main job on a simulated network: MACHINES=N PCs (1-16; one PC: FIRMWARE=uefi or bios),
+# IMAGE=install.wim INDEX=N to send your own image; OFFLINE=1 without network (stand-in receiver).
 demo: ensure-deps
-	scripts/demo $(FIRMWARE)
+	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
+	scripts/demo --machines $(MACHINES) --firmware $(FIRMWARE) \
+	    $(if $(IMAGE),--image $(abspath $(IMAGE)) --index $(INDEX)) $(if $(OFFLINE),--offline)
 
 # The deployable program, with udpcast's receiver built from source and embedded (see above).
 release: ensure-deps

@@ -10,10 +10,12 @@
 #
 #   room_open ID DIR          namespaces ID-sw (bridge) and ID-snd (sender, 10.77.0.1); files in DIR
 #   room_add_machine NAME uefi|bios   a machine: namespace, prefix, program, stand-in tools
-#   room_boot NAME            starts autodeploy.exe there; console in DIR/NAME/console.txt,
-#                             exit status in DIR/NAME/status when it ends
+#   room_boot NAME            starts autodeploy.exe there; console in DIR/NAME/console.txt; when
+#                             it ends, its exit status in DIR/NAME/status; times in started, ended
 #   room_send ARGS...         scripts/send-image in the sender's namespace (caller redirects),
 #                             killed after ROOM_SEND_LIMIT seconds if that is set
+#   room_stage NAME [BYTES]   how far the machine has got (see there)
+#   room_stamp, room_transfer LOG   time-stamp the sender's output; the transfer's figures from it
 #   room_halt NAME            ends everything running on that machine
 #   room_close                removes every machine, namespace and prefix of the room
 #
@@ -78,9 +80,8 @@ room_template() {
         if [ ! -f "$ROOM_TEMPLATE/.autodeploy-ready" ]; then
             AUTODEPLOY_WINEPREFIX=$ROOM_TEMPLATE "$room_repo/cmake/wine-run" cmd /c exit >/dev/null 2>&1 </dev/null 9>&-
         fi
-        room_wine_env "$ROOM_TEMPLATE" wineserver -k 2>/dev/null
-        room_wine_env "$ROOM_TEMPLATE" wineserver -w 2>/dev/null
-        true
+        room_wine_env "$ROOM_TEMPLATE" wineserver -k 2>/dev/null || true
+        room_wine_env "$ROOM_TEMPLATE" wineserver -w 2>/dev/null || true
     ) 9>"$ROOM_TEMPLATE.copy-lock"
 }
 
@@ -117,7 +118,7 @@ room_add_machine() {
     # The machine's wineserver starts here, inside its namespace, and with it Wine's services
     # (outside any pipeline: a service would keep a pipe open).
     room_wine_env "$prefix" ip netns exec "$ns" wineserver -p || return 1
-    room_wine_env "$prefix" ip netns exec "$ns" wine cmd /c exit >/dev/null 2>&1 </dev/null
+    room_wine_env "$prefix" ip netns exec "$ns" wine cmd /c exit >/dev/null 2>&1 </dev/null || return 1
     room_wine_env "$prefix" ip netns exec "$ns" wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control' \
         /v PEFirmwareType /t REG_DWORD /d "$value" /f >/dev/null 2>&1 </dev/null
 }
@@ -127,14 +128,16 @@ room_boot() {
     local name=$1 dir="$ROOM_DIR/$1"
     local ns prefix="$dir/prefix"
     ns=$(cat "$dir/namespace")
-    rm -f "$dir/status" "$prefix/drive_c/journal.txt" "$prefix/drive_c/image.sha256"
+    rm -f "$dir/status" "$dir/ended" "$prefix/drive_c/journal.txt" "$prefix/drive_c/image.sha256"
     : >"$dir/console.txt"
+    echo "$EPOCHREALTIME" >"$dir/started"
     (
         cd "$prefix/drive_c/autodeploy" || exit 1
         status=0
         STANDIN_JOURNAL='C:\journal.txt' STANDIN_IMAGE_DIGEST='C:\image.sha256' \
             room_wine_env "$prefix" ip netns exec "$ns" wine 'C:\autodeploy\autodeploy.exe' \
             >>"$dir/console.txt" 2>&1 </dev/null || status=$?
+        echo "$EPOCHREALTIME" >"$dir/ended"
         echo "$status" >"$dir/status"
     ) &
 }
@@ -144,15 +147,50 @@ room_send() {
         --interface eth0 "$@"
 }
 
+# The furthest point the machine's console shows, as one word or two: booting, firmware,
+# partitioning, waiting, "receiving N%" (N of BYTES, when given), applying, "boot files",
+# "image removed", "restart requested".
+room_stage() {
+    tr '\r' '\n' <"$ROOM_DIR/$1/console.txt" | awk -v total="${2:-0}" '
+        /^\[INFO\] 检测到 /                { stage = "firmware" }
+        /^\[INFO\] 正在将磁盘格式化为 /    { stage = "partitioning" }
+        /^\[INFO\] 等待网络发送 /          { stage = "waiting" }
+        /^bytes= / { got = $0; sub(/^bytes= */, "", got); sub(/  .*/, "", got); gsub(/ /, "", got)
+                     stage = total > 0 ? sprintf("receiving %d%%", 100 * got / total) : "receiving" }
+        /^\[INFO\] system.wim 已接收/       { stage = "applying" }
+        /^写入完成/                         { stage = "boot files" }
+        /^(已删除临时镜像|未找到临时镜像)/  { stage = "image removed" }
+        /^\[SUCCESS\] /                    { stage = "restart requested" }
+        END { print stage == "" ? "booting" : stage }'
+}
+
+# Prefixes each line with the moment it arrived, in seconds (udp-sender prints no times itself).
+room_stamp() {
+    local line
+    while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done
+}
+
+# From a stamped sender log: bytes, seconds from "Starting transfer" to "Transfer complete",
+# Mbit/s, and the share of retransmitted data as udp-sender reports it.
+room_transfer() {
+    awk '/ send-image: sending [0-9]+ bytes/ { for (i = 1; i <= NF; i++) if ($i == "sending") bytes = $(i + 1) }
+         / Starting transfer/ { start = $1 }
+         / Transfer complete/ { end = $1 }
+         /re-xmits=/ { r = $0; sub(/.*re-xmits=[0-9]* *\( */, "", r); sub(/\).*/, "", r) }
+         END { s = end - start; if (!start || !end) { print "no complete transfer"; exit 1 }
+               printf "%d bytes in %.2f s, %.1f Mbit/s, %s retransmitted\n", bytes, s, bytes * 8 / s / 1e6, r }' "$1"
+}
+
 room_halt() {
     local prefix="$ROOM_DIR/$1/prefix"
-    room_wine_env "$prefix" wineserver -k 2>/dev/null
-    room_wine_env "$prefix" wineserver -w 2>/dev/null
+    room_wine_env "$prefix" wineserver -k 2>/dev/null || true
+    room_wine_env "$prefix" wineserver -w 2>/dev/null || true
 }
 
 room_close() {
     local name ns
     [ -n "${ROOM_ID:-}" ] || return 0
+    set +e  # everything here is attempted, whatever fails
     for name in "${ROOM_MACHINES[@]}"; do
         room_halt "$name"
     done
