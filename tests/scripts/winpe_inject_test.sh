@@ -73,7 +73,8 @@ prog2="$tmp/other build.exe"
 noexe="$tmp/not-a-program.exe"
 { printf 'ELF'; head -c 100 /dev/urandom; } >"$noexe"
 expected_ini="$tmp/expected.ini"
-printf '[LaunchApps]\r\nwpeinit\r\n%%SYSTEMDRIVE%%\\Windows\\System32\\autodeploy.exe\r\n' >"$expected_ini"
+printf '[LaunchApps]\r\n%%SYSTEMDRIVE%%\\Windows\\System32\\cmd.exe, /k %%SYSTEMDRIVE%%\\Windows\\System32\\autodeploy-launch.cmd\r\n' \
+    >"$expected_ini"
 
 # --- helpers -----------------------------------------------------------------
 run() { # run ARGS...: runs the script, sets $rc, stdout in $tmp/out, stderr in $tmp/err
@@ -108,6 +109,8 @@ expect_injected() { # expect_injected WIM IMAGE PROGRAM WHAT
     extract "$1" "$2" /Windows/System32/winpeshl.ini "$tmp/got.ini" ||
         fail "$4: image $2 has no \\Windows\\System32\\winpeshl.ini"
     cmp -s "$tmp/got.ini" "$expected_ini" || fail "$4: winpeshl.ini in image $2 is [$(od -c "$tmp/got.ini")]"
+    has_path "$1" "$2" /Windows/System32/autodeploy-launch.cmd ||
+        fail "$4: image $2 has no \\Windows\\System32\\autodeploy-launch.cmd"
 }
 expect_untouched_image() { # expect_untouched_image WIM IMAGE TREE WHAT: the image still has its files
     local f
@@ -143,7 +146,8 @@ run --program "$prog" "$wim"
 expect_rc 0 "one image, defaults"
 expect_text "$tmp/out" "winpe-inject: updated image 1 (\"Microsoft Windows PE (amd64)\") of $wim
   added \\Windows\\System32\\autodeploy.exe (70002 bytes, from $prog)
-  added \\Windows\\System32\\winpeshl.ini (runs wpeinit, then autodeploy.exe)" "one image, defaults: stdout"
+  added \\Windows\\System32\\autodeploy-launch.cmd (runs wpeinit, then autodeploy.exe; holds a failed run)
+  added \\Windows\\System32\\winpeshl.ini (runs autodeploy-launch.cmd)" "one image, defaults: stdout"
 [ ! -s "$tmp/err" ] || fail "one image, defaults: printed on stderr"
 expect_injected "$wim" 1 "$prog" "one image, defaults"
 expect_untouched_image "$wim" 1 "$trees/pe" "one image, defaults"
@@ -164,7 +168,8 @@ run --program="$prog" "$wim"
 expect_rc 0 "two images, default index"
 expect_text "$tmp/out" "winpe-inject: updated image 2 (\"Microsoft Windows Setup (amd64)\") of $wim
   added \\Windows\\System32\\autodeploy.exe (70002 bytes, from $prog)
-  added \\Windows\\System32\\winpeshl.ini (runs wpeinit, then autodeploy.exe)" "two images, default index: stdout"
+  added \\Windows\\System32\\autodeploy-launch.cmd (runs wpeinit, then autodeploy.exe; holds a failed run)
+  added \\Windows\\System32\\winpeshl.ini (runs autodeploy-launch.cmd)" "two images, default index: stdout"
 expect_injected "$wim" 2 "$prog" "two images, default index"
 expect_untouched_image "$wim" 2 "$trees/setup" "two images, default index"
 expect_untouched_image "$wim" 1 "$trees/pe" "two images, default index"
