@@ -68,9 +68,26 @@ single="$wims/single.wim"
 sums_before=$(cd "$wims" && sha256sum -- *)
 
 # --- helpers -----------------------------------------------------------------
+# A stand-in udp-sender that records its arguments and the file it was given: every run but
+# the real transfers uses it, so a missing refusal never sends anything on this machine.
+stub="$tmp/stub-bin"
+mkdir -p "$stub"
+cat >"$stub/udp-sender" <<EOF
+#!/bin/bash
+printf '%s\n' "\$@" >"$tmp/stub.args"
+printf '%b' "\${STUB_STDERR:-}" >&2
+while [ \$# -gt 0 ]; do
+    if [ "\$1" = --file ]; then cp -- "\$2" "$tmp/stub.copy"; fi
+    shift
+done
+exit \${STUB_STATUS:-0}
+EOF
+chmod +x "$stub/udp-sender"
+args_of_stub() { cat "$tmp/stub.args"; }
+
 runner=() # what the script runs under: nothing, or a namespace
 run() { # run ARGS...: runs the script, sets $rc, stdout in $tmp/out, stderr in $tmp/err
-    "${runner[@]}" "$send" "$@" >"$tmp/out" 2>"$tmp/err" </dev/null
+    PATH="$stub:$PATH" "${runner[@]}" "$send" "$@" >"$tmp/out" 2>"$tmp/err" </dev/null
     rc=$?
 }
 expect_rc() { [ "$rc" = "$1" ] || fail "$2: exit status $rc, expected $1"; }
@@ -133,37 +150,35 @@ refuse "--interface unknown" 2 \
 refuse "--interface path" 2 \
     "send-image: no such network interface: ../lo; name the one that faces the PCs (see 'ip -br link')" \
     --interface ../lo "$install"
+while IFS='|' read -r option value message; do
+    refuse "$option $value" 2 "send-image: $option needs $message, got '$value'" "$option" "$value" "$install"
+done <<'EOF'
+--max-bitrate|1g|bits per second, a whole number with an optional k or m (e.g. 100m)
+--max-bitrate|0m|bits per second, a whole number with an optional k or m (e.g. 100m)
+--fec|8x8/129|STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)
+--fec|8x0|STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)
+--fec|x8/128|STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)
+--ttl|256|a whole number from 1 to 255
+--mcast-rdv-address|224.0.0.256|an IPv4 address (e.g. 224.0.0.1)
+--mcast-rdv-address|224.0.1|an IPv4 address (e.g. 224.0.0.1)
+EOF
 refuse "--nokbd alone" 2 "send-image: --nokbd needs --min-receivers or --max-wait, or the transfer would never start" \
     --nokbd "$install" 2
 
 run --help
 expect_rc 0 "--help"
 head -n 1 "$tmp/out" | grep -qxF 'Usage: scripts/send-image [options] INSTALL.WIM [INDEX]' || fail "--help: first line"
-for opt in --min-receivers --max-wait --nokbd --interface --portbase --nopointopoint 9000; do
+for opt in --min-receivers --max-wait --nokbd --interface --portbase --max-bitrate --fec --ttl --mcast-rdv-address \
+    --nopointopoint 9000; do
     grep -qF -- "$opt" "$tmp/out" || fail "--help does not mention $opt"
 done
 ok "--help names every option"
 
-# --- the udp-sender command line, through a stand-in --------------------------------
-stub="$tmp/stub-bin"
-mkdir -p "$stub"
-cat >"$stub/udp-sender" <<EOF
-#!/bin/bash
-printf '%s\n' "\$@" >"$tmp/stub.args"
-printf '%b' "\${STUB_STDERR:-}" >&2
-while [ \$# -gt 0 ]; do
-    if [ "\$1" = --file ]; then cp -- "\$2" "$tmp/stub.copy"; fi
-    shift
-done
-exit \${STUB_STATUS:-0}
-EOF
-chmod +x "$stub/udp-sender"
-stub_run() { PATH="$stub:$PATH" run "$@"; }
-args_of_stub() { cat "$tmp/stub.args"; }
-
+# --- the udp-sender command line -----------------------------------------------------
 rm -f "$tmp/stub.args" "$tmp/stub.copy"
 # (--interface is checked against the machine's interfaces: the namespace tests below pass it.)
-stub_run --nokbd --min-receivers 03 --max-wait 120 "$install" 2
+run --nokbd --min-receivers 03 --max-wait 120 --max-bitrate 100m --fec=8x8/128 --ttl 2 \
+    --mcast-rdv-address 224.0.0.1 "$install" 2
 expect_rc 0 "stand-in: all options"
 exported=$(sed -n 2p "$tmp/stub.args")
 case $exported in
@@ -179,7 +194,15 @@ $exported
 --min-receivers
 3
 --max-wait
-120" "stand-in: all options: udp-sender arguments"
+120
+--max-bitrate
+100m
+--fec
+8x8/128
+--ttl
+2
+--mcast-rdv-address
+224.0.0.1" "stand-in: all options: udp-sender arguments"
 [ "$(image_count "$tmp/stub.copy")" = 1 ] || fail "stand-in: the sent WIM does not hold exactly 1 image"
 [ "$(image_name "$tmp/stub.copy" 1)" = "Windows 11 Enterprise" ] || fail "stand-in: the sent image is not image 2"
 expect_same_tree "$tmp/stub.copy" 1 "$trees/ent" "stand-in: all options"
@@ -189,7 +212,7 @@ expect_clean "stand-in: all options"
 ok "udp-sender gets --file, --nopointopoint, --portbase 9000 and every option given"
 
 rm -f "$tmp/stub.args" "$tmp/stub.copy"
-stub_run "$install"
+run "$install"
 expect_rc 0 "stand-in: defaults"
 exported=$(sed -n 2p "$tmp/stub.args")
 expect_text "$tmp/stub.args" "--file
@@ -203,7 +226,7 @@ expect_clean "stand-in: defaults"
 ok "INDEX defaults to 1; --nopointopoint and --portbase 9000 always passed"
 
 rm -f "$tmp/stub.args" "$tmp/stub.copy"
-stub_run --portbase 9100 --max-wait=30 "$single"
+run --portbase 9100 --max-wait=30 "$single"
 expect_rc 0 "stand-in: single-image WIM"
 expect_text "$tmp/stub.args" "--file
 $single
@@ -223,7 +246,7 @@ for case in \
 2 PCs have joined (the latest: 10.0.0.6); sending starts now" \
     "--nokbd --max-wait 60|1 PC has joined (the latest: 10.0.0.5); sending starts 60 seconds after the first joined
 2 PCs have joined (the latest: 10.0.0.6); sending starts 60 seconds after the first joined"; do
-    STUB_STDERR=$udp_lines stub_run ${case%%|*} "$single"
+    STUB_STDERR=$udp_lines run ${case%%|*} "$single"
     expect_rc 0 "joins: ${case%%|*}"
     expect_text <(grep -v '^send-image: \(.*holds image\|sending\|transfer complete\)' "$tmp/out" | sed 's/^send-image: //') \
         "${case#*|}" "joins: ${case%%|*}: stdout"
@@ -231,7 +254,7 @@ for case in \
 done
 ok "each PC that joins is counted once, with when sending starts; udp-sender's output passes unchanged"
 
-STUB_STATUS=3 stub_run --nokbd --max-wait 5 "$install" 3
+STUB_STATUS=3 run --nokbd --max-wait 5 "$install" 3
 expect_rc 3 "stand-in: udp-sender fails"
 expect_text "$tmp/err" "send-image: udp-sender exited with status 3" "stand-in: udp-sender fails: stderr"
 expect_clean "stand-in: udp-sender fails"
@@ -315,12 +338,13 @@ else
         fail "transfer of image 2: only $((after - before)) multicast bytes reached the receiver for $size bytes"
     ok "real transfer: image 2 arrives as a 1-image WIM, by multicast, temporary WIM removed"
 
-    transfer "$tmp/received-single.wim" --portbase 9000 "$single"
+    # udp-sender and Debian's receiver also agree on the options passed on.
+    transfer "$tmp/received-single.wim" --portbase 9000 --max-bitrate 100m --fec 8x8/128 "$single"
     expect_rc 0 "transfer of a single-image WIM"
     [ "$rrc" = 0 ] || fail "transfer of a single-image WIM: udp-receiver exit status $rrc"
     cmp -s "$tmp/received-single.wim" "$single" || fail "transfer of a single-image WIM: received file differs"
     expect_clean "transfer of a single-image WIM"
-    ok "real transfer: a single-image WIM arrives byte for byte"
+    ok "real transfer: a single-image WIM arrives byte for byte (with --max-bitrate and --fec)"
 fi
 
 if [ $skipped -gt 0 ]; then
