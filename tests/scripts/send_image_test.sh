@@ -68,8 +68,26 @@ single="$wims/single.wim"
 sums_before=$(cd "$wims" && sha256sum -- *)
 
 # --- helpers -----------------------------------------------------------------
+# A stand-in udp-sender that records its arguments and the file it was given: every run but
+# the real transfers uses it, so a missing refusal never sends anything on this machine.
+stub="$tmp/stub-bin"
+mkdir -p "$stub"
+cat >"$stub/udp-sender" <<EOF
+#!/bin/bash
+printf '%s\n' "\$@" >"$tmp/stub.args"
+printf '%b' "\${STUB_STDERR:-}" >&2
+while [ \$# -gt 0 ]; do
+    if [ "\$1" = --file ]; then cp -- "\$2" "$tmp/stub.copy"; fi
+    shift
+done
+exit \${STUB_STATUS:-0}
+EOF
+chmod +x "$stub/udp-sender"
+args_of_stub() { cat "$tmp/stub.args"; }
+
+runner=() # what the script runs under: nothing, or a namespace
 run() { # run ARGS...: runs the script, sets $rc, stdout in $tmp/out, stderr in $tmp/err
-    "$send" "$@" >"$tmp/out" 2>"$tmp/err" </dev/null
+    PATH="$stub:$PATH" "${runner[@]}" "$send" "$@" >"$tmp/out" 2>"$tmp/err" </dev/null
     rc=$?
 }
 expect_rc() { [ "$rc" = "$1" ] || fail "$2: exit status $rc, expected $1"; }
@@ -126,37 +144,41 @@ refuse "--portbase too big" 2 "send-image: --portbase needs an even port number 
     --portbase 65536 "$install"
 refuse "--portbase not a number" 2 "send-image: --portbase needs an even port number from 2 to 65534, got 'http'" \
     --portbase=http "$install"
-refuse "--interface unknown" 2 "send-image: no such network interface: nosuch9" --interface nosuch9 "$install"
-refuse "--interface path" 2 "send-image: no such network interface: ../lo" --interface ../lo "$install"
+refuse "--interface unknown" 2 \
+    "send-image: no such network interface: nosuch9; name the one that faces the PCs (see 'ip -br link')" \
+    --interface nosuch9 "$install"
+refuse "--interface path" 2 \
+    "send-image: no such network interface: ../lo; name the one that faces the PCs (see 'ip -br link')" \
+    --interface ../lo "$install"
+while IFS='|' read -r option value message; do
+    refuse "$option $value" 2 "send-image: $option needs $message, got '$value'" "$option" "$value" "$install"
+done <<'EOF'
+--max-bitrate|1g|bits per second, a whole number with an optional k or m (e.g. 100m)
+--max-bitrate|0m|bits per second, a whole number with an optional k or m (e.g. 100m)
+--fec|8x8/129|STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)
+--fec|8x0|STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)
+--fec|x8/128|STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)
+--ttl|256|a whole number from 1 to 255
+--mcast-rdv-address|224.0.0.256|an IPv4 address (e.g. 224.0.0.1)
+--mcast-rdv-address|224.0.1|an IPv4 address (e.g. 224.0.0.1)
+EOF
 refuse "--nokbd alone" 2 "send-image: --nokbd needs --min-receivers or --max-wait, or the transfer would never start" \
     --nokbd "$install" 2
 
 run --help
 expect_rc 0 "--help"
 head -n 1 "$tmp/out" | grep -qxF 'Usage: scripts/send-image [options] INSTALL.WIM [INDEX]' || fail "--help: first line"
-for opt in --min-receivers --max-wait --nokbd --interface --portbase --nopointopoint 9000; do
+for opt in --min-receivers --max-wait --nokbd --interface --portbase --max-bitrate --fec --ttl --mcast-rdv-address \
+    --nopointopoint 9000; do
     grep -qF -- "$opt" "$tmp/out" || fail "--help does not mention $opt"
 done
 ok "--help names every option"
 
-# --- the udp-sender command line, through a stand-in --------------------------------
-stub="$tmp/stub-bin"
-mkdir -p "$stub"
-cat >"$stub/udp-sender" <<EOF
-#!/bin/bash
-printf '%s\n' "\$@" >"$tmp/stub.args"
-while [ \$# -gt 0 ]; do
-    if [ "\$1" = --file ]; then cp -- "\$2" "$tmp/stub.copy"; fi
-    shift
-done
-exit \${STUB_STATUS:-0}
-EOF
-chmod +x "$stub/udp-sender"
-stub_run() { PATH="$stub:$PATH" run "$@"; }
-args_of_stub() { cat "$tmp/stub.args"; }
-
+# --- the udp-sender command line -----------------------------------------------------
 rm -f "$tmp/stub.args" "$tmp/stub.copy"
-stub_run --nokbd --min-receivers 03 --max-wait 120 --interface lo "$install" 2
+# (--interface is checked against the machine's interfaces: the namespace tests below pass it.)
+run --nokbd --min-receivers 03 --max-wait 120 --max-bitrate 100m --fec=8x8/128 --ttl 2 \
+    --mcast-rdv-address 224.0.0.1 "$install" 2
 expect_rc 0 "stand-in: all options"
 exported=$(sed -n 2p "$tmp/stub.args")
 case $exported in
@@ -173,8 +195,14 @@ $exported
 3
 --max-wait
 120
---interface
-lo" "stand-in: all options: udp-sender arguments"
+--max-bitrate
+100m
+--fec
+8x8/128
+--ttl
+2
+--mcast-rdv-address
+224.0.0.1" "stand-in: all options: udp-sender arguments"
 [ "$(image_count "$tmp/stub.copy")" = 1 ] || fail "stand-in: the sent WIM does not hold exactly 1 image"
 [ "$(image_name "$tmp/stub.copy" 1)" = "Windows 11 Enterprise" ] || fail "stand-in: the sent image is not image 2"
 expect_same_tree "$tmp/stub.copy" 1 "$trees/ent" "stand-in: all options"
@@ -184,7 +212,7 @@ expect_clean "stand-in: all options"
 ok "udp-sender gets --file, --nopointopoint, --portbase 9000 and every option given"
 
 rm -f "$tmp/stub.args" "$tmp/stub.copy"
-stub_run "$install"
+run "$install"
 expect_rc 0 "stand-in: defaults"
 exported=$(sed -n 2p "$tmp/stub.args")
 expect_text "$tmp/stub.args" "--file
@@ -198,7 +226,7 @@ expect_clean "stand-in: defaults"
 ok "INDEX defaults to 1; --nopointopoint and --portbase 9000 always passed"
 
 rm -f "$tmp/stub.args" "$tmp/stub.copy"
-stub_run --portbase 9100 --max-wait=30 "$single"
+run --portbase 9100 --max-wait=30 "$single"
 expect_rc 0 "stand-in: single-image WIM"
 expect_text "$tmp/stub.args" "--file
 $single
@@ -211,7 +239,22 @@ cmp -s "$tmp/stub.copy" "$single" || fail "stand-in: single-image WIM: not sent 
 expect_clean "stand-in: single-image WIM"
 ok "a single-image WIM is sent as it is, without a temporary copy"
 
-STUB_STATUS=3 stub_run --nokbd --max-wait 5 "$install" 3
+# What udp-sender 20120424 prints while PCs join (one of them twice), then its progress line.
+udp_lines='Udp-sender 20120424\nNew connection from 10.0.0.5  (#0) 00000009\nReady. Press any key to start sending data.\nNew connection from 10.0.0.5  (#0) 00000009\nNew connection from 10.0.0.6  (#1) 00000009\nStarting transfer: 00000009\nbytes=  1 000 re-xmits=0000000 (  0.0%) slice=0112 -   0\rbytes=  2 000\r\nTransfer complete.\n'
+for case in \
+    "--min-receivers 2|1 PC has joined (the latest: 10.0.0.5); sending starts when 2 have joined or when you press Enter (once every PC has joined)
+2 PCs have joined (the latest: 10.0.0.6); sending starts now" \
+    "--nokbd --max-wait 60|1 PC has joined (the latest: 10.0.0.5); sending starts 60 seconds after the first joined
+2 PCs have joined (the latest: 10.0.0.6); sending starts 60 seconds after the first joined"; do
+    STUB_STDERR=$udp_lines run ${case%%|*} "$single"
+    expect_rc 0 "joins: ${case%%|*}"
+    expect_text <(grep -v '^send-image: \(.*holds image\|sending\|transfer complete\)' "$tmp/out" | sed 's/^send-image: //') \
+        "${case#*|}" "joins: ${case%%|*}: stdout"
+    cmp -s "$tmp/err" <(printf '%b' "$udp_lines") || fail "joins: udp-sender's output changed on its way: $(od -c "$tmp/err")"
+done
+ok "each PC that joins is counted once, with when sending starts; udp-sender's output passes unchanged"
+
+STUB_STATUS=3 run --nokbd --max-wait 5 "$install" 3
 expect_rc 3 "stand-in: udp-sender fails"
 expect_text "$tmp/err" "send-image: udp-sender exited with status 3" "stand-in: udp-sender fails: stderr"
 expect_clean "stand-in: udp-sender fails"
@@ -224,13 +267,35 @@ if ! ip netns add "$ns_send" 2>/dev/null; then
 else
     ns_made=1
     ip netns add "$ns_recv" || fail "ip netns add $ns_recv"
-    # Both ends are created inside the namespaces: nothing appears in the machine's own.
+    # Both ends are created inside the namespaces: nothing appears in the machine's own. No route
+    # covers multicast there (only the link's own): udp-sender needs none with --interface.
     ip link add vsend0 netns "$ns_send" type veth peer name vrecv0 netns "$ns_recv" || fail "ip link add veth"
     # udp-receiver reaches the sender through the interface's broadcast address: set it (brd +).
     ip -n "$ns_send" addr add 10.213.61.1/24 brd + dev vsend0 || fail "address in $ns_send"
     ip -n "$ns_recv" addr add 10.213.61.2/24 brd + dev vrecv0 || fail "address in $ns_recv"
     for dev in lo vsend0; do ip -n "$ns_send" link set "$dev" up || fail "ip link set $dev up in $ns_send"; done
     for dev in lo vrecv0; do ip -n "$ns_recv" link set "$dev" up || fail "ip link set $dev up in $ns_recv"; done
+
+    # Interfaces on which udp-sender would start and every PC wait: down, without link (its
+    # peer is down), without an IPv4 address, without a broadcast address.
+    ip -n "$ns_send" link add vdown0 type veth peer name vnolink0 || fail "ip link add veth vdown0"
+    ip -n "$ns_send" link add vnobrd0 type veth peer name vnoaddr0 || fail "ip link add veth vnobrd0"
+    ip -n "$ns_send" addr add 10.213.64.1/24 brd + dev vnolink0 || fail "address of vnolink0"
+    ip -n "$ns_send" addr add 10.213.65.1/24 dev vnobrd0 || fail "address of vnobrd0"
+    for dev in vnolink0 vnobrd0 vnoaddr0; do ip -n "$ns_send" link set "$dev" up || fail "ip link set $dev up"; done
+    runner=(timeout 30 ip netns exec "$ns_send")
+    refuse "interface down" 2 "send-image: vdown0 is down: bring it up (ip link set vdown0 up); the PCs would wait silently" \
+        --interface vdown0 "$install"
+    refuse "interface without link" 2 \
+        "send-image: vnolink0 has no link: plug in its cable or check the switch port; the PCs would wait silently" \
+        --interface vnolink0 "$install"
+    refuse "interface without IPv4 address" 2 \
+        "send-image: vnoaddr0 has no IPv4 address: add one with 'brd +' (ip addr add 10.0.0.1/24 brd + dev vnoaddr0); the PCs would wait silently" \
+        --interface vnoaddr0 "$install"
+    refuse "interface without broadcast address" 2 \
+        "send-image: vnobrd0 has no IPv4 broadcast address: add the address again with 'brd +' (ip addr del 10.213.65.1/24 dev vnobrd0; ip addr add 10.213.65.1/24 brd + dev vnobrd0); udpcast sends its control traffic to the broadcast address and every PC would wait silently" \
+        --interface vnobrd0 "$install"
+    runner=()
 
     mcast_octets() { # multicast bytes received so far in the receiving namespace
         ip netns exec "$ns_recv" awk '/^IpExt:/ { if (!n) { for (i = 1; i <= NF; i++) col[$i] = i; n = 1 }
@@ -258,6 +323,8 @@ else
     expect_rc 0 "transfer of image 2"
     [ "$rrc" = 0 ] || fail "transfer of image 2: udp-receiver exit status $rrc: $(tr '\r' '\n' <"$tmp/recv.log")"
     expect_text <(tail -n 1 "$tmp/out") "send-image: transfer complete" "transfer of image 2: last line"
+    grep -qxF "send-image: 1 PC has joined (the latest: 10.213.61.2); sending starts now" "$tmp/out" ||
+        fail "transfer of image 2: the joined PC was not counted"
     [ "$(image_count "$tmp/received.wim")" = 1 ] || fail "transfer of image 2: received WIM has not exactly 1 image"
     [ "$(image_name "$tmp/received.wim" 1)" = "Windows 11 Enterprise" ] ||
         fail "transfer of image 2: received image is not image 2 of the source"
@@ -271,12 +338,13 @@ else
         fail "transfer of image 2: only $((after - before)) multicast bytes reached the receiver for $size bytes"
     ok "real transfer: image 2 arrives as a 1-image WIM, by multicast, temporary WIM removed"
 
-    transfer "$tmp/received-single.wim" --portbase 9000 "$single"
+    # udp-sender and Debian's receiver also agree on the options passed on.
+    transfer "$tmp/received-single.wim" --portbase 9000 --max-bitrate 100m --fec 8x8/128 "$single"
     expect_rc 0 "transfer of a single-image WIM"
     [ "$rrc" = 0 ] || fail "transfer of a single-image WIM: udp-receiver exit status $rrc"
     cmp -s "$tmp/received-single.wim" "$single" || fail "transfer of a single-image WIM: received file differs"
     expect_clean "transfer of a single-image WIM"
-    ok "real transfer: a single-image WIM arrives byte for byte"
+    ok "real transfer: a single-image WIM arrives byte for byte (with --max-bitrate and --fec)"
 fi
 
 if [ $skipped -gt 0 ]; then

@@ -73,7 +73,8 @@ prog2="$tmp/other build.exe"
 noexe="$tmp/not-a-program.exe"
 { printf 'ELF'; head -c 100 /dev/urandom; } >"$noexe"
 expected_ini="$tmp/expected.ini"
-printf '[LaunchApps]\r\nwpeinit\r\n%%SYSTEMDRIVE%%\\Windows\\System32\\autodeploy.exe\r\n' >"$expected_ini"
+printf '[LaunchApps]\r\n%%SYSTEMDRIVE%%\\Windows\\System32\\cmd.exe, /k %%SYSTEMDRIVE%%\\Windows\\System32\\autodeploy-launch.cmd\r\n' \
+    >"$expected_ini"
 
 # --- helpers -----------------------------------------------------------------
 run() { # run ARGS...: runs the script, sets $rc, stdout in $tmp/out, stderr in $tmp/err
@@ -108,6 +109,8 @@ expect_injected() { # expect_injected WIM IMAGE PROGRAM WHAT
     extract "$1" "$2" /Windows/System32/winpeshl.ini "$tmp/got.ini" ||
         fail "$4: image $2 has no \\Windows\\System32\\winpeshl.ini"
     cmp -s "$tmp/got.ini" "$expected_ini" || fail "$4: winpeshl.ini in image $2 is [$(od -c "$tmp/got.ini")]"
+    has_path "$1" "$2" /Windows/System32/autodeploy-launch.cmd ||
+        fail "$4: image $2 has no \\Windows\\System32\\autodeploy-launch.cmd"
 }
 expect_untouched_image() { # expect_untouched_image WIM IMAGE TREE WHAT: the image still has its files
     local f
@@ -143,7 +146,8 @@ run --program "$prog" "$wim"
 expect_rc 0 "one image, defaults"
 expect_text "$tmp/out" "winpe-inject: updated image 1 (\"Microsoft Windows PE (amd64)\") of $wim
   added \\Windows\\System32\\autodeploy.exe (70002 bytes, from $prog)
-  added \\Windows\\System32\\winpeshl.ini (runs wpeinit, then autodeploy.exe)" "one image, defaults: stdout"
+  added \\Windows\\System32\\autodeploy-launch.cmd (runs wpeinit, then autodeploy.exe; holds a failed run)
+  added \\Windows\\System32\\winpeshl.ini (runs autodeploy-launch.cmd)" "one image, defaults: stdout"
 [ ! -s "$tmp/err" ] || fail "one image, defaults: printed on stderr"
 expect_injected "$wim" 1 "$prog" "one image, defaults"
 expect_untouched_image "$wim" 1 "$trees/pe" "one image, defaults"
@@ -159,12 +163,23 @@ expect_untouched_image "$wim" 1 "$trees/pe" "run again with another program"
 expect_no_leftovers "$(dirname "$wim")" "run again with another program"
 ok "running again replaces the program"
 
+# Running again with the same program leaves the WIM as large as it was.
+sizes=
+for _ in 1 2 3; do
+    run --program "$prog2" "$wim"
+    expect_rc 0 "run again, same program"
+    sizes="$sizes $(wc -c <"$wim")"
+done
+[ "$(echo $sizes | tr ' ' '\n' | sort -u | wc -l)" = 1 ] || fail "run again, same program: sizes$sizes"
+ok "running again does not grow the WIM (sizes$sizes)"
+
 wim=$(fresh two.wim)
 run --program="$prog" "$wim"
 expect_rc 0 "two images, default index"
 expect_text "$tmp/out" "winpe-inject: updated image 2 (\"Microsoft Windows Setup (amd64)\") of $wim
   added \\Windows\\System32\\autodeploy.exe (70002 bytes, from $prog)
-  added \\Windows\\System32\\winpeshl.ini (runs wpeinit, then autodeploy.exe)" "two images, default index: stdout"
+  added \\Windows\\System32\\autodeploy-launch.cmd (runs wpeinit, then autodeploy.exe; holds a failed run)
+  added \\Windows\\System32\\winpeshl.ini (runs autodeploy-launch.cmd)" "two images, default index: stdout"
 expect_injected "$wim" 2 "$prog" "two images, default index"
 expect_untouched_image "$wim" 2 "$trees/setup" "two images, default index"
 expect_untouched_image "$wim" 1 "$trees/pe" "two images, default index"
@@ -268,6 +283,12 @@ notpe=$(fresh notpe.wim)
 refuse "image without Windows/System32" 1 \
     "winpe-inject: image 1 of $notpe has no \\Windows\\System32 folder (not a WinPE image?)" "$notpe" \
     --program "$prog" "$notpe"
+ro=$(fresh one.wim)
+chmod 444 "$ro"
+refuse "read-only WIM" 1 \
+    "winpe-inject: $ro is read-only; make it writable (chmod u+w) if it may be changed, or give a copy" "$ro" \
+    --program "$prog" "$ro"
+[ "$(stat -c %a "$ro")" = 444 ] || fail "read-only WIM: its mode was changed"
 refuse "unknown option" 2 "winpe-inject: unknown option: --force (see --help)" "$wim" --force --program "$prog" "$wim"
 refuse "no WIM given" 2 "winpe-inject: missing BOOT.WIM (see --help)" "" --program "$prog"
 refuse "two WIMs given" 2 "winpe-inject: too many arguments (see --help)" "$wim" --program "$prog" "$wim" "$one"
@@ -277,11 +298,13 @@ clash=$(fresh clash.wim)
 before=$(sha "$clash")
 run --program "$prog" "$clash"
 expect_rc 1 "wimupdate fails"
-[ "$(wc -l <"$tmp/err")" = 1 ] || fail "wimupdate fails: stderr is not one line"
-grep -q "^winpe-inject: wimupdate could not update image 1 of $clash: ." "$tmp/err" || fail "wimupdate fails: stderr"
+expect_text "$tmp/err" "winpe-inject: wimupdate could not update image 1 of $clash: \"/Windows/System32/autodeploy.exe\" \
+is a directory! Specify the path at which to place the file inside this directory. Exiting with error code 32: \
+One of the specified paths to delete was a directory.; fix that and run again ($clash is left as it was)" \
+    "wimupdate fails: stderr"
 [ "$(sha "$clash")" = "$before" ] || fail "wimupdate fails: $clash was changed"
 expect_no_leftovers "$(dirname "$clash")" "wimupdate fails"
-ok "wimupdate fails: original untouched, temporary copy removed"
+ok "wimupdate fails: wimlib's whole reason on one line, original untouched, temporary copy removed"
 
 # Interrupted while wimupdate runs (a stand-in that waits): the copy is removed.
 stub="$tmp/stub-bin"
