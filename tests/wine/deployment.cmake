@@ -38,5 +38,5 @@ set_property(TEST plain_text_scan_test APPEND PROPERTY ENVIRONMENT "AUTODEPLOY_E
 get_property(receiver GLOBAL PROPERTY AUTODEPLOY_RECEIVER_INPUT)
 autodeploy_wine_script_test(real_wire_test "${CMAKE_CURRENT_LIST_DIR}/real_wire_test.sh"
                             "$<TARGET_FILE:autodeploy>" "$<TARGET_FILE:standin>" "${receiver}"
-                            "${CMAKE_BINARY_DIR}/machine-template")
+                            "${CMAKE_BINARY_DIR}/machine-template" "${AUTODEPLOY_GPT_SCRIPT}" "${AUTODEPLOY_MBR_SCRIPT}")
 set_tests_properties(real_wire_test PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

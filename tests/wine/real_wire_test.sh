@@ -1,8 +1,9 @@
 #!/bin/bash
-# autodeploy.exe with its real, embedded udpcast receiver, under Wine, fed by Debian's udp-sender
-# through scripts/send-image across network namespaces that this test makes (scripts/lib/room.sh).
-# The WinPE tools are stand-ins; the stand-in dism records the SHA-256 of the image it applies.
-# Usage: real_wire_test.sh PROGRAM STANDIN RECEIVER TEMPLATE-PREFIX   (exit 77: skipped)
+# A small room on the real wire: autodeploy.exe with its real, embedded udpcast receiver, under
+# Wine, on three simulated PCs (scripts/lib/room.sh: network namespaces this test makes), served by
+# Debian's udp-sender through scripts/send-image. The WinPE tools are stand-ins; the stand-in dism
+# records the SHA-256 of the image it applies.
+# Usage: real_wire_test.sh PROGRAM STANDIN RECEIVER TEMPLATE-PREFIX GPT-SCRIPT MBR-SCRIPT  (77: skipped)
 set -u
 set -o pipefail
 
@@ -10,89 +11,93 @@ name=real_wire_test
 here=$(cd "$(dirname "$0")" && pwd -P)
 . "$here/../../scripts/lib/room.sh"
 ROOM_PROGRAM=$1 ROOM_STANDIN=$2 ROOM_TEMPLATE=$4
-receiver=$3
+receiver=$3 gpt_script=$5 mbr_script=$6
 
 if reason=$(room_unavailable) && [ -n "$reason" ]; then
-    echo "SKIP: $reason; the real-wire tests need their own network namespaces"
+    echo "SKIP: $reason; the real-wire tests need network namespaces of their own"
     exit 77
 fi
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/$name.XXXXXX")
 . "$here/../scripts/test_lib.sh"
-room_open "adw$$" "$tmp/room" || fail "cannot set up the namespaces"
+room_open "adw$$" "$tmp/room" || fail "cannot make the namespaces"
 trap 'room_close; rm -rf "$tmp"' EXIT
 
 mkdir -p "$tmp/tree"
 head -c 3000000 /dev/urandom >"$tmp/tree/payload.bin"
 wimcapture "$tmp/tree" "$tmp/image.wim" "sample" --compress=none >/dev/null || fail "wimcapture"
-sent_sha=$(sha256sum <"$tmp/image.wim" | cut -d' ' -f1)
+sent_sha=$(sha256sum <"$tmp/image.wim" | cut -c1-64)
+for pc in uefi1:uefi bios2:bios late3:uefi; do room_add_machine "${pc%:*}" "${pc#*:}" || fail "cannot set up ${pc%:*}"; done
 
-room_add_machine pc uefi || fail "cannot set up the machine"
-pc=$tmp/room/pc
-drive_c=$pc/prefix/drive_c
-console() { tr '\r' '\n' <"$pc/console.txt" | sed '/^$/d'; }
-wait_for() { # wait_for SECONDS CONDITION...: polls CONDITION every 0.2 s
+console() { tr '\r' '\n' <"$tmp/room/$1/console.txt" | sed '/^$/d'; }
+journal() { tr -d '\r' <"$tmp/room/$1/prefix/drive_c/journal.txt" 2>/dev/null; }
+within() { # within SECONDS CONDITION...: polls CONDITION every 0.2 s
     local seconds=$1 i
     shift
     for ((i = 0; i < seconds * 5; i++)); do "$@" && return 0; sleep 0.2; done
     return 1
 }
-finished() { [ -s "$pc/status" ]; }
-waiting() { console | tail -n 1 | grep -q '^UDP receiver for C:\\system.wim at '; }
-transfer() { # transfer SEND-IMAGE-ARGS...: sends in the background, output in $tmp/out and $tmp/err
-    ROOM_SEND_LIMIT=60 room_send "$@" >"$tmp/out" 2>"$tmp/err" </dev/null &
+ended() { [ -s "$tmp/room/$1/status" ]; }
+waiting() { [ "$(room_stage "$1")" = waiting ] && console "$1" | tail -n 1 | grep -q '^UDP receiver for '; }
+send() { # send SEND-IMAGE-ARGS...: in the background, output in $tmp/out and $tmp/err
+    ROOM_SEND_LIMIT=60 room_send --nokbd "$@" "$tmp/image.wim" >"$tmp/out" 2>"$tmp/err" </dev/null &
     sender=$!
 }
-expect_whole_run() { # expect_whole_run WHAT
-    wait_for 60 finished || fail "$1: the run did not end within 60 s"
-    [ "$(cat "$pc/status")" = 0 ] || fail "$1: exit status $(cat "$pc/status"); console: $(console)"
-    [ "$(cat "$drive_c/image.sha256" 2>/dev/null | tr -d '\r\n')" = "$sent_sha" ] ||
-        fail "$1: dism was not given the image that was sent"
-    [ ! -e "$drive_c/system.wim" ] || fail "$1: C:\\system.wim was left behind"
-    console | awk '/^\[INFO\] 等待网络发送 system.wim/ { w = NR } /^Udp-receiver 20230924$/ { v = NR }
-        /^bytes= / { b = NR } /^\[INFO\] system.wim 已接收/ { r = NR }
-        END { exit !(w && v > w && b > v && r > b) }' ||
-        fail "$1: the receiver's own lines are not between the waiting and the received line: $(console)"
-    tail -n 1 "$drive_c/journal.txt" | tr -d '\r' | grep -qx "wpeutil	reboot" || fail "$1: no restart was requested"
-    wait "$sender" || fail "$1: send-image exit status $?"
+expect_deployed() { # expect_deployed PC GPT|MBR SYSTEM-PARTITION FIRMWARE
+    local pc=$1 drive_c=$tmp/room/$1/prefix/drive_c script=$mbr_script
+    [ "$2" = GPT ] && script=$gpt_script
+    within 60 ended "$pc" || fail "$pc: the run did not end within 60 s"
+    [ "$(cat "$tmp/room/$pc/status")" = 0 ] || fail "$pc: exit status $(cat "$tmp/room/$pc/status"): $(console "$pc")"
+    [ "$(tr -d '\r\n' <"$drive_c/image.sha256")" = "$sent_sha" ] || fail "$pc: dism was not given the image sent"
+    [ ! -e "$drive_c/system.wim" ] || fail "$pc: C:\\system.wim was left behind"
+    sed 's/\r*$/\r/' "$script" | cmp -s - "$drive_c/users/root/Temp/prep_disk.txt" ||
+        fail "$pc: diskpart was not given the $2 script"
+    journal "$pc" | grep -qx "bcdboot	C:\\\\Windows	/s	$3	/f	$4" || fail "$pc: bcdboot not asked for $3 $4: $(journal "$pc")"
+    [ "$(journal "$pc" | tail -n 1)" = "wpeutil	reboot" ] || fail "$pc: no restart requested last"
+    console "$pc" | awk '/^\[INFO\] 等待网络发送 system.wim/ { w = NR } /^Udp-receiver 20230924$/ { v = NR }
+        /^bytes= / { b = NR } /^\[INFO\] system.wim 已接收/ { r = NR } END { exit !(w && v > w && b > v && r > b) }' ||
+        fail "$pc: the receiver's own lines are not between the waiting and the received line: $(console "$pc")"
+    cmp -s "$drive_c/users/root/Temp/udp-receiver.exe" "$receiver" || fail "$pc: the staged receiver is not $receiver"
 }
 
-# A whole run: the image arrives byte for byte and is applied; the receiver that ran is the one
-# the build made.
-room_boot pc
-wait_for 30 waiting || fail "the receiver did not start: $(console)"
-transfer --nokbd --min-receivers 1 "$tmp/image.wim"
-expect_whole_run "whole run"
-cmp -s "$drive_c/users/root/Temp/udp-receiver.exe" "$receiver" ||
-    fail "the receiver autodeploy.exe staged is not the one the build made ($receiver)"
-ok "whole run: the image arrives byte for byte, is applied, removed, and the restart requested"
+# No sender yet: both PCs wait at the waiting line and nothing is applied.
+room_boot uefi1
+room_boot bios2
+within 30 waiting uefi1 && within 30 waiting bios2 || fail "the receivers did not start: $(console uefi1)"
+sleep 5
+for pc in uefi1 bios2; do
+    ! ended $pc && waiting $pc || fail "$pc: not waiting after 5 s without a sender: $(console $pc)"
+    [ "$(journal $pc | cut -f1 | tr '\n' ' ')" = "wpeutil diskpart " ] || fail "$pc: tools ran while waiting"
+done
+ok "no sender: after 5 s both PCs still wait, nothing applied"
 
-# No sender yet: the run waits at the waiting line and applies nothing; a sender that starts late
-# still completes it.
-room_boot pc
-wait_for 30 waiting || fail "late sender: the receiver did not start"
-sleep 6
-! finished || fail "no sender: the run ended: $(console)"
-waiting || fail "no sender: not at the waiting line after 6 s: $(console)"
-[ "$(cut -f1 "$drive_c/journal.txt" | tr -d '\r' | tr '\n' ' ')" = "wpeutil diskpart " ] ||
-    fail "no sender: tools ran while waiting: $(cat "$drive_c/journal.txt")"
-ok "no sender: still at the waiting line after 6 s, nothing applied"
-transfer --nokbd --min-receivers 1 "$tmp/image.wim"
-expect_whole_run "late sender"
-ok "late sender: the run completes"
+# The sender starts late, for two PCs; a third boots once the transfer has begun.
+send --min-receivers 2 --max-bitrate 10m
+within 30 grep -q '^Starting transfer' "$tmp/err" || fail "the transfer did not start: $(cat "$tmp/err")"
+room_boot late3
+wait "$sender" || fail "send-image exit status $?"
+expect_deployed uefi1 GPT S: UEFI
+expect_deployed bios2 MBR C: BIOS
+ok "late sender: UEFI and BIOS PCs get the image byte for byte, their own script and boot target"
+within 30 waiting late3 || fail "late3: not waiting: $(console late3)"
+! ended late3 && [ "$(journal late3 | cut -f1 | tr '\n' ' ')" = "wpeutil diskpart " ] ||
+    fail "late3: joined a transfer that had begun: $(console late3)"
+send --min-receivers 1
+wait "$sender" || fail "second send-image exit status $?"
+expect_deployed late3 GPT S: UEFI
+ok "a PC that boots during a transfer waits for the next one, and gets it"
 
-# The sender dies mid-transfer: the receiver keeps waiting (udpcast's Windows receiver has no
-# time-out), so the image is never applied and no restart is requested. The test ends it.
-room_boot pc
-wait_for 30 waiting || fail "killed sender: the receiver did not start"
-transfer --nokbd --min-receivers 1 --max-bitrate 8m "$tmp/image.wim"
-wait_for 30 grep -q 'bytes= ' "$pc/console.txt" || fail "killed sender: no data arrived: $(console)"
+# The sender dies mid-transfer: udpcast's Windows receiver has no time-out, so it waits; the image
+# is never applied and no restart is requested. The test ends the run.
+room_boot uefi1
+within 30 waiting uefi1 || fail "killed sender: the receiver did not start"
+send --min-receivers 1 --max-bitrate 8m
+within 30 grep -q 'bytes= ' "$tmp/room/uefi1/console.txt" || fail "killed sender: no data arrived: $(console uefi1)"
 ip netns pids "$ROOM_ID-snd" | xargs -r kill -KILL
 wait "$sender"
 sleep 4
-! finished || fail "killed sender: the run ended: $(console)"
-! cut -f1 "$drive_c/journal.txt" | grep -q '^dism\|^bcdboot' || fail "killed sender: the image was applied"
-! grep -q 'reboot' "$drive_c/journal.txt" || fail "killed sender: a restart was requested"
-room_halt pc
-ok "killed sender: after 4 s still receiving, nothing applied, no restart (the test ended the run)"
+! ended uefi1 || fail "killed sender: the run ended: $(console uefi1)"
+[ "$(journal uefi1 | cut -f1 | tr '\n' ' ')" = "wpeutil diskpart " ] || fail "killed sender: tools ran: $(journal uefi1)"
+room_halt uefi1
+ok "killed sender: 4 s later still receiving, nothing applied, no restart (the test ended the run)"
 
 printf '%s: %s passed, 0 failed\n' "$name" "$passed"
