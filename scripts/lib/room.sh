@@ -20,7 +20,8 @@
 #   room_close                removes every machine, namespace and prefix of the room
 #
 # Set before room_add_machine: ROOM_PROGRAM (autodeploy.exe), ROOM_STANDIN (standin.exe) and
-# ROOM_TEMPLATE (a prefix folder, made here on first use and then only copied).
+# ROOM_TEMPLATE (a prefix folder, made here on first use and then only copied). ROOM_MTU, before
+# room_open, sets every link's MTU (default 1500).
 
 room_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 room_repo=$(dirname "$(dirname "$room_lib_dir")")
@@ -64,7 +65,8 @@ room_open() {
 # room_plug NAMESPACE PORT ADDRESS: eth0 in NAMESPACE, cabled to port PORT of the bridge.
 room_plug() {
     local ns=$1 port=$2 address=$3
-    ip link add eth0 netns "$ns" type veth peer name "$port" netns "$ROOM_ID-sw" &&
+    ip link add eth0 netns "$ns" mtu "${ROOM_MTU:-1500}" type veth peer name "$port" netns "$ROOM_ID-sw" \
+        mtu "${ROOM_MTU:-1500}" &&
         ip -n "$ROOM_ID-sw" link set "$port" master br0 up &&
         ip -n "$ROOM_ID-sw" link set br0 up &&
         ip -n "$ns" addr add "$address/24" brd + dev eth0 &&
@@ -78,7 +80,8 @@ room_template() {
     (
         flock 9
         if [ ! -f "$ROOM_TEMPLATE/.autodeploy-ready" ]; then
-            AUTODEPLOY_WINEPREFIX=$ROOM_TEMPLATE "$room_repo/cmake/wine-run" cmd /c exit >/dev/null 2>&1 </dev/null 9>&-
+            AUTODEPLOY_WINEPREFIX=$ROOM_TEMPLATE "$room_repo/cmake/wine-run" cmd /c exit >/dev/null 2>&1 </dev/null 9>&- ||
+                exit 1
         fi
         room_wine_env "$ROOM_TEMPLATE" wineserver -k 2>/dev/null || true
         room_wine_env "$ROOM_TEMPLATE" wineserver -w 2>/dev/null || true
@@ -96,31 +99,39 @@ room_copy_prefix() {
     done
 }
 
+# room_step WHAT COMMAND...: runs COMMAND; when it fails, says what failed.
+room_step() {
+    "${@:2}" && return 0
+    echo "room: $1 failed" >&2
+    return 1
+}
+
 room_add_machine() {
     local name=$1 firmware=$2 value
     case $firmware in uefi) value=2 ;; bios) value=0 ;; *) echo "room: firmware is uefi or bios" >&2; return 2 ;; esac
     local number=$((${#ROOM_MACHINES[@]} + 1))
     local ns="$ROOM_ID-m$number" dir="$ROOM_DIR/$name"
-    local prefix="$dir/prefix"
+    local prefix="$dir/prefix" station="$dir/prefix/drive_c/autodeploy" tool
     ROOM_MACHINES+=("$name")
     mkdir -p "$dir"
     printf '%s\n' "$ns" >"$dir/namespace"
     printf '%s\n' "$firmware" >"$dir/firmware"
-    ip netns add "$ns" || return 1
-    room_plug "$ns" "m$number" "$ROOM_SUBNET.$((10 + number))" || return 1
-    room_template
-    room_copy_prefix "$ROOM_TEMPLATE" "$prefix" || return 1
-    local station="$prefix/drive_c/autodeploy"
+    room_step "$name: its namespace" ip netns add "$ns" || return 1
+    room_step "$name: its network" room_plug "$ns" "m$number" "$ROOM_SUBNET.$((10 + number))" || return 1
+    room_step "the template prefix" room_template || return 1
+    room_step "$name: copying the prefix" room_copy_prefix "$ROOM_TEMPLATE" "$prefix" || return 1
     mkdir -p "$station"
-    cp "$ROOM_PROGRAM" "$station/autodeploy.exe" || return 1
-    local tool
-    for tool in wpeutil diskpart dism bcdboot; do cp "$ROOM_STANDIN" "$station/$tool.exe" || return 1; done
+    room_step "$name: copying the program" cp "$ROOM_PROGRAM" "$station/autodeploy.exe" || return 1
+    for tool in wpeutil diskpart dism bcdboot; do
+        room_step "$name: copying the stand-in $tool" cp "$ROOM_STANDIN" "$station/$tool.exe" || return 1
+    done
     # The machine's wineserver starts here, inside its namespace, and with it Wine's services
     # (outside any pipeline: a service would keep a pipe open).
-    room_wine_env "$prefix" ip netns exec "$ns" wineserver -p || return 1
-    room_wine_env "$prefix" ip netns exec "$ns" wine cmd /c exit >/dev/null 2>&1 </dev/null || return 1
-    room_wine_env "$prefix" ip netns exec "$ns" wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control' \
-        /v PEFirmwareType /t REG_DWORD /d "$value" /f >/dev/null 2>&1 </dev/null
+    room_step "$name: starting its wineserver" room_wine_env "$prefix" ip netns exec "$ns" wineserver -p || return 1
+    room_step "$name: starting Wine" room_wine_env "$prefix" ip netns exec "$ns" wine cmd /c exit \
+        >/dev/null 2>&1 </dev/null || return 1
+    room_step "$name: setting its firmware" room_wine_env "$prefix" ip netns exec "$ns" wine reg add \
+        'HKLM\SYSTEM\CurrentControlSet\Control' /v PEFirmwareType /t REG_DWORD /d "$value" /f >/dev/null 2>&1 </dev/null
 }
 
 # Starts autodeploy.exe on the machine, with the stand-ins recording what they are asked.

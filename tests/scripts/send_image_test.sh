@@ -158,6 +158,8 @@ done <<'EOF'
 --fec|8x8/129|STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)
 --fec|8x0|STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)
 --fec|x8/128|STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)
+--blocksize|1458|a multiple of 4 from 256 to 65000
+--blocksize|65536|a multiple of 4 from 256 to 65000
 --ttl|256|a whole number from 1 to 255
 --mcast-rdv-address|224.0.0.256|an IPv4 address (e.g. 224.0.0.1)
 --mcast-rdv-address|224.0.1|an IPv4 address (e.g. 224.0.0.1)
@@ -168,7 +170,7 @@ refuse "--nokbd alone" 2 "send-image: --nokbd needs --min-receivers or --max-wai
 run --help
 expect_rc 0 "--help"
 head -n 1 "$tmp/out" | grep -qxF 'Usage: scripts/send-image [options] INSTALL.WIM [INDEX]' || fail "--help: first line"
-for opt in --min-receivers --max-wait --nokbd --interface --portbase --max-bitrate --fec --ttl --mcast-rdv-address \
+for opt in --min-receivers --max-wait --nokbd --interface --portbase --max-bitrate --fec --blocksize --ttl --mcast-rdv-address \
     --nopointopoint 9000; do
     grep -qF -- "$opt" "$tmp/out" || fail "--help does not mention $opt"
 done
@@ -177,7 +179,7 @@ ok "--help names every option"
 # --- the udp-sender command line -----------------------------------------------------
 rm -f "$tmp/stub.args" "$tmp/stub.copy"
 # (--interface is checked against the machine's interfaces: the namespace tests below pass it.)
-run --nokbd --min-receivers 03 --max-wait 120 --max-bitrate 100m --fec=8x8/128 --ttl 2 \
+run --nokbd --min-receivers 03 --max-wait 120 --max-bitrate 100m --fec=8x8/128 --blocksize 08192 --ttl 2 \
     --mcast-rdv-address 224.0.0.1 "$install" 2
 expect_rc 0 "stand-in: all options"
 exported=$(sed -n 2p "$tmp/stub.args")
@@ -199,6 +201,8 @@ $exported
 100m
 --fec
 8x8/128
+--blocksize
+8192
 --ttl
 2
 --mcast-rdv-address

@@ -14,7 +14,6 @@
 // UDP_RECEIVER). As dism, an /ImageFile: that is not a WIM image fails with exit code 2.
 #include "support/win32.hpp"
 #include <bcrypt.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -197,10 +196,17 @@ void write_file(const std::wstring& path, DWORD access, DWORD disposition, std::
     }
 }
 
-// The arguments as CommandLineToArgvW splits them, without the program.
+// The arguments as CommandLineToArgvW splits them, without the program. shell32 is loaded only
+// here: under Wine it brings user32 and friends, which would slow every stand-in's start.
 std::vector<std::wstring> shell_arguments() {
+    const HMODULE shell32 = LoadLibraryW(L"shell32.dll");
+    using Split = LPWSTR*(WINAPI*)(LPCWSTR, int*);
+    const auto command_line_to_argv =
+        shell32 ? reinterpret_cast<Split>(reinterpret_cast<void*>(GetProcAddress(shell32, "CommandLineToArgvW")))
+                : nullptr;
+    if (command_line_to_argv == nullptr) fail(L"cannot load CommandLineToArgvW");
     int count = 0;
-    LPWSTR* split = CommandLineToArgvW(GetCommandLineW(), &count);
+    LPWSTR* split = command_line_to_argv(GetCommandLineW(), &count);
     if (split == nullptr) fail(L"CommandLineToArgvW failed");
     std::vector<std::wstring> arguments(split + (count > 0 ? 1 : 0), split + count);
     LocalFree(split);
@@ -215,10 +221,10 @@ void append_journal(const std::wstring& journal, std::wstring_view role, const s
     write_file(journal, FILE_APPEND_DATA, OPEN_ALWAYS, line);
 }
 
-void write_report(const std::wstring& report, int argc, wchar_t** argv, const std::vector<std::wstring>& shell_split) {
+void write_report(const std::wstring& report, const std::vector<std::wstring>& arguments) {
     std::string text = "raw:" + hex(to_utf8(GetCommandLineW())) + "\n";
-    for (int i = 1; i < argc; ++i) text += "crt:" + hex(to_utf8(argv[i])) + "\n";
-    for (const std::wstring& argument : shell_split) text += "shell:" + hex(to_utf8(argument)) + "\n";
+    for (const std::wstring& argument : arguments) text += "crt:" + hex(to_utf8(argument)) + "\n";
+    for (const std::wstring& argument : shell_arguments()) text += "shell:" + hex(to_utf8(argument)) + "\n";
     write_file(report, GENERIC_WRITE, CREATE_ALWAYS, text);
 }
 
@@ -309,10 +315,11 @@ std::optional<UINT> exit_code_from(const std::wstring& variable) {
 int wmain(int argc, wchar_t** argv) {
     const std::wstring role = role_from_path(own_path());
     const std::wstring prefix = L"STANDIN_" + role_variable(role) + L"_";
-    const std::vector<std::wstring> arguments = shell_arguments();
+    // As the C runtime splits them (wmain); the report adds CommandLineToArgvW's split.
+    const std::vector<std::wstring> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
 
     if (const auto journal = environment(L"STANDIN_JOURNAL")) append_journal(*journal, role, arguments);
-    if (const auto report = environment(L"STANDIN_REPORT")) write_report(*report, argc, argv, arguments);
+    if (const auto report = environment(L"STANDIN_REPORT")) write_report(*report, arguments);
 
     write_line_if_set(prefix + L"STDOUT", STD_OUTPUT_HANDLE);
     write_line_if_set(prefix + L"STDERR", STD_ERROR_HANDLE);
