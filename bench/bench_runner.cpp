@@ -1,7 +1,8 @@
 // Timing figures for `make bench`, measured inside Wine with the performance counter:
 //   1. a whole deployment run of autodeploy.exe with instant stand-in tools, against the
 //      baseline program that only starts the same six tools (the floor for this work);
-//   2. stage_file throughput for 91,648 bytes and for 64 MiB, against CopyFileW of the same bytes.
+//   2. stage_file throughput for the embedded receiver's size and for 64 MiB, against CopyFileW of the
+//      same bytes.
 // Usage: bench_runner.exe DIRECTORY RUNS   (DIRECTORY holds autodeploy.exe, baseline.exe, the tools)
 #include <algorithm>
 #include <cstdio>
@@ -104,13 +105,13 @@ void compare_staging(std::size_t size, int runs) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: bench_runner DIRECTORY RECEIVER RUNS\n");
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: bench_runner DIRECTORY RECEIVER RUNS RECEIVER-BYTES\n");
         return 2;
     }
     const int runs = std::max(10, _wtoi(argv[3]));
     compare_runs(argv[1], argv[2], runs);
-    compare_staging(91648, runs);
+    compare_staging(static_cast<std::size_t>(_wtoi64(argv[4])), runs);
     compare_staging(64u * 1024 * 1024, runs);
     return 0;
 }
