@@ -277,6 +277,13 @@ refuse "index not a number" 2 "winpe-inject: --index needs a whole number of 1 o
 refuse "index without a value" 2 "winpe-inject: --index needs a value (see --help)" "$wim" "$wim" --index
 refuse "missing program" 1 "winpe-inject: program not found: $tmp/nothing.exe" "$wim" \
     --program "$tmp/nothing.exe" "$wim"
+# The default program, in a checkout without a release build.
+mkdir -p "$tmp/checkout/scripts"
+cp "$inject" "$tmp/checkout/scripts/"
+inject_saved=$inject inject=$tmp/checkout/scripts/winpe-inject
+refuse "no release build" 1 "winpe-inject: no release build at $tmp/checkout/build/release/src/autodeploy.exe: run \
+'make release' first, or name the program with --program" "$wim" "$wim"
+inject=$inject_saved
 refuse "program is not a Windows program" 1 "winpe-inject: not a Windows program (no MZ header): $noexe" "$wim" \
     --program "$noexe" "$wim"
 notpe=$(fresh notpe.wim)
