@@ -7,9 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/deploy_error.hpp"
-
 namespace autodeploy {
+
+// Return addresses captured where an error was made, when the switch was on.
+using Backtrace = std::vector<const void*>;
 
 bool backtrace_switch_on(const std::optional<std::string>& error_only, const std::optional<std::string>& general);
 

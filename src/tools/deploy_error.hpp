@@ -4,12 +4,10 @@
 #include <cstdint>
 #include <string>
 #include <utility>
-#include <vector>
+
+#include "support/backtrace.hpp"
 
 namespace autodeploy {
-
-// Return addresses captured where an error was made, when the backtrace switch was on.
-using Backtrace = std::vector<const void*>;
 
 class DeployError {
 public:
