@@ -1,21 +1,21 @@
 #include "scrambled_text_store.hpp"
 
-#include <array>
-#include <cstddef>
-
 #include "builtin_key.hpp"
 #include "decoding_key.hpp"
 #include "stored_texts.hpp"
-#include "support/once_text.hpp"
 #include "xor_transcode.hpp"
 
 namespace autodeploy {
 
 namespace {
 
-constexpr std::size_t kCachedEntryCount = 5;
-
-constinit std::array<OnceText, kCachedEntryCount> g_cached_texts{};
+// One function-local static per entry: C++ runs its initialiser exactly once, and racing callers
+// wait for it. The text is never destroyed, so views of it outlive static destruction.
+template <CachedEntry entry>
+std::string_view decoded_once() {
+    static const std::string& text = *new std::string(decode(stored_bytes(entry)));
+    return text;
+}
 
 }  // namespace
 
@@ -51,8 +51,14 @@ std::string decode(std::string_view stored) {
 }
 
 std::string_view get(CachedEntry entry) {
-    const auto index = static_cast<std::size_t>(entry);
-    return g_cached_texts[index].get_or_init([&] { return decode(stored_bytes(entry)); });
+    switch (entry) {
+    case CachedEntry::WEB_ADDRESS: return decoded_once<CachedEntry::WEB_ADDRESS>();
+    case CachedEntry::PARTITION_TOOL: return decoded_once<CachedEntry::PARTITION_TOOL>();
+    case CachedEntry::IMAGE_TOOL: return decoded_once<CachedEntry::IMAGE_TOOL>();
+    case CachedEntry::BOOT_TOOL: return decoded_once<CachedEntry::BOOT_TOOL>();
+    case CachedEntry::PE_UTILITY: return decoded_once<CachedEntry::PE_UTILITY>();
+    }
+    return {};
 }
 
 }  // namespace autodeploy

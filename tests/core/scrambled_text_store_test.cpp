@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "configured_web_address.hpp"
 #include "partition_scripts.hpp"
@@ -85,6 +88,32 @@ TEST_F(ScrambledTextStore, IllFormedUtf8KeyFallsBackToTheBuiltInKey) {
     EXPECT_EQ(decode(stored_bytes(CachedEntry::BOOT_TOOL)), "bcdboot");
 }
 #endif
+
+constexpr int kThreads = 32;
+
+// Starts `kThreads` threads that wait at a gate and then all call `body` at once.
+template <class Body>
+void race(Body body) {
+    std::atomic<int> waiting{kThreads};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            waiting.fetch_sub(1);
+            while (waiting.load() > 0) std::this_thread::yield();
+            body(i);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+}
+
+TEST(ScrambledTextStoreGet, RacingThreadsShareOneDecodedText) {
+    std::vector<const char*> seen(kThreads);
+    race([&](int i) { seen[i] = get(CachedEntry::BOOT_TOOL).data(); });
+    for (const char* text : seen) EXPECT_EQ(text, seen[0]);
+    EXPECT_EQ(get(CachedEntry::BOOT_TOOL), "bcdboot");
+    EXPECT_EQ(get(CachedEntry::PE_UTILITY), "wpeutil");
+    EXPECT_EQ(get(CachedEntry::WEB_ADDRESS), configured::kWebAddress);
+}
 
 }  // namespace
 }  // namespace autodeploy
