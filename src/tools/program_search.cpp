@@ -18,6 +18,8 @@ bool ends_with_exe(std::string_view name) {
     return true;
 }
 
+bool has_directory_part(std::string_view program) { return program.find_first_of("\\/") != std::string_view::npos; }
+
 std::string join(std::string_view directory, std::string_view name) {
     std::string joined{directory};
     if (!joined.empty() && !is_separator(joined.back())) joined.push_back('\\');
@@ -33,8 +35,6 @@ std::optional<std::string_view> program_name_problem(std::string_view program) {
     if (is_separator(program.back())) return "program name ends in a path separator";
     return std::nullopt;
 }
-
-bool has_directory_part(std::string_view program) { return program.find_first_of("\\/") != std::string_view::npos; }
 
 std::vector<std::string> split_path_list(std::string_view path) {
     std::vector<std::string> entries;

@@ -21,8 +21,6 @@ using FileExists = std::function<bool(const std::string& path)>;
 // Why `program` cannot name a program file at all, or nothing when it can.
 std::optional<std::string_view> program_name_problem(std::string_view program);
 
-bool has_directory_part(std::string_view program);
-
 // Entries of a PATH value: split at ';', double quotes group (and are dropped), empties skipped.
 std::vector<std::string> split_path_list(std::string_view path);
 

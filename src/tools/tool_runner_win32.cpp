@@ -17,8 +17,6 @@ namespace {
 constexpr std::uint32_t kUnexpectedFailure = 0x8000FFFFu;  // E_UNEXPECTED
 constexpr std::uint32_t kToolFailed = 0x80004005u;         // E_FAIL
 
-enum class StreamSetup { QuietOutput, ShownOutput, InheritAll };
-
 // The child's three standard handles; each is empty when the child gets none.
 struct ChildStreams {
     UniqueHandle input;
@@ -52,9 +50,9 @@ bool open_null_device(UniqueHandle& handle) {
 }
 
 // Gives the failing call's system error code, or ERROR_SUCCESS.
-DWORD prepare_streams(StreamSetup setup, ChildStreams& streams) {
+DWORD prepare_streams(OutputMode mode, ChildStreams& streams) {
     if (!duplicate_standard_handle(STD_INPUT_HANDLE, streams.input)) return GetLastError();
-    if (setup == StreamSetup::QuietOutput) {
+    if (mode == OutputMode::Quiet) {
         if (!open_null_device(streams.output) || !open_null_device(streams.error)) return GetLastError();
         return ERROR_SUCCESS;
     }
@@ -65,45 +63,52 @@ DWORD prepare_streams(StreamSetup setup, ChildStreams& streams) {
     return ERROR_SUCCESS;
 }
 
-std::string directory_of(std::wstring_view file) {
+// A text the system reported, in UTF-8; empty when it is not valid Unicode text.
+std::string utf8_or_empty(std::wstring_view text) { return narrow(text).value_or(std::string{}); }
+
+std::wstring_view directory_of(std::wstring_view file) {
     const std::size_t slash = file.find_last_of(L"\\/");
-    if (slash == std::wstring_view::npos) return {};
-    return narrow(file.substr(0, slash)).value_or(std::string{});
+    return slash == std::wstring_view::npos ? std::wstring_view{} : file.substr(0, slash);
 }
 
+// The own, system and Windows directories do not change while the program runs: looked up once.
+const ProgramSearchPlaces& fixed_search_places() {
+    static const ProgramSearchPlaces places = [] {
+        const GrownText own = fill_growing(
+            [](wchar_t* buffer, DWORD capacity) { return GetModuleFileNameW(nullptr, buffer, capacity); });
+        const GrownText system = fill_growing(
+            [](wchar_t* buffer, DWORD capacity) { return GetSystemDirectoryW(buffer, capacity); });
+        const GrownText windows = fill_growing(
+            [](wchar_t* buffer, DWORD capacity) { return GetWindowsDirectoryW(buffer, capacity); });
+        return ProgramSearchPlaces{
+            utf8_or_empty(directory_of(own.text)), utf8_or_empty(system.text), utf8_or_empty(windows.text), {}};
+    }();
+    return places;
+}
+
+// PATH is read at each search: it is this process's environment as it is now.
 ProgramSearchPlaces search_places() {
-    ProgramSearchPlaces places;
-    const GrownText own = fill_growing(
-        [](wchar_t* buffer, DWORD capacity) { return GetModuleFileNameW(nullptr, buffer, capacity); });
-    places.own_directory = directory_of(own.text);
-    places.system_directory =
-        narrow(fill_growing([](wchar_t* buffer, DWORD capacity) { return GetSystemDirectoryW(buffer, capacity); }).text)
-            .value_or(std::string{});
-    places.windows_directory = narrow(fill_growing([](wchar_t* buffer, DWORD capacity) {
-                                          return GetWindowsDirectoryW(buffer, capacity);
-                                      }).text)
-                                   .value_or(std::string{});
+    ProgramSearchPlaces places = fixed_search_places();
     places.path = environment_variable(L"PATH").value_or(std::string{});
     return places;
 }
 
 bool file_exists(const std::string& path) { return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-Result<DWORD> run_to_exit(std::string_view program, const std::vector<std::string>& arguments, StreamSetup setup) {
+Result<DWORD> run_to_exit(std::string_view program, const std::vector<std::string>& arguments, OutputMode mode) {
     if (const auto problem = program_name_problem(program)) {
         std::string text = program.empty() ? std::string{*problem}
                                            : std::string{program} + ": " + std::string{*problem};
         return DeployError::tool(kUnexpectedFailure, std::move(text), capture_backtrace_if_enabled());
     }
-    const ProgramSearchPlaces places = has_directory_part(program) ? ProgramSearchPlaces{} : search_places();
-    const std::optional<std::string> resolved = find_program(program, places, file_exists);
+    const std::optional<std::string> resolved = find_program(program, search_places(), file_exists);
     if (!resolved) {
         return DeployError::tool(kUnexpectedFailure, std::string{program} + ": program not found",
                                  capture_backtrace_if_enabled());
     }
 
     ChildStreams streams;
-    if (const DWORD error = prepare_streams(setup, streams); error != ERROR_SUCCESS) {
+    if (const DWORD error = prepare_streams(mode, streams); error != ERROR_SUCCESS) {
         return start_error(program, error);
     }
     STARTUPINFOW startup{};
@@ -137,8 +142,7 @@ Result<DWORD> run_to_exit(std::string_view program, const std::vector<std::strin
 }  // namespace
 
 Status run_tool(std::string_view program, const std::vector<std::string>& arguments, OutputMode mode) {
-    Result<DWORD> exit_code = run_to_exit(
-        program, arguments, mode == OutputMode::Quiet ? StreamSetup::QuietOutput : StreamSetup::ShownOutput);
+    Result<DWORD> exit_code = run_to_exit(program, arguments, mode);
     if (!exit_code.ok()) return std::move(exit_code).error();
     if (exit_code.value() == 0) return {};
 
@@ -151,7 +155,8 @@ Status run_tool(std::string_view program, const std::vector<std::string>& argume
 }
 
 void run_ignoring(std::string_view program, const std::vector<std::string>& arguments) {
-    (void)run_to_exit(program, arguments, StreamSetup::InheritAll);
+    // Shown: all three standard streams are this process's own.
+    (void)run_to_exit(program, arguments, OutputMode::Shown);
 }
 
 }  // namespace autodeploy
