@@ -1,15 +1,15 @@
 #include "decoding_key.hpp"
 
 #include "support/environment.hpp"
-#include "support/utf.hpp"
+#include "support/wide.hpp"
 
 namespace autodeploy {
 
 std::optional<std::u32string> decoding_key_from_environment() {
-    // Unset and not valid Unicode (a lone surrogate) both come back as nothing.
-    const std::optional<std::string> value = environment_variable(L"CRYPTIFY_KEY");
+    const std::optional<std::wstring> value = environment_variable_utf16(L"CRYPTIFY_KEY");
     if (!value) return std::nullopt;
-    return utf8_to_code_points(*value);
+    // Nothing too for a lone surrogate: such a value is not valid Unicode text.
+    return utf16_to_code_points(as_utf16(*value));
 }
 
 }  // namespace autodeploy

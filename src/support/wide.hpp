@@ -15,8 +15,10 @@ inline std::wstring widen(std::string_view text) {
     return {reinterpret_cast<const wchar_t*>(wide.data()), wide.size()};
 }
 
-inline std::optional<std::string> narrow(std::wstring_view text) {
-    return utf16_to_utf8({reinterpret_cast<const char16_t*>(text.data()), text.size()});
+inline std::u16string_view as_utf16(std::wstring_view text) {
+    return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
 }
+
+inline std::optional<std::string> narrow(std::wstring_view text) { return utf16_to_utf8(as_utf16(text)); }
 
 }  // namespace autodeploy
