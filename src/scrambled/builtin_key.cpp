@@ -8,12 +8,8 @@ volatile const unsigned kRuntimeMaskBase = key_detail::kMaskBase;
 }  // namespace
 
 std::u32string builtin_key() {
-    const unsigned base = kRuntimeMaskBase;
-    std::u32string key(kBuiltinKeyLength, U'\0');
-    for (std::size_t i = 0; i < kBuiltinKeyLength; ++i) {
-        key[i] = key_detail::kMaskedKey[i] ^ key_detail::mask_at(base, i);
-    }
-    return key;
+    const auto key = key_detail::unmask(kRuntimeMaskBase);
+    return {key.begin(), key.end()};
 }
 
 }  // namespace autodeploy

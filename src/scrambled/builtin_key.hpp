@@ -29,15 +29,17 @@ consteval std::array<unsigned char, kBuiltinKeyLength> mask(std::string_view pla
 
 inline constexpr std::array<unsigned char, kBuiltinKeyLength> kMaskedKey = mask("R8t!vQ3#mZ6p");
 
+constexpr std::array<char32_t, kBuiltinKeyLength> unmask(unsigned base) {
+    std::array<char32_t, kBuiltinKeyLength> key{};
+    for (std::size_t i = 0; i < kBuiltinKeyLength; ++i) key[i] = kMaskedKey[i] ^ mask_at(base, i);
+    return key;
+}
+
 }  // namespace key_detail
 
 // For scrambling texts while the program is compiled.
 consteval std::array<char32_t, kBuiltinKeyLength> builtin_key_at_build() {
-    std::array<char32_t, kBuiltinKeyLength> key{};
-    for (std::size_t i = 0; i < kBuiltinKeyLength; ++i) {
-        key[i] = key_detail::kMaskedKey[i] ^ key_detail::mask_at(key_detail::kMaskBase, i);
-    }
-    return key;
+    return key_detail::unmask(key_detail::kMaskBase);
 }
 
 std::u32string builtin_key();
