@@ -11,8 +11,6 @@ namespace autodeploy {
 
 class DeployError {
 public:
-    enum class Kind { File, Tool };
-
     // A failed file operation: the system's code and its message text (already looked up).
     static DeployError file(std::uint32_t system_code, std::string message, Backtrace trace = {});
     // A file failure that has no system code, such as "failed to write whole buffer".
@@ -21,10 +19,6 @@ public:
     // result code and the message text that explains it (may be empty).
     static DeployError tool(std::uint32_t result_code, std::string message, Backtrace trace = {});
 
-    Kind kind() const { return kind_; }
-    std::uint32_t code() const { return code_; }
-    bool has_code() const { return has_code_; }
-    const std::string& message() const { return message_; }
     const Backtrace& backtrace() const { return backtrace_; }
 
     // File error: "message (os error 5)", or the fixed text alone.
@@ -32,6 +26,8 @@ public:
     std::string render() const;
 
 private:
+    enum class Kind { File, Tool };
+
     DeployError(Kind kind, std::uint32_t code, bool has_code, std::string message, Backtrace trace)
         : kind_(kind), code_(code), has_code_(has_code), message_(std::move(message)), backtrace_(std::move(trace)) {}
 
