@@ -201,7 +201,7 @@ TEST_F(Deployment, FirmwareValuesOtherThanDword2MeanLegacyBios) {
             set_firmware_value(c.type, c.data, c.size);
         }
         const RunResult result = run();
-        EXPECT_EQ(result.exit_code, 0u);
+        EXPECT_EQ(result.exit_code, 0u) << result.err;
         EXPECT_EQ(result.out, successful_output("Legacy BIOS", "MBR"));
         EXPECT_EQ(journal_text(), successful_journal(temp, "C:", "BIOS"));
         EXPECT_EQ(read_file(temp + L"prep_disk.txt"), script_text(false));
