@@ -35,7 +35,7 @@ FUZZ_SECONDS ?= 60
 # How long each fuzzer runs inside `make test` (and so in CI).
 TEST_FUZZ_SECONDS ?= 30
 
-.PHONY: all deps ensure-deps test test-native test-windows lint fuzz demo release bench clean
+.PHONY: all deps ensure-deps test test-native test-windows lint fuzz demo release bench mutants clean
 
 all: ensure-deps
 	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
@@ -98,6 +98,11 @@ release: ensure-deps
 # Figures, not pass/fail: see build/bench.txt and the README.
 bench: ensure-deps
 	scripts/bench $(BENCH_RUNS)
+
+# Plants each fault of tests/mutants/faults.tsv in a scratch copy and checks that the tests named
+# for it catch it (FAULTS="name ..." for some; not part of make test: it takes a while).
+mutants: ensure-deps
+	UDPCAST_SOURCE=$(if $(UDPCAST_SOURCE),$(abspath $(UDPCAST_SOURCE))) tests/mutants/run $(FAULTS)
 
 clean:
 	-AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop
