@@ -1,3 +1,4 @@
+// The stage sequence against a recording platform, and which read decides the image is there.
 #include "main/deployment_driver.hpp"
 
 #include <gtest/gtest.h>
@@ -5,6 +6,7 @@
 #include <map>
 
 #include "configured_web_address.hpp"
+#include "main/image_presence.hpp"
 #include "partition_scripts.hpp"
 
 namespace autodeploy {
@@ -167,6 +169,30 @@ TEST(DeploymentDriver, StagingAndDeletionFailuresEndTheRun) {
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().render(), "In use. (os error 32)");
     EXPECT_EQ(deletion.journal, journal_until("remove C:\\system.wim"));
+}
+
+// System codes: 2 file not found, 5 access denied, 32 sharing violation, 1920 cannot access file.
+TEST(ImageCountsAsPresent, WhichReadAnswers) {
+    using Outcome = FollowedRead::Outcome;
+    const struct {
+        const char* what;
+        FollowedRead read;
+        bool directory_entry_found;
+        EntryItself entry_itself;
+        bool expected;
+    } cases[] = {
+        {"followed read answers", {Outcome::Answered, 0}, false, EntryItself::Unreadable, true},
+        {"open 1920, entry itself a regular file", {Outcome::OpenFailed, 1920}, false, EntryItself::Readable, true},
+        {"open 1920, entry itself a link", {Outcome::OpenFailed, 1920}, true, EntryItself::NameSurrogateLink, false},
+        {"query 1920, entry itself a regular file", {Outcome::QueryFailed, 1920}, false, EntryItself::Readable, true},
+        {"open sharing violation, directory entry", {Outcome::OpenFailed, 32}, true, EntryItself::Unreadable, true},
+        {"query access denied", {Outcome::QueryFailed, 5}, true, EntryItself::Readable, false},
+        {"open not found", {Outcome::OpenFailed, 2}, true, EntryItself::Readable, false},
+    };
+    for (const auto& c : cases) {
+        const PresenceFallbacks fallbacks{[&] { return c.directory_entry_found; }, [&] { return c.entry_itself; }};
+        EXPECT_EQ(image_counts_as_present(c.read, fallbacks), c.expected) << c.what;
+    }
 }
 
 }  // namespace

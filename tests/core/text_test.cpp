@@ -1,0 +1,131 @@
+// Texts: UTF-8/UTF-16, the XOR decoding, the scrambled store and its once-only cache, console chunks.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "configured_web_address.hpp"
+#include "main/console_chunks.hpp"
+#include "partition_scripts.hpp"
+#include "scrambled/scrambled_text_store.hpp"
+#include "support/utf.hpp"
+
+namespace autodeploy {
+namespace {
+
+TEST(Utf, SurrogatePairsAndWhatIsNotText) {
+    const std::string texts[] = {"", "访问官网获取最新版本：", "— …", "\xF0\x9F\x98\x80 emoji"};
+    for (const std::string& text : texts) EXPECT_EQ(utf16_to_utf8(utf8_to_utf16(text)), text);
+    EXPECT_EQ(utf8_to_utf16("\xF0\x9F\x98\x80"), (std::u16string{0xD83D, 0xDE00}));
+    EXPECT_EQ(utf16_to_code_points(std::u16string{0xD83D, 0xDE00}), std::u32string{U'\U0001F600'});
+    EXPECT_EQ(utf16_to_utf8(std::u16string{u'a', 0xD800}), std::nullopt);
+    EXPECT_EQ(utf16_to_utf8(std::u16string{0xDC00, u'a'}), std::nullopt);
+    for (const std::string text : {"\xFF", "\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xB8"}) {
+        EXPECT_EQ(utf8_to_code_points(text), std::nullopt) << text.size();
+    }
+}
+
+// Worked out by hand: the low 8 bits of each stored character XOR those of the key character at
+// the same position (the key repeating), written back as UTF-8.
+TEST(XorTranscode, HandCheckedVectors) {
+    const struct {
+        const char* what;
+        std::string stored;
+        std::u32string key;
+        std::string expected;
+    } vectors[] = {
+        {"key shorter than text repeats", "abcd", U"ab", std::string("\0\0\x02\x06", 4)},
+        {"key longer than text is cut", "ab", U"abcdef", std::string("\0\0", 2)},
+        {"result 0x80 takes two bytes", "a", U"\u00E1", "\xC2\x80"},
+        {"result 0xFF takes two bytes", "\xC3\xBF", U"\u0100", "\xC3\xBF"},
+        {"non-ASCII key character", "AB", U"\u00E9z", "\xC2\xA8\x38"},
+        {"stored CJK character contributes 0xFB", "\xE7\xB3\xBB", U"x", "\xC2\x83"},
+        {"stored emoji (four bytes) contributes 0x00", "\xF0\x9F\x98\x80", U"A", "A"},
+        {"ill-formed byte reads as U+FFFD", "\xFF", U"A", "\xC2\xBC"},
+        {"empty key gives empty text", "anything", U"", ""},
+    };
+    for (const auto& v : vectors) EXPECT_EQ(decode_with_key(v.stored, v.key), v.expected) << v.what;
+    const std::string every_latin1 = "\x01 diskpart\r\n\xC2\x80\xC3\xA9\xC3\xBF";
+    EXPECT_EQ(decode_with_key(decode_with_key(every_latin1, U"\u00FF\u0080x"), U"\u00FF\u0080x"), every_latin1);
+}
+
+// CRYPTIFY_KEY as this process sees it.
+void set_key(const char* value) {
+    if (value == nullptr) {
+        unsetenv("CRYPTIFY_KEY");
+    } else {
+        setenv("CRYPTIFY_KEY", value, 1);
+    }
+}
+
+TEST(ScrambledTextStore, EntriesAndTheKeyOfTheMoment) {
+    set_key(nullptr);
+    EXPECT_EQ(decode(stored_bytes(CachedEntry::WEB_ADDRESS)), configured::kWebAddress);
+    EXPECT_EQ(decode(stored_bytes(CachedEntry::PARTITION_TOOL)), "diskpart");
+    EXPECT_EQ(decode(stored_bytes(CachedEntry::IMAGE_TOOL)), "dism");
+    EXPECT_EQ(decode(stored_bytes(CachedEntry::BOOT_TOOL)), "bcdboot");
+    EXPECT_EQ(decode(stored_bytes(CachedEntry::PE_UTILITY)), "wpeutil");
+    EXPECT_EQ(decode(stored_bytes(ScriptEntry::MBR_SCRIPT)), generated::kMbrScript);
+    EXPECT_EQ(decode(stored_bytes(ScriptEntry::GPT_SCRIPT)), generated::kGptScript);
+    set_key("");
+    EXPECT_EQ(decode(stored_bytes(ScriptEntry::MBR_SCRIPT)), "");
+    set_key("wrong key");
+    EXPECT_EQ(decode(stored_bytes(CachedEntry::IMAGE_TOOL)),
+              decode_with_key(stored_bytes(CachedEntry::IMAGE_TOOL), U"wrong key"));
+    set_key("a\xED\xA0\x80\x62");  // an encoded lone surrogate is not text: the built-in key
+    EXPECT_EQ(decode(stored_bytes(CachedEntry::BOOT_TOOL)), "bcdboot");
+    set_key(nullptr);
+}
+
+// Thirty-two threads wait at a gate and then ask at once: one decodes, all see its text, and a
+// later change of key changes nothing.
+TEST(ScrambledTextStore, CachedEntriesAreDecodedOnceForAllThreads) {
+    constexpr int kThreads = 32;
+    std::vector<const char*> seen(kThreads);
+    std::atomic<int> waiting{kThreads};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            waiting.fetch_sub(1);
+            while (waiting.load() > 0) std::this_thread::yield();
+            seen[i] = get(CachedEntry::BOOT_TOOL).data();
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (const char* text : seen) EXPECT_EQ(text, seen[0]);
+    set_key("wrong key");
+    EXPECT_EQ(get(CachedEntry::BOOT_TOOL), "bcdboot");
+    EXPECT_EQ(get(CachedEntry::BOOT_TOOL).data(), seen[0]);
+    set_key(nullptr);
+}
+
+TEST(Utf8Chunks, CutBackToCharacterStartsAtTheLimit) {
+    const struct {
+        const char* what;
+        std::string text;
+        std::vector<std::size_t> sizes;
+    } cases[] = {
+        {"fits exactly", std::string(4096, 'a'), {4096}},
+        {"two-byte character straddles", std::string(4095, 'a') + "é" + "z", {4095, 3}},
+        {"two-byte character ends at the limit", std::string(4094, 'a') + "é" + "z", {4096, 1}},
+        {"four-byte character straddles", std::string(4093, 'a') + "\xF0\x9F\x98\x80", {4093, 4}},
+        {"continuation bytes only are still cut", std::string(5000, '\x80'), {4096, 904}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::size_t> sizes;
+        std::string joined;
+        for (const std::string_view chunk : utf8_chunks(c.text)) {
+            sizes.push_back(chunk.size());
+            joined.append(chunk);
+        }
+        EXPECT_EQ(sizes, c.sizes) << c.what;
+        EXPECT_EQ(joined, c.text) << c.what;
+    }
+    EXPECT_EQ(utf8_chunks("ab", 0).size(), 2u);
+}
+
+}  // namespace
+}  // namespace autodeploy
