@@ -1,18 +1,41 @@
-# Shared by the script tests: counting, failing with the last run's output, signal traps.
-# Needs $name (the test's name) and $tmp (its temporary folder) set before use.
+# Shared by the script tests (and real_wire_test): set $name, then source. Gives $tmp (made here
+# unless set), removed on exit after the test's own at_exit, also on a signal; inputs go in
+# $tmp/in, the scripts' temporary files in $tmp/tmpdir; run, fail, ok, skip, finish, refusals.
+passed=0 skipped=0
+[ -n "${tmp:-}" ] || tmp=$(mktemp -d "${TMPDIR:-/tmp}/$name.XXXXXX") || { echo "$name: no temporary folder" >&2; exit 1; }
+trap 'declare -F at_exit >/dev/null && at_exit; rm -rf -- "$tmp"' EXIT
+trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
+in=$tmp/in && mkdir -p "$in" "$tmp/tmpdir" && export TMPDIR=$tmp/tmpdir
 
-passed=0
 fail() {
     printf 'FAIL: %s\n' "$*" >&2
-    for f in out err; do
-        if [ -s "$tmp/$f" ]; then printf -- '--- std%s of the last run:\n' "$f" >&2; cat "$tmp/$f" >&2; fi
-    done
+    for f in out err; do [ ! -s "$tmp/$f" ] || { printf -- '--- std%s of the last run:\n' "$f"; cat "$tmp/$f"; } >&2; done
     printf '%s: %s passed, 1 failed\n' "$name" "$passed"
     exit 1
 }
 ok() { passed=$((passed + 1)); printf 'ok %s - %s\n' "$passed" "$*"; }
+skip() { skipped=$((skipped + 1)); printf 'SKIP: %s\n' "$*"; }
+finish() { printf '%s: %s passed, 0 failed%s\n' "$name" "$passed" "$([ $skipped = 0 ] || echo ", $skipped skipped")"; }
+needs() { for t in "$@"; do command -v "$t" >/dev/null || fail "$t is not installed"; done; }
 
-# The EXIT trap (the test's own cleanup) also runs on these.
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
+run() { "$@" >"$tmp/out" 2>"$tmp/err" </dev/null; rc=$?; } # run COMMAND...: sets $rc
+# Every file and folder under $tmp/in and $TMPDIR, with its mode and, for a file, its SHA-256.
+inputs() { (cd "$tmp" && find in tmpdir -printf '%p %M\n' -type f -exec sha256sum {} + | sort); }
+
+# refusals COMMAND... <TABLE: each row "STATUS|ARGUMENTS|MESSAGE" (both expanded as the row runs, so
+# "$in/x" and quotes work) runs COMMAND ARGUMENTS, which must end with STATUS, print exactly
+# "SCRIPT: MESSAGE" on stderr ($script names the script) and nothing on stdout, and leave $tmp/in
+# and $TMPDIR as they were.
+refusals() {
+    local status args message before row
+    while IFS='|' read -r status args message; do
+        eval "row=($args)"
+        eval "message=\"${script##*/}: $message\""
+        before=$(inputs)
+        run "$@" "${row[@]}"
+        [ "$rc" = "$status" ] && [ "$(cat "$tmp/err")" = "$message" ] && [ ! -s "$tmp/out" ] ||
+            fail "[$args]: status $rc, expected $status and [$message]"
+        [ "$(inputs)" = "$before" ] || fail "[$args]: changed or left files: $(diff <(echo "$before") <(inputs))"
+        ok "refused: [$args]"
+    done
+}
