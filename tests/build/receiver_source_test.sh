@@ -7,16 +7,13 @@ set -u
 name=receiver_source_test
 here=$(cd "$(dirname "$0")" && pwd -P)
 repo=$(cd "$here/../.." && pwd -P)
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/$name.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
 . "$here/../scripts/test_lib.sh"
 
 # expect STATUS LINE WHAT COMMAND...: the status and the one line of CMake's error or warning.
 expect() {
     local status=$1 line=$2 what=$3 got
     shift 3
-    "$@" >"$tmp/out" 2>"$tmp/err"
-    rc=$?
+    run "$@"
     got=$(sed -n 's/^   \(..*\)$/\1/p' "$tmp/err")
     [ "$rc" = "$status" ] || fail "$what: status $rc, expected $status"
     [ "$got" = "$line" ] || fail "$what: got [$got], expected [$line]"
@@ -57,4 +54,4 @@ expect 0 "$why. Accepted for this build only (AUTODEPLOY_ALLOW_32BIT_RECEIVER=ON
 WinPE image that carries WoW64." "a 32-bit receiver is accepted when asked" \
     configure "$1" "$tmp/x86.exe" -DAUTODEPLOY_ALLOW_32BIT_RECEIVER=ON
 expect 1 "$refused" "the next configure run refuses it again" configure "$1" "$tmp/x86.exe"
-printf '%s: %s passed, 0 failed\n' "$name" "$passed"
+finish

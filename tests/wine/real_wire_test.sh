@@ -17,7 +17,6 @@ if reason=$(room_unavailable) && [ -n "$reason" ]; then
     echo "SKIP: $reason; the real-wire tests need network namespaces of their own"
     exit 77
 fi
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/$name.XXXXXX")
 . "$here/../scripts/test_lib.sh"
 room_open "adw$$" "$tmp/room" || fail "cannot make the namespaces"
 trap 'room_close; rm -rf "$tmp"' EXIT
@@ -100,4 +99,4 @@ sleep 4
 room_halt uefi1
 ok "killed sender: 4 s later still receiving, nothing applied, no restart (the test ended the run)"
 
-printf '%s: %s passed, 0 failed\n' "$name" "$passed"
+finish
