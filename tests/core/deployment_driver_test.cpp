@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "configured_web_address.hpp"
@@ -113,62 +114,38 @@ TEST(DeploymentDriver, MissingImageIsReportedAndTheRunStillRestarts) {
     EXPECT_EQ(platform.journal, expected);
 }
 
-TEST(DeploymentDriver, FailedRestartComesAfterTheSuccessLine) {
-    // The refresh runs through run_ignoring and cannot fail; the restart can, after all else.
-    RecordingPlatform platform;
-    platform.failing_tools.emplace("wpeutil",
-                                   DeployError::tool(0x80004005, "wpeutil failed: ExitStatus(ExitStatus(1))"));
-    const Status status = run_deployment(platform, kReceiver);
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().render(), "wpeutil failed: ExitStatus(ExitStatus(1)) (0x80004005)");
-    EXPECT_EQ(platform.journal, successful_run("Legacy BIOS", "MBR", "C:", "BIOS"));
-}
-
-// The journal up to and including the entry that failed: the first failure ends the run.
-std::vector<std::string> journal_until(const std::string& last) {
-    std::vector<std::string> all = successful_run("Legacy BIOS", "MBR", "C:", "BIOS");
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i] == last) return {all.begin(), all.begin() + static_cast<std::ptrdiff_t>(i) + 1};
-    }
-    ADD_FAILURE() << "no journal entry " << last;
-    return {};
-}
-
+// The first failure ends the run with that error: the journal stops at the entry that failed (a
+// failed restart comes after the success line).
 TEST(DeploymentDriver, FirstFailureEndsTheRunWithThatError) {
     const DeployError tool_error = DeployError::tool(0x80004005, "x failed: ExitStatus(ExitStatus(1))");
     const struct {
-        const char* failing_tool;
+        const char* failing_tool;  // or nothing: staging or deletion fails
+        std::optional<DeployError> staging, deletion;
         std::string last_entry;
     } cases[] = {
-        {"diskpart", "quiet diskpart [/s] [T:\\tmp dir\\prep_disk.txt]"},
-        {"T:\\tmp dir\\udp-receiver.exe", kReceiverCall},
-        {"dism", "shown dism [/Apply-Image] [/ImageFile:C:\\system.wim] [/Index:1] [/ApplyDir:C:\\]"},
-        {"bcdboot", "quiet bcdboot [C:\\Windows] [/s] [C:] [/f] [BIOS]"},
+        {"diskpart", {}, {}, "quiet diskpart [/s] [T:\\tmp dir\\prep_disk.txt]"},
+        {"T:\\tmp dir\\udp-receiver.exe", {}, {}, kReceiverCall},
+        {"dism", {}, {}, "shown dism [/Apply-Image] [/ImageFile:C:\\system.wim] [/Index:1] [/ApplyDir:C:\\]"},
+        {"bcdboot", {}, {}, "quiet bcdboot [C:\\Windows] [/s] [C:] [/f] [BIOS]"},
+        {"wpeutil", {}, {}, "quiet wpeutil [reboot]"},
+        {"", DeployError::file(5, "Access is denied."), {}, "stage prep_disk.txt"},
+        {"", {}, DeployError::file(32, "In use."), "remove C:\\system.wim"},
     };
     for (const auto& c : cases) {
         RecordingPlatform platform;
         platform.failing_tools.emplace(c.failing_tool, tool_error);
+        platform.failing_stage = c.staging;
+        if (c.deletion) platform.removal = *c.deletion;
         const Status status = run_deployment(platform, kReceiver);
-        ASSERT_FALSE(status.ok()) << c.failing_tool;
-        EXPECT_EQ(status.error().render(), tool_error.render());
-        EXPECT_EQ(platform.journal, journal_until(c.last_entry)) << c.failing_tool;
+        ASSERT_FALSE(status.ok()) << c.last_entry;
+        const DeployError& expected = c.staging ? *c.staging : c.deletion ? *c.deletion : tool_error;
+        EXPECT_EQ(status.error().render(), expected.render());
+        std::vector<std::string> journal = successful_run("Legacy BIOS", "MBR", "C:", "BIOS");
+        const auto last = std::find(journal.begin(), journal.end(), c.last_entry);
+        ASSERT_NE(last, journal.end()) << c.last_entry;
+        journal.erase(last + 1, journal.end());
+        EXPECT_EQ(platform.journal, journal) << c.last_entry;
     }
-}
-
-TEST(DeploymentDriver, StagingAndDeletionFailuresEndTheRun) {
-    RecordingPlatform staging;
-    staging.failing_stage = DeployError::file(5, "Access is denied.");
-    Status status = run_deployment(staging, kReceiver);
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().render(), "Access is denied. (os error 5)");
-    EXPECT_EQ(staging.journal, journal_until("stage prep_disk.txt"));
-
-    RecordingPlatform deletion;
-    deletion.removal = DeployError::file(32, "In use.");
-    status = run_deployment(deletion, kReceiver);
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().render(), "In use. (os error 32)");
-    EXPECT_EQ(deletion.journal, journal_until("remove C:\\system.wim"));
 }
 
 // System codes: 2 file not found, 5 access denied, 32 sharing violation, 1920 cannot access file.
