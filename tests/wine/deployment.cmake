@@ -23,6 +23,8 @@ autodeploy_wine_test(deployment_test DRIVE_C
 target_include_directories(deployment_test PRIVATE "${CMAKE_CURRENT_LIST_DIR}")
 set_target_properties(deployment_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${wine_tests_dir}")
 
+# On a real console (a pseudo-terminal), whose code page is not UTF-8. It stages its script in
+# the prefix's own temporary directory.
 autodeploy_wine_script_test(console_pty_test "${CMAKE_CURRENT_LIST_DIR}/console_pty_test.sh"
                             "${wine_tests_dir}/autodeploy_under_test.exe" "${AUTODEPLOY_WEB_ADDRESS}")
 set_tests_properties(console_pty_test PROPERTIES RESOURCE_LOCK drive_c)
