@@ -54,27 +54,31 @@ class Deployment : public ::testing::Test {
 protected:
     ScratchDirectory root;
     std::wstring bin = root.directory(L"bin");
-    std::wstring temp = root.directory(L"临时 目录");  // the staged paths hold spaces
+    std::wstring temp = root.directory(L"临时 目录");   // the staged paths hold spaces
+    std::wstring on_path = root.directory(L"on path");  // bcdboot is found there, through PATH
     std::wstring journal = root / L"journal.txt";
-    ScopedEnvironment environment{{{L"TMP", temp},
-                                   {L"TEMP", temp},
-                                   {L"STANDIN_JOURNAL", journal},
-                                   {L"STANDIN_RECEIVER_SOURCE", own_directory() + L"sample.wim"},
-                                   {L"STANDIN_WPEUTIL_STDOUT", L"wpeutil: boot information refreshed"},
-                                   {L"STANDIN_DISKPART_STDOUT", L"diskpart: must not be seen"},
-                                   {L"STANDIN_DISKPART_STDERR", L"diskpart: must not be seen either"},
-                                   {L"STANDIN_UDP_RECEIVER_STDOUT", L"udp-receiver: 100% 接收完成"},
-                                   {L"STANDIN_UDP_RECEIVER_STDERR", L"udp-receiver: progress on stderr"},
-                                   {L"STANDIN_DISM_STDOUT", L"dism: image applied"},
-                                   {L"CRYPTIFY_KEY", std::nullopt},
-                                   {L"AUTODEPLOY_BACKTRACE", std::nullopt},
-                                   {L"AUTODEPLOY_ERROR_BACKTRACE", std::nullopt}}};
+    ScopedEnvironment environment{
+        {{L"PATH", on_path + L";" + autodeploy::environment_variable_utf16(L"PATH").value_or(L"")},
+         {L"TMP", temp},
+         {L"TEMP", temp},
+         {L"STANDIN_JOURNAL", journal},
+         {L"STANDIN_RECEIVER_SOURCE", own_directory() + L"sample.wim"},
+         {L"STANDIN_WPEUTIL_STDOUT", L"wpeutil: boot information refreshed"},
+         {L"STANDIN_DISKPART_STDOUT", L"diskpart: must not be seen"},
+         {L"STANDIN_DISKPART_STDERR", L"diskpart: must not be seen either"},
+         {L"STANDIN_UDP_RECEIVER_STDOUT", L"udp-receiver: 100% 接收完成"},
+         {L"STANDIN_UDP_RECEIVER_STDERR", L"udp-receiver: progress on stderr"},
+         {L"STANDIN_DISM_STDOUT", L"dism: image applied"},
+         {L"CRYPTIFY_KEY", std::nullopt},
+         {L"AUTODEPLOY_BACKTRACE", std::nullopt},
+         {L"AUTODEPLOY_ERROR_BACKTRACE", std::nullopt}}};
 
     void SetUp() override {
         ASSERT_TRUE(CopyFileW((own_directory() + L"autodeploy_under_test.exe").c_str(),
                               (bin + L"autodeploy.exe").c_str(), FALSE));
-        for (const wchar_t* tool : {L"wpeutil", L"diskpart", L"dism", L"bcdboot"}) {
-            ASSERT_TRUE(CopyFileW(standin_path().c_str(), (bin + tool + L".exe").c_str(), FALSE));
+        // dism beside the program: Wine's system directory has a dism.exe of its own, which loses.
+        for (const std::wstring& tool : {bin + L"wpeutil", bin + L"diskpart", bin + L"dism", on_path + L"bcdboot"}) {
+            ASSERT_TRUE(CopyFileW(standin_path().c_str(), (tool + L".exe").c_str(), FALSE));
         }
         set_firmware_value(REG_DWORD, 2);
     }
@@ -143,8 +147,13 @@ protected:
 };
 
 TEST_F(Deployment, UefiRunDoesEveryStage) {
+    // A script left by an earlier run, longer than this one's and hidden: replaced, attributes kept.
+    constexpr DWORD kAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    write_file(temp + L"prep_disk.txt", std::string(1000, 'x'));
+    SetFileAttributesW((temp + L"prep_disk.txt").c_str(), kAttributes);
     EXPECT_EQ(run(), (Outcome{0, kUefiOutput, kReceiverError, uefi_tools()}));
     EXPECT_EQ(staged(L"prep_disk.txt"), autodeploy::generated::kGptScript);
+    EXPECT_EQ(GetFileAttributesW((temp + L"prep_disk.txt").c_str()) & kAttributes, kAttributes);
     EXPECT_EQ(staged(L"udp-receiver.exe"), read_file(standin_path()));
     EXPECT_FALSE(read_file(kImage)) << "C:\\system.wim is left";
     EXPECT_EQ(run({}, /*handles=*/false), (Outcome{0, "", "", uefi_tools()}));
@@ -162,11 +171,21 @@ TEST_F(Deployment, FirmwareValueOtherThanDword2MeansLegacyBios) {
     }
 }
 
-TEST_F(Deployment, PartitioningToolFailingOrMissingEndsTheRunBeforeTheWait) {
+TEST_F(Deployment, PartitioningToolFailingOrNotFoundEndsTheRunBeforeTheWait) {
     EXPECT_EQ(run({{L"STANDIN_DISKPART_EXIT", L"1"}}), (Outcome{1, kUefiStart, kDiskpartReport, uefi_tools(2)}));
     EXPECT_FALSE(staged(L"udp-receiver.exe"));
-    DeleteFileW((bin + L"diskpart.exe").c_str());
+    // Only in the run's current directory, which is not searched.
+    ASSERT_TRUE(MoveFileW((bin + L"diskpart.exe").c_str(), (root / L"diskpart.exe").c_str()));
     EXPECT_EQ(run(), (Outcome{1, kUefiStart, "Error: diskpart: program not found (0x8000FFFF)\n", uefi_tools(1)}));
+    write_file(bin + L"diskpart.exe", "not a program");
+    EXPECT_EQ(run().err, "Error: diskpart: " + system_message(ERROR_BAD_EXE_FORMAT) + " (0x800700C1)\n");
+}
+
+// The program is named as the run gave it: the receiver by its full path. 0xC0000005 is unsigned.
+TEST_F(Deployment, ReceiverCrashIsReportedWithItsPath) {
+    EXPECT_EQ(run({{L"STANDIN_UDP_RECEIVER_EXIT", L"0xC0000005"}}).err,
+              kReceiverError + "Error: " + utf8(temp) +
+                  "udp-receiver.exe failed: ExitStatus(ExitStatus(3221225477)) (0x80004005)\n");
 }
 
 TEST_F(Deployment, StagingFailureIsAFileError) {
@@ -179,8 +198,8 @@ TEST_F(Deployment, StagingFailureIsAFileError) {
 // Failing at UpdateBootInfo changes nothing; failing at the restart comes after the success line.
 TEST_F(Deployment, FailingUtility) {
     EXPECT_EQ(
-        run({{L"STANDIN_WPEUTIL_EXIT", L"1"}}),
-        (Outcome{1, kUefiOutput, kReceiverError + "Error: wpeutil failed: ExitStatus(ExitStatus(1)) (0x80004005)\n",
+        run({{L"STANDIN_WPEUTIL_EXIT", L"5"}}),
+        (Outcome{1, kUefiOutput, kReceiverError + "Error: wpeutil failed: ExitStatus(ExitStatus(5)) (0x80004005)\n",
                  uefi_tools()}));
 }
 
