@@ -15,7 +15,7 @@ namespace {
 
 using namespace standin_test;
 
-const std::wstring kProgram = autodeploy::widen(std::getenv("AUTODEPLOY_EXE"));
+const std::wstring kProgram = _wgetenv(L"AUTODEPLOY_EXE") ? _wgetenv(L"AUTODEPLOY_EXE") : L"<AUTODEPLOY_EXE unset>";
 
 TEST(BuiltProgram, VersionBlockIsLanguageNeutralUnicodeWithOurStrings) {
     std::vector<std::byte> block(GetFileVersionInfoSizeW(kProgram.c_str(), nullptr));
