@@ -23,16 +23,11 @@ autodeploy_wine_test(deployment_test DRIVE_C
 target_include_directories(deployment_test PRIVATE "${CMAKE_CURRENT_LIST_DIR}")
 set_target_properties(deployment_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${wine_tests_dir}")
 
+# On a real console (a pseudo-terminal), whose code page is not UTF-8. It stages its script in
+# the prefix's own temporary directory.
 autodeploy_wine_script_test(console_pty_test "${CMAKE_CURRENT_LIST_DIR}/console_pty_test.sh"
                             "${wine_tests_dir}/autodeploy_under_test.exe" "${AUTODEPLOY_WEB_ADDRESS}")
 set_tests_properties(console_pty_test PROPERTIES RESOURCE_LOCK drive_c)
-
-autodeploy_wine_test(plain_text_scan_test
-    SOURCES "${CMAKE_CURRENT_LIST_DIR}/plain_text_scan_test.cpp"
-    LIBRARIES autodeploy_lib
-    DEPENDS autodeploy)
-target_include_directories(plain_text_scan_test PRIVATE "${CMAKE_CURRENT_LIST_DIR}")
-set_property(TEST plain_text_scan_test APPEND PROPERTY ENVIRONMENT "AUTODEPLOY_EXE=Z:$<TARGET_FILE:autodeploy>")
 
 # The program as shipped, with its real receiver, on a simulated network (needs root; else skipped).
 get_property(receiver GLOBAL PROPERTY AUTODEPLOY_RECEIVER_INPUT)
