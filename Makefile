@@ -8,7 +8,7 @@ SHELL := /bin/bash
 
 PACKAGES := cmake ninja-build g++ make googletest \
             g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
-            wimtools udpcast iproute2 xorriso icoutils librsvg2-bin util-linux bsdutils coreutils time \
+            wimtools udpcast iproute2 xorriso icoutils librsvg2-bin util-linux bsdutils coreutils procps time \
             clang clang-format clang-tidy cppcheck
 
 WINDOWS_BUILD := build/windows

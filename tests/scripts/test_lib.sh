@@ -5,6 +5,9 @@ passed=0 skipped=0
 [ -n "${tmp:-}" ] || tmp=$(mktemp -d "${TMPDIR:-/tmp}/$name.XXXXXX") || { echo "$name: no temporary folder" >&2; exit 1; }
 trap 'declare -F at_exit >/dev/null && at_exit; rm -rf -- "$tmp"' EXIT
 trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
+# Wine keeps its server's socket under TMPDIR: a program run under Wine gets the caller's TMPDIR
+# ($outer_tmpdir), or it would start a second server on the test run's prefix and leave it running.
+outer_tmpdir=${TMPDIR:-/tmp}
 in=$tmp/in && mkdir -p "$in" "$tmp/tmpdir" && export TMPDIR=$tmp/tmpdir
 
 fail() {

@@ -31,7 +31,7 @@ arguments=$(P='%SYSTEMDRIVE%\Windows\System32\' R="Z:$(tr / '\\' <<<"$sys32/")" 
 mkfifo "$tmp/keys" || fail "mkfifo"
 start() {
     rm -f "$tmp/typescript"
-    (cd "$sys32" && ARGUMENTS=$arguments exec script -qfec 'stty cols 400; $WINE_RUN cmd.exe $ARGUMENTS' "$tmp/typescript" \
+    (cd "$sys32" && ARGUMENTS=$arguments TMPDIR=$outer_tmpdir exec script -qfec 'stty cols 400; $WINE_RUN cmd.exe $ARGUMENTS' "$tmp/typescript" \
         <"$tmp/keys" >/dev/null 2>&1) &
     held=$!
     exec 7>"$tmp/keys"
