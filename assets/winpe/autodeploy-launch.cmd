@@ -1,0 +1,20 @@
+@echo off
+rem autodeploy-launch.cmd: started by winpeshl.ini as "cmd.exe /k", so that even a batch
+rem run broken off with Ctrl+C ends at a prompt, never in a restart. winpeshl.ini replaces
+rem WinPE's own start-up, so wpeinit (network, PnP) runs here first.
+"%~dp0wpeinit.exe"
+"%~dp0autodeploy.exe"
+rem Success: autodeploy has already asked for the restart; nothing more to do.
+if %errorlevel% equ 0 exit 0
+rem Failure. WinPE restarts the PC as soon as this script ends, and a PC that boots this
+rem medium first would then wipe its disk again, over and over, its Error line never read.
+rem So the console keeps its lines and the script waits forever: a key press (a passer-by's
+rem too) only opens a command prompt to look around, and EXIT there comes back to the wait.
+rem The operator restarts by hand once the cause is fixed. The hold line is UTF-8; its
+rem English half stays readable where the console lacks Chinese glyphs.
+chcp 65001 >nul
+:hold
+echo 部署失败，本机不会自动重启。Deployment failed; this PC will not restart by itself. Read the Error line above, fix the cause, then restart the PC by hand. Any key opens a command prompt; EXIT returns here.
+pause >nul
+cmd /k
+goto hold
