@@ -3,7 +3,7 @@
 # script with 129, 130 and 143 (as a shell killed by them would), which runs its EXIT trap.
 #
 #   cleanup_on_exit          sets the traps: at exit, cleanup_run
-#   cleanup_also COMMAND...  cleanup_run also runs COMMAND (after removing the paths)
+#   cleanup_also COMMAND...  cleanup_run first runs COMMAND (then removes the paths)
 #   cleanup_later PATH       PATH (file or folder) is removed at exit
 #   cleanup_keep PATH        ... unless it is kept after all (e.g. renamed into place)
 
@@ -28,6 +28,6 @@ cleanup_keep() {
 
 # The EXIT trap itself (run by cleanup_on_exit).
 cleanup_run() {
-    [ ${#CLEANUP_PATHS[@]} = 0 ] || rm -rf -- "${CLEANUP_PATHS[@]}"
     [ ${#CLEANUP_COMMAND[@]} = 0 ] || "${CLEANUP_COMMAND[@]}"
+    [ ${#CLEANUP_PATHS[@]} = 0 ] || rm -rf -- "${CLEANUP_PATHS[@]}"
 }
