@@ -9,7 +9,7 @@ SHELL := /bin/bash
 PACKAGES := cmake ninja-build g++ make googletest \
             g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
             wimtools udpcast iproute2 xorriso icoutils librsvg2-bin util-linux bsdutils coreutils procps time \
-            clang clang-format clang-tidy cppcheck
+            clang clang-format clang-tidy cppcheck shellcheck
 
 WINDOWS_BUILD := build/windows
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
@@ -70,7 +70,7 @@ test-windows:
 	status=0; ctest --preset windows || status=$$?; \
 	AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop; exit $$status
 
-# clang-format (check only), clang-tidy and cppcheck over the tree: any finding fails.
+# clang-format (check only), clang-tidy, cppcheck and shellcheck over the tree: any finding fails.
 lint: ensure-deps
 	scripts/lint
 

@@ -17,7 +17,7 @@ receiver=$(cached AUTODEPLOY_RECEIVER)
 [ -n "$receiver" ] || receiver=$build/udpcast/udp-receiver.exe
 
 for exe in "$program" "$receiver"; do
-    imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
+    imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort)
     [ -n "$imports" ] || fail "$exe: no imports found"
     for dll in $imports; do
         case $dll in

@@ -40,6 +40,7 @@ El Torito img path : 2 /efi/microsoft/boot/efisys.bin" ] || fail "from ${input##
         "unchanged but for the install image and autodeploy in the bootable image"
 done
 
+# shellcheck disable=SC2034 # read by the refusal rows below
 device="is a device; make-media writes only files: give a file name for the ISO and a folder on the stick's mounted file system for --usb-folder"
 mknod "$in/disk" b 7 250 2>/dev/null || skip "cannot make a device node (mknod needs root): device refusals not tested"
 refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else grep -v disk; fi <<'EOF'

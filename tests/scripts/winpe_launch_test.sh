@@ -3,6 +3,7 @@
 # WIM, taken out again; winpeshl.ini's command line runs in Wine's cmd.exe in a pseudo-terminal (a
 # console), the stand-in tool playing wpeinit.exe and autodeploy.exe.
 # Usage: winpe_launch_test.sh STANDIN.exe   (WINE_RUN: the project's Wine wrapper)
+# shellcheck disable=SC2016,SC1003 # within, script -c and awk get code in single quotes, run later
 set -u
 name=winpe_launch_test
 . "$(dirname "$0")/test_lib.sh"
