@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,11 +39,11 @@ private:
 // ERROR_SUCCESS or the system error code of a DeviceIoControl that fills `out`, grown (twice at
 // most) when `needed` reads from the answer that the whole of it takes more than `out` holds.
 template <class Needed>
-DWORD query(HANDLE device, DWORD code, void* in, DWORD in_size, std::vector<std::byte>& out, Needed needed) {
+DWORD query(HANDLE device, DWORD code, std::span<std::byte> in, std::vector<std::byte>& out, Needed needed) {
     for (int attempt = 0;; ++attempt) {
         DWORD returned = 0;
-        const BOOL ok = DeviceIoControl(device, code, in, in_size, out.data(), static_cast<DWORD>(out.size()),
-                                        &returned, nullptr);
+        const BOOL ok = DeviceIoControl(device, code, in.data(), static_cast<DWORD>(in.size()), out.data(),
+                                        static_cast<DWORD>(out.size()), &returned, nullptr);
         const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
         if (!ok && error != ERROR_MORE_DATA && error != ERROR_INSUFFICIENT_BUFFER) return error;
         const std::size_t wanted = needed(out, ok ? returned : out.size());
@@ -61,8 +62,8 @@ DWORD read_device_properties(HANDLE disk, DiskFacts& facts) {
     request.QueryType = PropertyStandardQuery;
     std::vector<std::byte> answer(sizeof(STORAGE_DEVICE_DESCRIPTOR) + 512);
     // The header's Size is what the whole descriptor with its strings needs.
-    const DWORD error = query(disk, IOCTL_STORAGE_QUERY_PROPERTY, &request, sizeof request, answer,
-                              [](const std::vector<std::byte>& bytes, std::size_t got) -> std::size_t {
+    const DWORD error = query(disk, IOCTL_STORAGE_QUERY_PROPERTY, std::as_writable_bytes(std::span{&request, 1}),
+                              answer, [](const std::vector<std::byte>& bytes, std::size_t got) -> std::size_t {
                                   if (got < sizeof(STORAGE_DESCRIPTOR_HEADER)) return 0;
                                   return reinterpret_cast<const STORAGE_DESCRIPTOR_HEADER*>(bytes.data())->Size;
                               });
@@ -87,7 +88,7 @@ DWORD volume_on_disk0(const std::wstring& volume, bool& on_disk0) {
     const UniqueHandle handle{raw};
     if (!handle) return open_error;
     std::vector<std::byte> answer(sizeof(VOLUME_DISK_EXTENTS));
-    const DWORD error = query(handle.get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, answer,
+    const DWORD error = query(handle.get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, {}, answer,
                               [](const std::vector<std::byte>& bytes, std::size_t) -> std::size_t {
                                   const auto* extents = reinterpret_cast<const VOLUME_DISK_EXTENTS*>(bytes.data());
                                   return offsetof(VOLUME_DISK_EXTENTS, Extents) +
@@ -111,7 +112,7 @@ std::optional<ProbeFailure> find_boot_medium_on_disk0(bool& found) {
     const VolumeSearch search{FindFirstVolumeW(volume.data(), static_cast<DWORD>(volume.size()))};
     if (search.get() == INVALID_HANDLE_VALUE) return ProbeFailure{ProbeStep::ListVolumes, GetLastError()};
     for (;;) {
-        const std::wstring name = volume.c_str();
+        const std::wstring name = volume.substr(0, volume.find(L'\0'));
         const DWORD attributes = GetFileAttributesW((name + L"sources\\boot.wim").c_str());
         if (GetDriveTypeW(name.c_str()) != DRIVE_CDROM && attributes != INVALID_FILE_ATTRIBUTES &&
             (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
