@@ -104,8 +104,8 @@ DWORD volume_on_disk0(const std::wstring& volume, bool& on_disk0) {
 
 // The medium WinPE booted from is found by what it holds: the volume with \sources\boot.wim, the
 // image every WinPE medium boots (copype's and Windows setup's alike); wimboot and PXE boots have
-// none. The boot configuration's device is not used: WinPE boots that image from a RAM disk, which
-// names no disk. CD and DVD volumes are passed over: they are never a PhysicalDrive.
+// none. The boot configuration is not read: WinPE's names its device only as "[boot]" with RAM disk
+// options, which no plain call maps to a disk. CD and DVD volumes are passed over (never a disk).
 std::optional<ProbeFailure> find_boot_medium_on_disk0(bool& found) {
     found = false;
     std::wstring volume(MAX_PATH + 1, L'\0');
