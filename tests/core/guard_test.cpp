@@ -18,17 +18,11 @@ DiskFacts with(auto change) {
     return facts;
 }
 
-const DiskProbe kStick = with(
-    [](DiskFacts& d) { d = {0, kBusUsb, true, "SanDisk", "Cruzer Blade", 16'008'609'792, true}; });
+const DiskProbe kStick = DiskFacts{0, kBusUsb, true, "SanDisk", "Cruzer Blade", 16'008'609'792, true};
 const DiskProbe kUsbDisk = with([](DiskFacts& d) { d.bus_type = kBusUsb; });
 const DiskProbe kSdCard = with([](DiskFacts& d) { d.bus_type = kBusSd; });
-const DiskProbe kEmmc = with([](DiskFacts& d) { d.bus_type = kBusMmc; });
-const DiskProbe kFirewire = with([](DiskFacts& d) { d.bus_type = kBus1394; });
 const DiskProbe kRemovable = with([](DiskFacts& d) { d.removable_media = true; });
-const DiskProbe kOptane = with(
-    [](DiskFacts& d) { d = {0, kNvme, false, "", "INTEL MEMPEK1W016GA", 14'403'239'936, false}; });
-const DiskProbe kJustBigEnough = with([](DiskFacts& d) { d.size_bytes = kMinimumDiskBytes; });
-const DiskProbe kSataBootMedium = with([](DiskFacts& d) { d.bus_type = kSata, d.holds_boot_medium = true; });
+const DiskProbe kOptane = DiskFacts{0, kNvme, false, "", "INTEL MEMPEK1W016GA", 14'403'239'936, false};
 const DiskProbe kUnreadable = ProbeFailure{ProbeStep::OpenDisk, 2};
 
 TEST(WipeDecision, RefusesEveryDoubtfulDiskAndOnlyTheBootMediumDespiteTheOverride) {
@@ -38,15 +32,16 @@ TEST(WipeDecision, RefusesEveryDoubtfulDiskAndOnlyTheBootMediumDespiteTheOverrid
         Refusal refusal;
     } cases[] = {
         {"system disk", kSystemDisk, Refusal::None},
-        {"exactly the minimum", kJustBigEnough, Refusal::None},
+        {"exactly the minimum", with([](DiskFacts& d) { d.size_bytes = kMinimumDiskBytes; }), Refusal::None},
         {"cannot be checked", kUnreadable, Refusal::CannotBeChecked},
         {"cannot read the volumes", ProbeFailure{ProbeStep::VolumeDisks, 1}, Refusal::CannotBeChecked},
         {"boot medium first of all", kStick, Refusal::BootMedium},
-        {"boot medium on SATA", kSataBootMedium, Refusal::BootMedium},
+        {"boot medium on SATA", with([](DiskFacts& d) { d.bus_type = kSata, d.holds_boot_medium = true; }),
+         Refusal::BootMedium},
         {"USB", kUsbDisk, Refusal::Bus},
         {"SD", kSdCard, Refusal::Bus},
-        {"MMC", kEmmc, Refusal::Bus},
-        {"1394", kFirewire, Refusal::Bus},
+        {"MMC", with([](DiskFacts& d) { d.bus_type = kBusMmc; }), Refusal::Bus},
+        {"1394", with([](DiskFacts& d) { d.bus_type = kBus1394; }), Refusal::Bus},
         {"removable media", kRemovable, Refusal::RemovableMedia},
         {"a byte too small", with([](DiskFacts& d) { d.size_bytes = kMinimumDiskBytes - 1; }), Refusal::TooSmall},
         {"cache module", kOptane, Refusal::TooSmall},
