@@ -8,7 +8,7 @@ namespace autodeploy::guard {
 
 // 32 GB (as disk makers count): 64-bit Windows 10 needs at least that much, Windows 11 twice it,
 // so no smaller disk can take the image. What is smaller in a PC is a stick, a memory card or a
-// cache module (Intel Optane's 16 and 32 GB modules show as NVMe disks of 14.4 and 29.2 GB).
+// cache module (Intel Optane's 16 and 32 GB modules show as NVMe disks of about 14 and 29 GB).
 inline constexpr std::uint64_t kMinimumDiskBytes = 32'000'000'000;
 
 // Refusals in the order they are named when several apply: the one nothing overrides comes first.
