@@ -1,7 +1,7 @@
 #include "console_writer.hpp"
 
 #include "console_chunks.hpp"
-#include "support/wide.hpp"
+#include "support/wide_win32.hpp"
 #include "support/win32.hpp"
 
 namespace autodeploy {
