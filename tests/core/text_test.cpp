@@ -1,4 +1,5 @@
-// Texts: UTF-8/UTF-16, the XOR decoding, the scrambled store and its once-only cache, console chunks.
+// Texts: UTF-8/UTF-16, the XOR decoding, the scrambled store and its once-only cache, the console
+// chunks and the console rule.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 
 #include "configured_web_address.hpp"
 #include "main/console_chunks.hpp"
+#include "main/console_encoding.hpp"
 #include "partition_scripts.hpp"
 #include "scrambled/scrambled_text_store.hpp"
 #include "support/utf.hpp"
@@ -125,6 +127,14 @@ TEST(Utf8Chunks, CutBackToCharacterStartsAtTheLimit) {
         EXPECT_EQ(joined, c.text) << c.what;
     }
     EXPECT_EQ(utf8_chunks("ab", 0).size(), 2u);
+}
+
+// Chinese text reaches a console drawing in code page 437 or 936 only as UTF-16.
+TEST(ConsoleEncoding, Utf16OnlyToAConsoleWhoseCodePageIsNotUtf8) {
+    EXPECT_EQ(console_encoding(true, 437), ConsoleEncoding::Utf16);
+    EXPECT_EQ(console_encoding(true, 936), ConsoleEncoding::Utf16);
+    EXPECT_EQ(console_encoding(true, 65001), ConsoleEncoding::Utf8Bytes);
+    EXPECT_EQ(console_encoding(false, 437), ConsoleEncoding::Utf8Bytes);  // a file or pipe
 }
 
 }  // namespace
