@@ -174,25 +174,10 @@ TEST_F(Deployment, PartitioningToolFailingOrNotFound) {
     EXPECT_EQ(run().err, "Error: diskpart: " + system_message(ERROR_BAD_EXE_FORMAT) + " (0x800700C1)\n");
 }
 
-// The program is named as the run gave it: the receiver by its full path. 0xC0000005 is unsigned.
-TEST_F(Deployment, ReceiverCrashIsReportedWithItsPath) {
-    EXPECT_EQ(run({{L"STANDIN_UDP_RECEIVER_EXIT", L"0xC0000005"}}).err,
-              kReceiverError + "Error: " + utf8(temp) +
-                  "udp-receiver.exe failed: ExitStatus(ExitStatus(3221225477)) (0x80004005)\n");
-}
-
 TEST_F(Deployment, StagingFailureIsAFileError) {
     const std::wstring gone = root / L"gone\\";  // not created
     EXPECT_EQ(ending(run({{L"TMP", gone}, {L"TEMP", gone}})),
               (Ending{1, "Error: " + system_message(ERROR_PATH_NOT_FOUND) + " (os error 3)\n"}));
-}
-
-// Failing at UpdateBootInfo changes nothing; failing at the restart is reported.
-TEST_F(Deployment, FailingUtility) {
-    EXPECT_EQ(
-        tool_view(run({{L"STANDIN_WPEUTIL_EXIT", L"5"}})),
-        (Outcome{1, kShownToolOutput,
-                 kReceiverError + "Error: wpeutil failed: ExitStatus(ExitStatus(5)) (0x80004005)\n", uefi_tools()}));
 }
 
 // The stand-in receiver leaves the image as the test made it: absent, or read-only.
