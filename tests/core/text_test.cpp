@@ -6,10 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "configured_web_address.hpp"
 #include "main/console_chunks.hpp"
 #include "main/console_encoding.hpp"
-#include "partition_scripts.hpp"
 #include "scrambled/scrambled_text_store.hpp"
 #include "support/utf.hpp"
 
@@ -52,24 +50,12 @@ TEST(XorTranscode, HandCheckedVectors) {
     EXPECT_EQ(decode_with_key(decode_with_key(every_latin1, U"\u00FF\u0080x"), U"\u00FF\u0080x"), every_latin1);
 }
 
-// CRYPTIFY_KEY as this process sees it.
-void set_key(const char* value) {
-    if (value == nullptr) {
-        unsetenv("CRYPTIFY_KEY");
-    } else {
-        setenv("CRYPTIFY_KEY", value, 1);
-    }
-}
+// CRYPTIFY_KEY as this process sees it; nothing: unset.
+void set_key(const char* value) { value ? setenv("CRYPTIFY_KEY", value, 1) : unsetenv("CRYPTIFY_KEY"); }
 
-TEST(ScrambledTextStore, EntriesAndTheKeyOfTheMoment) {
-    set_key(nullptr);
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::WEB_ADDRESS)), configured::kWebAddress);
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::PARTITION_TOOL)), "diskpart");
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::IMAGE_TOOL)), "dism");
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::BOOT_TOOL)), "bcdboot");
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::PE_UTILITY)), "wpeutil");
-    EXPECT_EQ(decode(stored_bytes(ScriptEntry::MBR_SCRIPT)), generated::kMbrScript);
-    EXPECT_EQ(decode(stored_bytes(ScriptEntry::GPT_SCRIPT)), generated::kGptScript);
+// The texts under the built-in key are the driver test's (tools, banner, scripts); here the key of
+// the moment.
+TEST(ScrambledTextStore, TheKeyOfTheMoment) {
     set_key("");
     EXPECT_EQ(decode(stored_bytes(ScriptEntry::MBR_SCRIPT)), "");
     set_key("wrong key");
