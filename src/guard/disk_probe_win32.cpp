@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/unique_handle.hpp"
+#include "support/unique_handle_win32.hpp"
 
 namespace autodeploy::guard {
 
