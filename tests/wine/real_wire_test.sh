@@ -4,9 +4,7 @@
 # Debian's udp-sender through scripts/send-image. The WinPE tools are stand-ins; the stand-in dism
 # records the SHA-256 of the image it applies.
 # Usage: real_wire_test.sh PROGRAM STANDIN RECEIVER TEMPLATE-PREFIX GPT-SCRIPT MBR-SCRIPT  (77: skipped)
-set -u
-set -o pipefail
-
+set -uo pipefail
 name=real_wire_test
 here=$(cd "$(dirname "$0")" && pwd -P)
 . "$here/../../scripts/lib/room.sh"
@@ -98,5 +96,4 @@ sleep 4
 [ "$(journal uefi1 | cut -f1 | tr '\n' ' ')" = "wpeutil diskpart " ] || fail "killed sender: tools ran: $(journal uefi1)"
 room_halt uefi1
 ok "killed sender: 4 s later still receiving, nothing applied, no restart (the test ended the run)"
-
 finish
