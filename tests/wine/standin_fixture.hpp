@@ -1,5 +1,4 @@
 #pragma once
-// What the Wine tests that run the stand-in tool (tests/standin) share.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
