@@ -1,7 +1,6 @@
 #!/bin/bash
-# Where the embedded receiver comes from: udpcast's source downloaded and checked against its MD5
-# (through a file:// URL), and the checks on a prebuilt receiver named by AUTODEPLOY_RECEIVER
-# (configure runs in a scratch folder; nothing is compiled).
+# Where the embedded receiver comes from: udpcast's source downloaded (from a file:// URL) and
+# checked against its MD5, and a prebuilt AUTODEPLOY_RECEIVER checked at configure time.
 # Usage: receiver_source_test.sh TOOLCHAIN-FILE
 set -u
 name=receiver_source_test

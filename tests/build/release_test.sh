@@ -2,9 +2,7 @@
 # The program as released: it, its receiver and its disk 0 guard import only DLLs that WinPE has, and a
 # clean build of a copy of the sources, in other folders, gives the same bytes (no time stamp, no path).
 # Usage: release_test.sh BUILD-DIR   (a configured and built tree of this project)
-set -u
-set -o pipefail
-
+set -uo pipefail
 name=release_test
 here=$(cd "$(dirname "$0")" && pwd -P)
 repo=$(cd "$here/../.." && pwd -P)
@@ -29,7 +27,7 @@ for exe in "$program" "$receiver" "$build/src/autodeploy-guard.exe"; do
 done
 ok "autodeploy.exe, its receiver and autodeploy-guard.exe are x64 and import only DLLs that WinPE has"
 
-# The same sources in another place, built from scratch in another place, with the same settings.
+# The same sources and settings, built from scratch elsewhere.
 copy=$tmp/sources-copied-elsewhere
 mkdir -p "$copy"
 cp -r "$repo/src" "$repo/cmake" "$repo/assets" "$repo/CMakeLists.txt" "$copy/" || fail "cannot copy the sources"
@@ -46,5 +44,4 @@ for exe in autodeploy.exe autodeploy-guard.exe; do
     [ "$first" = "$second" ] || fail "two builds of the same sources differ: $first ($build/src/$exe), $second (clean build elsewhere)"
     ok "a clean build elsewhere gives the same $exe, SHA-256 $first"
 done
-
 finish

@@ -61,9 +61,8 @@ private:
 constexpr std::string_view kReceiver = "MZ receiver bytes";
 const std::string kReceiverCall = "shown T:\\tmp dir\\udp-receiver.exe [--file] [C:\\system.wim] [--nokbd]";
 
-std::vector<std::string> successful_run(std::string_view firmware, std::string_view style, std::string_view letter,
-                                        std::string_view boot_firmware) {
-    const std::string f{firmware}, s{style}, l{letter}, b{boot_firmware};
+std::vector<std::string> successful_run(bool uefi, const std::string& l) {
+    const std::string f = uefi ? "UEFI" : "Legacy BIOS", s = uefi ? "GPT" : "MBR", b = uefi ? "UEFI" : "BIOS";
     return {
         "print ==============================================",
         "print Veskaro — WinPE 自动部署工具",
@@ -113,9 +112,7 @@ TEST(DeploymentDriver, FirmwareDecidesLayoutScriptAndBootTarget) {
         ASSERT_TRUE(run_deployment(platform, kReceiver).ok());
         // bcdboot's /s: the letter that the script staged gave the partition the firmware boots from.
         const std::string letter = boot_partition_letter(platform.staged["prep_disk.txt"]);
-        EXPECT_EQ(platform.journal, c.uefi ? successful_run("UEFI", "GPT", letter, "UEFI")
-                                           : successful_run("Legacy BIOS", "MBR", letter, "BIOS"))
-            << c.firmware_type.value_or(12345);
+        EXPECT_EQ(platform.journal, successful_run(c.uefi, letter)) << c.firmware_type.value_or(12345);
         EXPECT_EQ(platform.staged["prep_disk.txt"],
                   c.uefi ? std::string{generated::kGptScript} : std::string{generated::kMbrScript});
         EXPECT_EQ(platform.staged["udp-receiver.exe"], kReceiver);
@@ -126,7 +123,7 @@ TEST(DeploymentDriver, MissingImageIsReportedAndTheRunStillRestarts) {
     RecordingPlatform platform;
     platform.removal = ImageRemoval::Absent;
     ASSERT_TRUE(run_deployment(platform, kReceiver).ok());
-    std::vector<std::string> expected = successful_run("Legacy BIOS", "MBR", "C:", "BIOS");
+    std::vector<std::string> expected = successful_run(false, "C:");
     expected[18] = "print 未找到临时镜像（可能已被移除）";
     EXPECT_EQ(platform.journal, expected);
 }
@@ -157,7 +154,7 @@ TEST(DeploymentDriver, FirstFailureEndsTheRunWithThatError) {
         ASSERT_FALSE(status.ok()) << c.last_entry;
         const DeployError& expected = c.staging ? *c.staging : c.deletion ? *c.deletion : tool_error;
         EXPECT_EQ(status.error().render(), expected.render());
-        std::vector<std::string> journal = successful_run("Legacy BIOS", "MBR", "C:", "BIOS");
+        std::vector<std::string> journal = successful_run(false, "C:");
         const auto last = std::find(journal.begin(), journal.end(), c.last_entry);
         ASSERT_NE(last, journal.end()) << c.last_entry;
         journal.erase(last + 1, journal.end());

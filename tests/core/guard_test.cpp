@@ -57,14 +57,15 @@ TEST(WipeDecision, RefusesEveryDoubtfulDiskAndOnlyTheBootMediumDespiteTheOverrid
 
 TEST(DecisionLine, NamesTheDiskSaysWhyAndWhatToDoNext) {
     const std::string unplug =
-        "请拔下它或让系统盘成为磁盘 0，然后重启；若确要部署到该磁盘，请用 winpe-inject --override-disk-guard（见 "
-        "README）。";
+        "请拔下它或让系统盘成为磁盘 0，然后重启；若确要部署到该磁盘，请用 winpe-inject "
+        "--override-disk-guard（见 README）。";
     const std::string unplug_en =
-        ". Unplug it or make the system disk disk 0, then restart; to deploy onto it on purpose, "
-        "use winpe-inject --override-disk-guard (see the README).";
+        ". Unplug it or make the system disk disk 0, then restart; to deploy onto it on "
+        "purpose, use winpe-inject --override-disk-guard (see the README).";
+    const std::string override = "但本映像带有覆盖标记（winpe-inject --override-disk-guard）。",
+                      override_en = ": this image carries the override (winpe-inject --override-disk-guard).";
     const std::string nvme_zh = "磁盘 0（Samsung SSD 970 EVO，NVMe，500.1 GB）",
                       nvme = "Disk 0 (Samsung SSD 970 EVO, NVMe, 500.1 GB)";
-    const std::string override_en = ": this image carries the override (winpe-inject --override-disk-guard).";
     const struct {
         DiskProbe probe;
         bool override_marker;
@@ -72,12 +73,10 @@ TEST(DecisionLine, NamesTheDiskSaysWhyAndWhatToDoNext) {
     } cases[] = {
         {kSystemDisk, false, nvme_zh + "将被清除。" + nvme + " will be wiped."},
         {kStick, true,
-         "磁盘 0（SanDisk Cruzer Blade，USB，16.0 GB）不会被清除：它是本机启动所用的 USB "
-         "介质。请改用网络或光盘启动本机，"
-         "或在固件设置中让系统盘成为磁盘 0，然后重启。Disk 0 (SanDisk Cruzer Blade, USB, 16.0 GB) will NOT be wiped: "
-         "it is "
-         "the USB medium this PC booted from. Boot this PC from the network or a DVD instead, or make its system disk "
-         "disk 0 in the firmware settings, then restart."},
+         "磁盘 0（SanDisk Cruzer Blade，USB，16.0 GB）不会被清除：它是本机启动所用的 USB 介质。请改用网络或光盘启"
+         "动本机，或在固件设置中让系统盘成为磁盘 0，然后重启。Disk 0 (SanDisk Cruzer Blade, USB, 16.0 GB) will NOT "
+         "be wiped: it is the USB medium this PC booted from. Boot this PC from the network or a DVD instead, or "
+         "make its system disk disk 0 in the firmware settings, then restart."},
         {kSdCard, false,
          "磁盘 0（Samsung SSD 970 EVO，SD，500.1 GB）不会被清除：它连接在 SD 总线上。" + unplug +
              "Disk 0 (Samsung SSD 970 EVO, SD, 500.1 GB) will NOT be wiped: it is on the SD bus" + unplug_en},
@@ -86,28 +85,21 @@ TEST(DecisionLine, NamesTheDiskSaysWhyAndWhatToDoNext) {
              unplug_en},
         {kOptane, false,
          "磁盘 0（INTEL MEMPEK1W016GA，NVMe，14.4 GB）不会被清除：它小于 32 GB，装不下 Windows。" + unplug +
-             "Disk 0 (INTEL MEMPEK1W016GA, NVMe, 14.4 GB) will NOT be wiped: it is smaller than 32 GB, too small for "
-             "Windows" +
+             "Disk 0 (INTEL MEMPEK1W016GA, NVMe, 14.4 GB) will NOT be wiped: it is smaller than 32 GB, "
+             "too small for Windows" +
              unplug_en},
         {kUnreadable, false,
-         "磁盘 0 不会被清除：无法检查它（打开 \\\\.\\PhysicalDrive0失败，Windows 错误 2）。请在命令提示符下用 diskpart "
-         "的 list "
-         "disk 检查（没有磁盘：在映像中加入存储驱动或将控制器设为 AHCI），然后重启。Disk 0 will NOT be wiped: it "
-         "cannot be "
-         "checked (opening \\\\.\\PhysicalDrive0 failed: Windows error 2). Check it at the prompt with diskpart, list "
-         "disk "
-         "(no disk: add its storage driver to the image or set the controller to AHCI), then restart."},
+         "磁盘 0 不会被清除：无法检查它（打开 \\\\.\\PhysicalDrive0失败，Windows 错误 2）。请在命令提示符下用 "
+         "diskpart 的 list disk 检查（没有磁盘：在映像中加入存储驱动或将控制器设为 AHCI），然后重启。Disk 0 will "
+         "NOT be wiped: it cannot be checked (opening \\\\.\\PhysicalDrive0 failed: Windows error 2). Check it "
+         "at the prompt with diskpart, list disk (no disk: add its storage driver to the image or set the "
+         "controller to AHCI), then restart."},
         {kUsbDisk, true,
-         "磁盘 0（Samsung SSD 970 EVO，USB，500.1 GB）将被清除：虽然它连接在 USB "
-         "总线上，但本映像带有覆盖标记（winpe-inject "
-         "--override-disk-guard）。Disk 0 (Samsung SSD 970 EVO, USB, 500.1 GB) will be wiped although it is on the USB "
-         "bus" +
-             override_en},
+         "磁盘 0（Samsung SSD 970 EVO，USB，500.1 GB）将被清除：虽然它连接在 USB 总线上，" + override +
+             "Disk 0 (Samsung SSD 970 EVO, USB, 500.1 GB) will be wiped although it is on the USB bus" + override_en},
         {ProbeFailure{ProbeStep::Size, 50}, true,
-         "磁盘 0 将被清除：虽然无法检查它（读取大小失败，Windows 错误 50），但本映像带有覆盖标记（winpe-inject "
-         "--override-disk-guard）。Disk 0 will be wiped although it cannot be checked (reading its size failed: "
-         "Windows "
-         "error 50)" +
+         "磁盘 0 将被清除：虽然无法检查它（读取大小失败，Windows 错误 50），" + override +
+             "Disk 0 will be wiped although it cannot be checked (reading its size failed: Windows error 50)" +
              override_en},
     };
     for (const auto& c : cases) EXPECT_EQ(decision_line(c.probe, decide(c.probe, c.override_marker)), c.expected);

@@ -54,24 +54,18 @@ TEST(XorTranscode, HandCheckedVectors) {
 void set_key(const char* value) { value ? setenv("CRYPTIFY_KEY", value, 1) : unsetenv("CRYPTIFY_KEY"); }
 
 // The texts under the built-in key are the driver test's (tools, banner, scripts); here the key of
-// the moment.
-TEST(ScrambledTextStore, TheKeyOfTheMoment) {
+// the moment, and a cached entry decoded once: a later key changes nothing, not even its address.
+TEST(ScrambledTextStore, TheKeyOfTheMomentAndCachedEntriesOnce) {
+    const char* first = get(CachedEntry::BOOT_TOOL).data();
     set_key("");
     EXPECT_EQ(decode(stored_bytes(ScriptEntry::MBR_SCRIPT)), "");
     set_key("wrong key");
     EXPECT_EQ(decode(stored_bytes(CachedEntry::IMAGE_TOOL)),
               decode_with_key(stored_bytes(CachedEntry::IMAGE_TOOL), U"wrong key"));
-    set_key("a\xED\xA0\x80\x62");  // an encoded lone surrogate is not text: the built-in key
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::BOOT_TOOL)), "bcdboot");
-    set_key(nullptr);
-}
-
-// Decoded once: a later change of key changes nothing, not even where the text lives.
-TEST(ScrambledTextStore, CachedEntriesAreDecodedOnce) {
-    const char* first = get(CachedEntry::BOOT_TOOL).data();
-    set_key("wrong key");
     EXPECT_EQ(get(CachedEntry::BOOT_TOOL), "bcdboot");
     EXPECT_EQ(get(CachedEntry::BOOT_TOOL).data(), first);
+    set_key("a\xED\xA0\x80\x62");  // an encoded lone surrogate is not text: the built-in key
+    EXPECT_EQ(decode(stored_bytes(CachedEntry::BOOT_TOOL)), "bcdboot");
     set_key(nullptr);
 }
 

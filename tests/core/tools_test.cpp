@@ -1,9 +1,8 @@
-// Running tools, without a system: command lines, the program search, errors and their report.
+// Running tools, without a system: command lines, the program search, errors.
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "main/error_report.hpp"
 #include "tools/command_line.hpp"
 #include "tools/deploy_error.hpp"
 #include "tools/program_search.hpp"
@@ -54,7 +53,7 @@ TEST(FindProgram, SearchOrderAndExtensions) {
     EXPECT_EQ(program_name_problem(std::string("a\0b", 3)), "program name contains a NUL character");
 }
 
-TEST(DeployError, RenderingsAndTheReport) {
+TEST(DeployError, Renderings) {
     const DescribeFailure no_description = [](std::uint32_t, std::string_view) { return std::nullopt; };
     const DescribeFailure described = [](std::uint32_t code, std::string_view text) {
         return std::optional<std::string>{format_result_code(code) + " says: " + std::string{text} + " \r\n"};
@@ -78,15 +77,8 @@ TEST(DeployError, RenderingsAndTheReport) {
         {DeployError::tool(0x0000000A, "odd"), "odd (0x0000000A)"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.error.render(), c.expected);
-    EXPECT_EQ(result_code_from_system_code(193), 0x800700C1u);
     EXPECT_EQ(result_code_from_system_code(0x12345678), 0x80075678u);
     EXPECT_EQ(result_code_from_system_code(0x80004005), 0x80004005u);
-
-    const DeployError error = DeployError::tool(0x80004005, "diskpart failed: ExitStatus(ExitStatus(1))");
-    EXPECT_EQ(error_report(error, {}), "Error: diskpart failed: ExitStatus(ExitStatus(1)) (0x80004005)\n");
-    EXPECT_EQ(error_report(error, {"   0: autodeploy.exe+0x1a2b"}),
-              "Error: diskpart failed: ExitStatus(ExitStatus(1)) (0x80004005)\n\nStack backtrace:\n"
-              "   0: autodeploy.exe+0x1a2b\n");
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The built autodeploy.exe (AUTODEPLOY_EXE) as a file: the icon and version that Explorer reads
-// back through Win32, and none of the texts the program keeps scrambled readable in it.
+// The built autodeploy.exe (AUTODEPLOY_EXE) as a file: its icon and version, and no scrambled text.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

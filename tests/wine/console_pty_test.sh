@@ -1,7 +1,6 @@
 #!/bin/sh
-# The program on a real console: in a pseudo-terminal Wine gives it a console whose output code
-# page is 437, so its Chinese lines arrive intact only through WriteConsoleW. No tools sit beside
-# it here, so the run stops at the missing partitioning tool.
+# In a pseudo-terminal Wine gives the program a console of code page 437: its Chinese lines arrive
+# intact only through WriteConsoleW. Without tools beside it, the run stops at diskpart.
 # Usage: console_pty_test.sh PROGRAM.exe WEB_ADDRESS   (WINE_RUN: the project's Wine wrapper)
 set -eu
 work=$(mktemp -d)

@@ -1,4 +1,4 @@
-# The whole program under a simulated WinPE (deployment_test.cpp). Included from tests/.
+# The whole program under a simulated WinPE. Included from tests/.
 set(wine_tests_dir "${CMAKE_BINARY_DIR}/tests/wine")
 
 # The program as shipped, but carrying the stand-in as its receiver.
@@ -16,22 +16,19 @@ add_custom_command(
     COMMENT "Capturing the sample Windows image")
 add_custom_target(sample_wim DEPENDS "${wine_tests_dir}/sample.wim")
 
-autodeploy_wine_test(deployment_test DRIVE_C
-    SOURCES "${CMAKE_CURRENT_LIST_DIR}/deployment_test.cpp"
-    LIBRARIES autodeploy_lib
-    DEPENDS autodeploy_under_test standin sample_wim)
+autodeploy_wine_test(deployment_test SOURCES "${CMAKE_CURRENT_LIST_DIR}/deployment_test.cpp" LIBRARIES autodeploy_lib
+                     DEPENDS autodeploy_under_test standin sample_wim)
 target_include_directories(deployment_test PRIVATE "${CMAKE_CURRENT_LIST_DIR}")
 set_target_properties(deployment_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${wine_tests_dir}")
 
-# On a real console (a pseudo-terminal), whose code page is not UTF-8. It stages its script in
-# the prefix's own temporary directory.
-autodeploy_wine_script_test(console_pty_test "${CMAKE_CURRENT_LIST_DIR}/console_pty_test.sh"
-                            "${wine_tests_dir}/autodeploy_under_test.exe" "${AUTODEPLOY_WEB_ADDRESS}")
-set_tests_properties(console_pty_test PROPERTIES RESOURCE_LOCK drive_c)
+# On a real console (a pseudo-terminal), whose code page is not UTF-8. Both touch C:\ files.
+autodeploy_wine_test(console_pty_test SCRIPT "${CMAKE_CURRENT_LIST_DIR}/console_pty_test.sh"
+                     ARGS "${wine_tests_dir}/autodeploy_under_test.exe" "${AUTODEPLOY_WEB_ADDRESS}")
+set_tests_properties(deployment_test console_pty_test PROPERTIES RESOURCE_LOCK drive_c)
 
 # The program as shipped, with its real receiver, on a simulated network (needs root; else skipped).
 get_property(receiver GLOBAL PROPERTY AUTODEPLOY_RECEIVER_INPUT)
-autodeploy_wine_script_test(real_wire_test "${CMAKE_CURRENT_LIST_DIR}/real_wire_test.sh"
-                            "$<TARGET_FILE:autodeploy>" "$<TARGET_FILE:standin>" "${receiver}"
-                            "${CMAKE_BINARY_DIR}/machine-template" "${AUTODEPLOY_GPT_SCRIPT}" "${AUTODEPLOY_MBR_SCRIPT}")
+autodeploy_wine_test(real_wire_test SCRIPT "${CMAKE_CURRENT_LIST_DIR}/real_wire_test.sh" ARGS
+                     "$<TARGET_FILE:autodeploy>" "$<TARGET_FILE:standin>" "${receiver}"
+                     "${CMAKE_BINARY_DIR}/machine-template" "${AUTODEPLOY_GPT_SCRIPT}" "${AUTODEPLOY_MBR_SCRIPT}")
 set_tests_properties(real_wire_test PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

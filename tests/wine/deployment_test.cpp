@@ -1,9 +1,5 @@
-// Whole runs of the program under a simulated WinPE: the stand-in as wpeutil, diskpart, dism and
-// bcdboot beside autodeploy.exe and embedded in it as the receiver, the firmware value in the
-// registry, C:\system.wim as the image. Each run is a process of its own, started from here with
-// exact standard handles and environment. Only what Windows decides is compared: the exit status,
-// what the tools printed and received, the report, the files; our own lines and their order are
-// the core test's (tests/core).
+// Whole runs of the program under a simulated WinPE, the stand-in as every tool and the receiver.
+// Only what Windows decides is compared; our own lines and their order are the core test's.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -20,11 +16,10 @@ const std::wstring kImage = L"C:\\system.wim";
 const wchar_t kControlKey[] = L"SYSTEM\\CurrentControlSet\\Control";
 const std::string kReceiverError = "udp-receiver: progress on stderr\n";
 const std::string kDiskpartReport = "Error: diskpart failed: ExitStatus(ExitStatus(1)) (0x80004005)\n";
-// The tools that run shown, in their order; diskpart and bcdboot run quietly.
 const std::string kShownToolOutput =
     "wpeutil: boot information refreshed\nudp-receiver: 100% 接收完成\ndism: image applied\n";
 
-// Everything a run gives, compared whole so that a failure shows all of it.
+// Compared whole, so that a failure shows all of it.
 struct Outcome {
     DWORD exit_code = 0xDEADBEEF;
     std::string out, err, tools_run;
@@ -91,8 +86,7 @@ protected:
         ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kControlKey, L"PEFirmwareType", type, &value, sizeof value), 0);
     }
 
-    // Runs autodeploy.exe with `variables` set: standard output to a pipe, standard error to a file,
-    // or with no standard handles at all.
+    // Standard output to a pipe, standard error to a file, or no standard handles at all.
     Outcome run(const Variables& variables = {}, bool handles = true) {
         const ScopedEnvironment environment(variables);
         SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
@@ -129,7 +123,6 @@ protected:
         return outcome;
     }
 
-    // The tool runs of a whole run, as the stand-ins record their arguments.
     std::string tools_run(const std::string& letter, const std::string& firmware) const {
         return "wpeutil\tUpdateBootInfo\ndiskpart\t/s\t" + utf8(temp) +
                "prep_disk.txt\nudp-receiver\t--file\tC:\\system.wim\t--nokbd\n"
@@ -151,7 +144,9 @@ TEST_F(Deployment, UefiRunDoesEveryStage) {
     EXPECT_EQ(GetFileAttributesW((temp + L"prep_disk.txt").c_str()) & kAttributes, kAttributes);
     EXPECT_EQ(staged(L"udp-receiver.exe"), read_file(standin_path()));
     EXPECT_FALSE(read_file(kImage)) << "C:\\system.wim is left";
-    EXPECT_EQ(run({}, /*handles=*/false), (Outcome{0, "", "", uefi_tools()}));
+    // No standard handles, and a key that is not text (a lone surrogate): the built-in key.
+    const wchar_t lone_surrogate[] = {L'k', static_cast<wchar_t>(0xDC00), 0};
+    EXPECT_EQ(run({{L"CRYPTIFY_KEY", lone_surrogate}}, /*handles=*/false), (Outcome{0, "", "", uefi_tools()}));
 }
 
 TEST_F(Deployment, FirmwareValueOtherThanDword2MeansLegacyBios) {
@@ -165,19 +160,23 @@ TEST_F(Deployment, FirmwareValueOtherThanDword2MeansLegacyBios) {
     }
 }
 
-TEST_F(Deployment, PartitioningToolFailingOrNotFound) {
-    EXPECT_EQ(ending(run({{L"STANDIN_DISKPART_EXIT", L"1"}})), (Ending{1, kDiskpartReport}));
+TEST_F(Deployment, FailingRunsEndWithTheReport) {
+    const std::wstring gone = root / L"gone\\";  // not created
+    const std::pair<Variables, std::string> cases[] = {
+        {{{L"STANDIN_DISKPART_EXIT", L"1"}}, kDiskpartReport},
+        {{{L"TMP", gone}, {L"TEMP", gone}}, "Error: " + system_message(ERROR_PATH_NOT_FOUND) + " (os error 3)\n"},
+        // Empty: every text is empty, the partitioning tool's name too.
+        {{{L"CRYPTIFY_KEY", L""}}, "Error: program name is empty (0x8000FFFF)\n"},
+    };
+    for (const auto& [variables, err] : cases) EXPECT_EQ(ending(run(variables)), (Ending{1, err}));
+    const std::string traced = run({{L"STANDIN_DISKPART_EXIT", L"1"}, {L"AUTODEPLOY_BACKTRACE", L"1"}}).err;
+    EXPECT_TRUE(traced.starts_with(kDiskpartReport + "\nStack backtrace:\n")) << traced;
+    EXPECT_NE(traced.find("autodeploy.exe+0x"), std::string::npos) << traced;
     // Only in the run's current directory, which is not searched.
     ASSERT_TRUE(MoveFileW((bin + L"diskpart.exe").c_str(), (root / L"diskpart.exe").c_str()));
     EXPECT_EQ(ending(run()), (Ending{1, "Error: diskpart: program not found (0x8000FFFF)\n"}));
     write_file(bin + L"diskpart.exe", "not a program");
     EXPECT_EQ(run().err, "Error: diskpart: " + system_message(ERROR_BAD_EXE_FORMAT) + " (0x800700C1)\n");
-}
-
-TEST_F(Deployment, StagingFailureIsAFileError) {
-    const std::wstring gone = root / L"gone\\";  // not created
-    EXPECT_EQ(ending(run({{L"TMP", gone}, {L"TEMP", gone}})),
-              (Ending{1, "Error: " + system_message(ERROR_PATH_NOT_FOUND) + " (os error 3)\n"}));
 }
 
 // The stand-in receiver leaves the image as the test made it: absent, or read-only.
@@ -192,21 +191,6 @@ TEST_F(Deployment, ImageGoneOrReadOnly) {
     EXPECT_EQ(ending(read_only), (Ending{0, kReceiverError}));
     EXPECT_NE(read_only.out.find("\n已删除临时镜像 C:\\system.wim\n"), std::string::npos) << read_only.out;
     EXPECT_FALSE(read_file(kImage)) << "C:\\system.wim is left";
-}
-
-TEST_F(Deployment, DecodingKeyFromTheEnvironment) {
-    // Empty: every text is empty, the partitioning tool's name too.
-    EXPECT_EQ(ending(run({{L"CRYPTIFY_KEY", L""}})), (Ending{1, "Error: program name is empty (0x8000FFFF)\n"}));
-    // Not text (a lone surrogate): the built-in key.
-    const wchar_t lone_surrogate[] = {L'k', static_cast<wchar_t>(0xDC00), 0};
-    EXPECT_EQ(tool_view(run({{L"CRYPTIFY_KEY", lone_surrogate}})),
-              (Outcome{0, kShownToolOutput, kReceiverError, uefi_tools()}));
-}
-
-TEST_F(Deployment, BacktraceSwitch) {
-    const std::string err = run({{L"STANDIN_DISKPART_EXIT", L"1"}, {L"AUTODEPLOY_BACKTRACE", L"1"}}).err;
-    EXPECT_TRUE(err.starts_with(kDiskpartReport + "\nStack backtrace:\n")) << err;
-    EXPECT_NE(err.find("autodeploy.exe+0x"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -1,12 +1,8 @@
 #!/bin/bash
-# A small room on the real wire: autodeploy.exe with its real, embedded udpcast receiver, under
-# Wine, on three simulated PCs (scripts/lib/room.sh: network namespaces this test makes), served by
-# Debian's udp-sender through scripts/send-image. The WinPE tools are stand-ins; the stand-in dism
-# records the SHA-256 of the image it applies.
+# A room of three simulated PCs (scripts/lib/room.sh) on the real wire: autodeploy.exe with its
+# real receiver under Wine, served through scripts/send-image; the stand-in dism records the image's SHA-256.
 # Usage: real_wire_test.sh PROGRAM STANDIN RECEIVER TEMPLATE-PREFIX GPT-SCRIPT MBR-SCRIPT  (77: skipped)
-set -u
-set -o pipefail
-
+set -uo pipefail
 name=real_wire_test
 here=$(cd "$(dirname "$0")" && pwd -P)
 . "$here/../../scripts/lib/room.sh"
@@ -98,5 +94,4 @@ sleep 4
 [ "$(journal uefi1 | cut -f1 | tr '\n' ' ')" = "wpeutil diskpart " ] || fail "killed sender: tools ran: $(journal uefi1)"
 room_halt uefi1
 ok "killed sender: 4 s later still receiving, nothing applied, no restart (the test ended the run)"
-
 finish

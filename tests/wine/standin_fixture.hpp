@@ -1,6 +1,4 @@
 #pragma once
-// What the Wine tests that run the stand-in tool (tests/standin) share: where it is, a scratch
-// directory, environment variables set for a scope, whole files and the system's messages.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,7 +15,6 @@ namespace standin_test {
 
 inline std::string utf8(std::wstring_view text) { return autodeploy::narrow(text).value_or("<invalid UTF-16>"); }
 
-// The build puts standin.exe beside the test programs.
 inline std::wstring own_directory() {
     std::wstring path(32768, L'\0');
     path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
@@ -54,15 +51,13 @@ struct ScratchDirectory {
         std::filesystem::remove_all(path, ignored);
     }
     std::wstring operator/(std::wstring_view name) const { return (path / name).wstring(); }
-    // A subdirectory, created, with a trailing backslash.
     std::wstring directory(std::wstring_view name) const {
         std::filesystem::create_directory(path / name);
         return *this / name + L"\\";
     }
 };
 
-// Environment variables set (or, without a value, removed) until the end of the scope; children
-// started meanwhile inherit them.
+// Environment variables set (or, without a value, removed) until the end of the scope.
 using Variables = std::vector<std::pair<std::wstring, std::optional<std::wstring>>>;
 struct ScopedEnvironment {
     Variables saved;

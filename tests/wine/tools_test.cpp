@@ -1,6 +1,5 @@
-// What only Windows shows of running tools: how its own parser splits our command lines, and the
-// handles run_tool and stage_file leave open. The renderings, the search and the staging are
-// proven by whole runs (deployment_test), the stage sequence natively (tests/core).
+// What only Windows shows of running tools: how its parser splits our command lines, and the
+// handles run_tool and stage_file leave open.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -41,17 +40,6 @@ TEST(CommandLine, RoundTripThroughCommandLineToArgvW) {
     }
 }
 
-class Tools : public ::testing::Test {
-protected:
-    ScratchDirectory scratch;
-    ScopedEnvironment environment{{{L"TMP", scratch.path}, {L"TEMP", scratch.path}}};
-
-    std::string install(const std::wstring& name) {
-        EXPECT_TRUE(CopyFileW(standin_path().c_str(), (scratch / name).c_str(), FALSE)) << utf8(name);
-        return utf8(scratch / name);
-    }
-};
-
 // Wine's GetProcessHandleCount says 0, so the handle table is probed: values are multiples of 4,
 // the lowest free one is handed out first, and a long run of closed values ends the table.
 DWORD open_handles() {
@@ -64,10 +52,13 @@ DWORD open_handles() {
     return open;
 }
 
-TEST_F(Tools, RunsAndStagingLeaveNoHandleOpen) {
-    const std::string program = install(L"leakcheck.exe"), not_a_program = utf8(scratch / L"text.exe");
+TEST(Tools, RunsAndStagingLeaveNoHandleOpen) {
+    const ScratchDirectory scratch;
+    const ScopedEnvironment environment{
+        {{L"TMP", scratch.path}, {L"TEMP", scratch.path}, {L"STANDIN_LEAKCHECK_EXIT", L"1"}}};
+    const std::string program = utf8(scratch / L"leakcheck.exe"), not_a_program = utf8(scratch / L"text.exe");
+    ASSERT_TRUE(CopyFileW(standin_path().c_str(), (scratch / L"leakcheck.exe").c_str(), FALSE));
     write_file(scratch / L"text.exe", "not a program");
-    const ScopedEnvironment failing(Variables{{L"STANDIN_LEAKCHECK_EXIT", L"1"}});
     const auto every_kind_of_call = [&] {
         for (const OutputMode mode : {OutputMode::Quiet, OutputMode::Shown}) (void)run_tool(program, {}, mode);
         run_ignoring(program, {});
