@@ -35,7 +35,7 @@ def boot_script(mac, platform, served, base):
     could be wiped again on every boot."""
     if mac is None or mac in served:
         return "disk", (
-            "#!ipxe\necho autodeploy: this PC has had WinPE from this server already; booting from its disk\n"
+            "#!ipxe\necho autodeploy: WinPE was served to this PC already; booting from its disk\n"
             "echo (serve-pxe --again %s gives it WinPE once more)\nexit\n" % (mac or "MAC"))
     loader = LOADERS.get(FIRMWARE_OF_PLATFORM.get(platform, "UEFI"))
     return "winpe", (

@@ -39,7 +39,8 @@ cflags=(-Os -ffreestanding -nostdlib -Wall -Wextra -Werror)
 { i686-w64-mingw32-gcc "${cflags[@]}" -Wl,--subsystem,16 -Wl,-e,_bootmgr_entry -o "$pe/PXE/bootmgr.exe" "$here/bootmgr.c" &&
     x86_64-w64-mingw32-gcc "${cflags[@]}" -mno-red-zone -Wl,--subsystem,10 -Wl,-e,efi_main -o "$pe/EFI/bootmgfw.efi" \
         "$here/bootmgfw.c" && echo 'int main(void) { return 0; }' >"$tmp/p.c" &&
-    x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c"; } || fail "building the stand-ins"
+    x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c" &&
+    cp "$tmp/autodeploy.exe" "$tmp/autodeploy-guard.exe"; } || fail "building the stand-ins"
 for d in PCAT EFI; do echo "stand-in BCD" >"$pe/DVD/$d/BCD" && head -c 4096 /dev/zero >"$pe/DVD/$d/boot.sdi"; done
 echo x >"$tmp/pe/Windows/System32/cmd.exe"
 { wimcapture "$tmp/pe" "$tmp/medium/sources/boot.wim" PE && wimappend "$tmp/pe" "$tmp/medium/sources/boot.wim" Setup --boot &&
@@ -92,7 +93,7 @@ start_serve() { # start_serve ARGS...: serve-pxe in the lab, its output in $tmp/
 stop_serve() {
     kill -TERM "$serve_pid" && wait "$serve_pid" || fail "serve-pxe ended with status $? on SIGTERM"
     serve_pid=
-    [ -z "$(ip netns pids $lab)" ] && [ "$(ls -d /run/serve-pxe.* 2>/dev/null)" = "$run_dirs_before" ] ||
+    [ -z "$(ip netns pids $lab)" ] && [ -z "$(comm -13 <(echo "$run_dirs_before") <(ls -d /run/serve-pxe.* 2>/dev/null))" ] ||
         fail "serve-pxe left processes ($(ip netns pids $lab | paste -s -d ' ')) or /run/serve-pxe.* behind"
 }
 row() { grep -a "^$1 " "$tmp/serve.out" | tail -n 1; } # the latest line of the PC with MAC $1
