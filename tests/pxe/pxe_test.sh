@@ -83,18 +83,21 @@ waited() { # waited SECONDS FILE PATTERN...: seconds from power-on until each FI
     return 1
 }
 start_serve() { # start_serve ARGS...: serve-pxe in the lab, its output in $tmp/serve.out
-    run_dirs_before=$(ls -d /run/serve-pxe.* 2>/dev/null) # other runs on this machine
     ip netns exec $lab "$serve" --interface br0 --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" "$@" "$in/win.iso" \
         >"$tmp/serve.out" 2>&1 &
     serve_pid=$!
     powered_on=$EPOCHREALTIME
     waited 120 "$tmp/serve.out" "serving on br0" >/dev/null || fail "serve-pxe did not start: $(cat "$tmp/serve.out")"
+    # This run's folder, as its dnsmasq was given it (other runs on this machine have their own).
+    run_dir=$(ip netns pids "$lab" | sed 's|.*|/proc/&/cmdline|' | xargs -r cat 2>/dev/null | tr '\0' '\n' |
+        grep -m 1 -o '^/run/serve-pxe\.[^/]*')
+    [ -d "$run_dir" ] || fail "no /run/serve-pxe.* folder of this run"
 }
 stop_serve() {
     kill -TERM "$serve_pid" && wait "$serve_pid" || fail "serve-pxe ended with status $? on SIGTERM"
     serve_pid=
-    [ -z "$(ip netns pids $lab)" ] && [ -z "$(comm -13 <(echo "$run_dirs_before") <(ls -d /run/serve-pxe.* 2>/dev/null))" ] ||
-        fail "serve-pxe left processes ($(ip netns pids $lab | paste -s -d ' ')) or /run/serve-pxe.* behind"
+    [ -z "$(ip netns pids $lab)" ] && [ ! -e "$run_dir" ] ||
+        fail "serve-pxe left processes ($(ip netns pids $lab | paste -s -d ' ')) or $run_dir behind"
 }
 row() { grep -a "^$1 " "$tmp/serve.out" | tail -n 1; } # the latest line of the PC with MAC $1
 stand_ins() { # stand_ins PHASE: both PCs reach their stand-in boot manager
