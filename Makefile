@@ -9,7 +9,9 @@ SHELL := /bin/bash
 PACKAGES := cmake ninja-build g++ make googletest \
             g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
             wimtools udpcast iproute2 xorriso icoutils librsvg2-bin util-linux bsdutils coreutils procps time \
-            clang clang-format clang-tidy cppcheck shellcheck
+            clang clang-format clang-tidy cppcheck shellcheck \
+            git gcc binutils pesign python3 qemu-system-x86 ovmf ipxe dnsmasq-base 7zip isc-dhcp-client \
+            gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 genisoimage
 
 WINDOWS_BUILD := build/windows
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
@@ -22,12 +24,14 @@ RELEASE_BUILD := build/release
 #   UDPCAST_SOURCE=FILE          udpcast's release tarball on this machine (else it is downloaded)
 #   RECEIVER=FILE                a prebuilt x64 udp-receiver.exe instead of building one
 #   ALLOW_32BIT_RECEIVER=1       accept a 32-bit RECEIVER, for this one build
+#   WIMBOOT_SOURCE=FILE          wimboot's release tarball, for serve-pxe (else it is downloaded)
 # Every configure run states all three, so nothing of an earlier run sticks (the cached source
 # path aside, which only spares a second download).
 RECEIVER ?= $(AUTODEPLOY_RECEIVER)
 RECEIVER_SETTINGS = -DAUTODEPLOY_RECEIVER=$(if $(RECEIVER),$(abspath $(RECEIVER))) \
                     $(if $(ALLOW_32BIT_RECEIVER),-DAUTODEPLOY_ALLOW_32BIT_RECEIVER=ON) \
-                    $(if $(UDPCAST_SOURCE),-DUDPCAST_SOURCE=$(abspath $(UDPCAST_SOURCE)))
+                    $(if $(UDPCAST_SOURCE),-DUDPCAST_SOURCE=$(abspath $(UDPCAST_SOURCE))) \
+                    $(if $(WIMBOOT_SOURCE),-DWIMBOOT_SOURCE=$(abspath $(WIMBOOT_SOURCE)))
 FIRMWARE ?= uefi
 MACHINES ?= 1
 INDEX ?= 1
@@ -59,7 +63,7 @@ test: ensure-deps
 	$(MAKE) --no-print-directory lint
 
 test-native:
-	cmake --preset native >/dev/null
+	cmake --preset native $(if $(WIMBOOT_SOURCE),-DWIMBOOT_SOURCE=$(abspath $(WIMBOOT_SOURCE))) >/dev/null
 	cmake --build --preset native
 	ctest --preset native
 

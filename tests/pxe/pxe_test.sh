@@ -1,0 +1,155 @@
+#!/bin/bash
+# Real PXE clients boot from scripts/serve-pxe: QEMU PCs (SeaBIOS with QEMU's iPXE ROM on e1000, and
+# OVMF's own PXE on virtio-net) on a bridge in a private namespace, beside "the site's" DHCP server
+# (a plain dnsmasq in a namespace of its own). WinPE is a test boot.wim on a UDF ISO whose boot
+# managers are our stand-ins, which print one line on the serial port.
+# Usage: pxe_test.sh WIMBOOT_DIR        (exit 77: skipped, with the reason)
+set -u -o pipefail
+name=pxe_test
+. "$(dirname "$0")/../scripts/test_lib.sh"
+here=$(cd "$(dirname "$0")" && pwd -P)
+serve=$(dirname "$(dirname "$here")")/scripts/serve-pxe
+export AUTODEPLOY_WIMBOOT_DIR=$1
+ovmf=/usr/share/OVMF/OVMF_CODE_4M.fd
+lab=pxt$$-lab site=pxt$$-site
+
+why=$(. "$here/../../scripts/lib/room.sh" && room_unavailable)
+[ -n "$why" ] || [ -c /dev/net/tun ] || why="no /dev/net/tun"
+for t in qemu-system-x86_64 dnsmasq wimcapture genisoimage x86_64-w64-mingw32-gcc i686-w64-mingw32-gcc; do
+    [ -n "$why" ] || command -v $t >/dev/null || why="$t is not installed (make deps)"
+done
+[ -n "$why" ] || [ -r "$ovmf" ] || why="no $ovmf (make deps installs ovmf)"
+[ -z "$why" ] || { skip "$why"; exit 77; }
+
+vms=() serve_pid='' site_pid='' powered_on=$EPOCHREALTIME
+at_exit() {
+    local ns p
+    for p in "${vms[@]}" $serve_pid $site_pid; do kill "$p" 2>/dev/null; done
+    for p in "${vms[@]}" $serve_pid $site_pid; do timeout 10 tail --pid="$p" -f /dev/null; done
+    for ns in $lab $site; do
+        ip netns pids "$ns" 2>/dev/null | xargs -r kill -KILL 2>/dev/null
+        ip netns delete "$ns" 2>/dev/null
+    done
+}
+
+# --- the medium: a UDF ISO whose sources/boot.wim has a second, bootable image ---------------------
+pe=$tmp/pe/Windows/Boot
+mkdir -p "$pe/EFI" "$pe/PXE" "$pe/DVD/PCAT" "$pe/DVD/EFI" "$tmp/pe/Windows/System32" "$tmp/medium/sources"
+cflags=(-Os -ffreestanding -nostdlib -Wall -Wextra -Werror)
+{ i686-w64-mingw32-gcc "${cflags[@]}" -Wl,--subsystem,16 -Wl,-e,_bootmgr_entry -o "$pe/PXE/bootmgr.exe" "$here/bootmgr.c" &&
+    x86_64-w64-mingw32-gcc "${cflags[@]}" -mno-red-zone -Wl,--subsystem,10 -Wl,-e,efi_main -o "$pe/EFI/bootmgfw.efi" \
+        "$here/bootmgfw.c" && echo 'int main(void) { return 0; }' >"$tmp/p.c" &&
+    x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c" &&
+    cp "$tmp/autodeploy.exe" "$tmp/autodeploy-guard.exe"; } || fail "building the stand-ins"
+for d in PCAT EFI; do echo "stand-in BCD" >"$pe/DVD/$d/BCD" && head -c 4096 /dev/zero >"$pe/DVD/$d/boot.sdi"; done
+echo x >"$tmp/pe/Windows/System32/cmd.exe"
+{ wimcapture "$tmp/pe" "$tmp/medium/sources/boot.wim" PE && wimappend "$tmp/pe" "$tmp/medium/sources/boot.wim" Setup --boot &&
+    genisoimage -quiet -udf -o "$in/win.iso" "$tmp/medium"; } >/dev/null 2>&1 || fail "making the medium"
+
+# --- the lab: bridge br0 (10.99.0.1, serve-pxe's side) with two taps and the site's DHCP server ----
+{ ip netns add $lab && ip netns add $site && ip -n $lab link add br0 type bridge && ip -n $lab link set br0 up &&
+    ip -n $lab addr add 10.99.0.1/24 brd + dev br0 && ip -n $lab link set lo up &&
+    ip link add eth0 netns $site type veth peer name site netns $lab && ip -n $lab link set site master br0 up &&
+    ip -n $site addr add 10.99.0.2/24 brd + dev eth0 && ip -n $site link set eth0 up &&
+    for t in tap0 tap1; do ip -n $lab tuntap add $t mode tap && ip -n $lab link set $t master br0 up || exit 1; done; } ||
+    fail "setting up the namespaces"
+site_dhcp() {
+    ip netns exec $site dnsmasq -k --port=0 --interface=eth0 --bind-interfaces --pid-file= --log-facility=- \
+        --dhcp-range=10.99.0.100,10.99.0.150,255.255.255.0 --dhcp-leasefile="$tmp/site.leases" 2>"$tmp/site.log" &
+    site_pid=$!
+}
+site_dhcp
+printf '\xf8\x03' >"$tmp/sercon" && cp /usr/share/OVMF/OVMF_VARS_4M.fd "$tmp/vars.fd"
+bios_mac=52:54:00:9a:00:01 uefi_mac=52:54:00:9a:00:02
+boot_pcs() { # boot_pcs PHASE: both PCs, powered on now; serial output in $tmp/PHASE.{bios,uefi}
+    local q=(ip netns exec "$lab" qemu-system-x86_64 -accel tcg -m 512 -display none -nodefaults)
+    "${q[@]}" -machine pc -serial "file:$tmp/$1.bios" -fw_cfg name=etc/sercon-port,file="$tmp/sercon" \
+        -netdev tap,id=n,ifname=tap0,script=no,downscript=no \
+        -device e1000,netdev=n,mac=$bios_mac -boot n 2>/dev/null &
+    vms+=($!)
+    "${q[@]}" -machine q35 -serial "file:$tmp/$1.uefi" -drive if=pflash,format=raw,readonly=on,file=$ovmf \
+        -drive if=pflash,format=raw,file="$tmp/vars.fd" -netdev tap,id=n,ifname=tap1,script=no,downscript=no \
+        -device virtio-net-pci,netdev=n,romfile=,mac=$uefi_mac 2>/dev/null &
+    vms+=($!)
+    powered_on=$EPOCHREALTIME
+}
+power_off() { for p in "${vms[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; vms=(); }
+waited() { # waited SECONDS FILE PATTERN...: seconds from power-on until each FILE shows PATTERN; fails after SECONDS
+    local limit=$1 file=$2 pattern=$3 i
+    for ((i = 0; i < limit * 2; i++)); do
+        grep -a -q -- "$pattern" "$file" 2>/dev/null && { awk -v a="$EPOCHREALTIME" -v b="$powered_on" 'BEGIN { printf "%d\n", a - b }'; return; }
+        sleep 0.5
+    done
+    return 1
+}
+start_serve() { # start_serve ARGS...: serve-pxe in the lab, its output in $tmp/serve.out
+    ip netns exec $lab "$serve" --interface br0 --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" "$@" "$in/win.iso" \
+        >"$tmp/serve.out" 2>&1 &
+    serve_pid=$!
+    powered_on=$EPOCHREALTIME
+    waited 120 "$tmp/serve.out" "serving on br0" >/dev/null || fail "serve-pxe did not start: $(cat "$tmp/serve.out")"
+    # This run's folder, as its dnsmasq was given it (other runs on this machine have their own).
+    run_dir=$(ip netns pids "$lab" | sed 's|.*|/proc/&/cmdline|' | xargs -r cat 2>/dev/null | tr '\0' '\n' |
+        grep -m 1 -o '^/run/serve-pxe\.[^/]*')
+    [ -d "$run_dir" ] || fail "no /run/serve-pxe.* folder of this run"
+}
+stop_serve() {
+    kill -TERM "$serve_pid" && wait "$serve_pid" || fail "serve-pxe ended with status $? on SIGTERM"
+    serve_pid=
+    [ -z "$(ip netns pids $lab)" ] && [ ! -e "$run_dir" ] ||
+        fail "serve-pxe left processes ($(ip netns pids $lab | paste -s -d ' ')) or $run_dir behind"
+}
+row() { grep -a "^$1 " "$tmp/serve.out" | tail -n 1; } # the latest line of the PC with MAC $1
+stand_ins() { # stand_ins PHASE: both PCs reach their stand-in boot manager
+    local b u
+    b=$(waited 240 "$tmp/$1.bios" "stand-in bootmgr.exe started") || fail "$1: the BIOS PC did not start bootmgr.exe"
+    u=$(waited 240 "$tmp/$1.uefi" "stand-in bootmgfw.efi started") || fail "$1: the UEFI PC did not start bootmgfw.efi"
+    printf '%s: power-on to stand-in boot manager (QEMU TCG): BIOS %s s, UEFI %s s\n' "$1" "$b" "$u"
+}
+
+# --- 1. proxy DHCP beside the site's server: WinPE once, then the disk -----------------------------
+start_serve --dhcp proxy
+boot_pcs first
+stand_ins first
+waited 20 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
+[[ $(row $bios_mac) =~ ^$bios_mac\ +10\.99\.0\.1[0-5][0-9]\ +BIOS\ +WinPE\ started ]] &&
+    [[ $(row $uefi_mac) =~ ^$uefi_mac\ +10\.99\.0\.1[0-5][0-9]\ +UEFI\ +WinPE\ started ]] ||
+    fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
+[ "$(cat "$tmp/work/served")" = "$bios_mac
+$uefi_mac" ] || fail "served list: $(cat "$tmp/work/served")"
+ok "proxy DHCP: a BIOS and a UEFI PC boot WinPE's boot manager from boot.wim, addresses from the site's DHCP"
+power_off
+boot_pcs again
+for f in bios uefi; do
+    waited 240 "$tmp/again.$f" "booting from its disk" >/dev/null || fail "the $f PC was not sent to its disk"
+done
+waited 10 "$tmp/serve.out" "$uefi_mac .*sent to its disk" >/dev/null && [[ $(row $bios_mac) == *"sent to its disk" ]] ||
+    fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
+! grep -a -q "stand-in" "$tmp/again.bios" "$tmp/again.uefi" || fail "a served PC got WinPE again"
+ok "the same PCs booting again are sent to their disk (iPXE exit)"
+power_off
+stop_serve
+grep -a -q "^serve-pxe: summary" "$tmp/serve.out" && [[ $(grep -a -c "sent to its disk" "$tmp/serve.out") -ge 4 ]] ||
+    fail "no summary at the stop"
+ok "SIGTERM: a summary, status 0, no process or run folder left"
+
+# --- 2. a range of our own: refused beside the site's DHCP; then, alone, WinPE again after --again ---
+run ip netns exec $lab "$serve" --interface br0 --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" \
+    --dhcp 10.99.0.200,10.99.0.220 "$in/win.iso"
+[ "$rc" = 1 ] && [ "$(cat "$tmp/err")" = "serve-pxe: a DHCP server (10.99.0.2) answers on br0: use --dhcp proxy beside it, or stop it first (two DHCP servers break a network)" ] ||
+    fail "a range beside the site's DHCP: status $rc"
+ok "--dhcp FIRST,LAST is refused where the site's DHCP answers"
+kill "$site_pid" && wait "$site_pid"
+site_pid=
+start_serve --dhcp 10.99.0.200,10.99.0.220 --again all
+grep -q "is up to date" "$tmp/serve.out" || fail "the boot image was prepared again"
+boot_pcs range
+stand_ins range
+waited 20 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
+[[ $(row $bios_mac) =~ ^$bios_mac\ +10\.99\.0\.2[0-2][0-9]\ +BIOS\ +WinPE ]] &&
+    [[ $(row $uefi_mac) =~ ^$uefi_mac\ +10\.99\.0\.2[0-2][0-9]\ +UEFI\ +WinPE ]] ||
+    fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
+ok "--dhcp FIRST,LAST alone on the network, after --again all: both PCs get WinPE again, addresses from the range"
+power_off
+stop_serve
+finish
