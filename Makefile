@@ -1,4 +1,4 @@
-# The front door. `make` builds autodeploy.exe, `make test` runs every test, `make demo` runs a
+# The front door. `make` builds autodeploy.exe and its disk 0 guard, `make test` runs every test, `make demo` runs a
 # simulated deployment under Wine, `make release` builds the deployable program.
 # Each target installs the Debian packages it needs first when any is missing (as root).
 
@@ -9,11 +9,12 @@ SHELL := /bin/bash
 PACKAGES := cmake ninja-build g++ make googletest \
             g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
             wimtools udpcast iproute2 xorriso icoutils librsvg2-bin util-linux bsdutils coreutils procps time \
-            clang clang-format clang-tidy cppcheck
+            clang clang-format clang-tidy cppcheck shellcheck
 
 WINDOWS_BUILD := build/windows
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 EXE := $(WINDOWS_BUILD)/src/autodeploy.exe
+GUARD := $(WINDOWS_BUILD)/src/autodeploy-guard.exe
 
 RELEASE_BUILD := build/release
 
@@ -36,8 +37,8 @@ BENCH_RUNS ?= 15
 
 all: ensure-deps
 	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
-	cmake --build --preset windows --target autodeploy
-	@echo "Built $(EXE)"
+	cmake --build --preset windows --target autodeploy autodeploy-guard
+	@echo "Built $(EXE) and $(GUARD)"
 
 # Installs what is missing: non-interactive, safe to run again.
 deps:
@@ -70,7 +71,7 @@ test-windows:
 	status=0; ctest --preset windows || status=$$?; \
 	AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop; exit $$status
 
-# clang-format (check only), clang-tidy and cppcheck over the tree: any finding fails.
+# clang-format (check only), clang-tidy, cppcheck and shellcheck over the tree: any finding fails.
 lint: ensure-deps
 	scripts/lint
 
@@ -81,7 +82,7 @@ demo: ensure-deps
 	scripts/demo --machines $(MACHINES) --firmware $(FIRMWARE) \
 	    $(if $(IMAGE),--image $(abspath $(IMAGE)) --index $(INDEX)) $(if $(OFFLINE),--offline)
 
-# The deployable program, with udpcast's receiver built from source and embedded (see above).
+# The deployable program and its disk 0 guard, with udpcast's receiver built from source and embedded (see above).
 release: ensure-deps
 	cmake --preset release $(RECEIVER_SETTINGS) >/dev/null
 	cmake --build --preset release

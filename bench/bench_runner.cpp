@@ -1,9 +1,11 @@
 // Timing figures for `make bench`, measured inside Wine with the performance counter:
 //   1. a whole deployment run of autodeploy.exe with instant stand-in tools, against the
 //      baseline program that only starts the same six tools (the floor for this work);
-//   2. stage_file throughput for the embedded receiver's size and for 64 MiB, against CopyFileW of the
-//      same bytes.
-// Usage: bench_runner.exe DIRECTORY RUNS   (DIRECTORY holds autodeploy.exe, baseline.exe, the tools)
+//   2. stage_file throughput for the embedded receiver's size and for 64 MiB, against CopyFileW of
+//      the same bytes.
+// Usage: bench_runner.exe DIRECTORY RECEIVER RUNS RECEIVER-BYTES   (scripts/bench: DIRECTORY holds
+//   autodeploy.exe, baseline.exe and the stand-in tools; RECEIVER the stand-in receiver the baseline
+//   starts; RECEIVER-BYTES the embedded receiver's size, for the staging figure)
 #include <algorithm>
 #include <cstdio>
 #include <string>

@@ -1,8 +1,10 @@
-# Prints what a release build produced: the program, and the receiver it carries.
-# Usage: cmake -DPROGRAM=autodeploy.exe -DRECEIVER=udp-receiver.exe [-DTARBALL=udpcast source] -P describe-release.cmake
+# Prints what a release build produced: the program, the receiver it carries, and the disk 0 guard.
+# Usage: cmake -DPROGRAM=autodeploy.exe -DGUARD=autodeploy-guard.exe -DRECEIVER=udp-receiver.exe [-DTARBALL=udpcast source] -P describe-release.cmake
 include("${CMAKE_CURRENT_LIST_DIR}/pe-header.cmake")
 file(SIZE "${PROGRAM}" program_size)
 file(SHA256 "${PROGRAM}" program_hash)
+file(SIZE "${GUARD}" guard_size)
+file(SHA256 "${GUARD}" guard_hash)
 autodeploy_pe_header("${RECEIVER}" receiver_machine receiver_kind)
 file(SIZE "${RECEIVER}" receiver_size)
 # The receiver prints "Udp-receiver VERSION" when it starts; VERSION is its one 8-digit string.
@@ -21,4 +23,6 @@ message("Release build: ${PROGRAM}
   size:     ${program_size} bytes
   SHA-256:  ${program_hash}
   receiver: udp-receiver ${receiver_version}, ${receiver_machine}, ${receiver_size} bytes,
-            ${origin}")
+            ${origin}
+  guard:    ${GUARD}
+            ${guard_size} bytes, SHA-256 ${guard_hash}")

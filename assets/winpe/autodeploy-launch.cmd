@@ -3,6 +3,13 @@ rem autodeploy-launch.cmd: started by winpeshl.ini as "cmd.exe /k", so that even
 rem run broken off with Ctrl+C ends at a prompt, never in a restart. winpeshl.ini replaces
 rem WinPE's own start-up, so wpeinit (network, PnP) runs here first.
 "%~dp0wpeinit.exe"
+rem As SYSTEM, GetTempPath2W answers %SystemRoot%\SystemTemp without checking that it exists, and
+rem an image may lack it: autodeploy's work files would then fail with os error 3 on every PC.
+if not exist "%SystemRoot%\SystemTemp\" mkdir "%SystemRoot%\SystemTemp"
+rem The guard looks at disk 0 and says in one line whether it may be wiped. Anything but 0 (a
+rem refusal, a crash: negative codes too) holds the PC as a failed deployment, nothing wiped.
+"%~dp0autodeploy-guard.exe"
+if %errorlevel% neq 0 goto failed
 "%~dp0autodeploy.exe"
 rem Success: autodeploy has already asked for the restart; nothing more to do.
 if %errorlevel% equ 0 exit 0
@@ -12,6 +19,7 @@ rem So the console keeps its lines and the script waits forever: a key press (a 
 rem too) only opens a command prompt to look around, and EXIT there comes back to the wait.
 rem The operator restarts by hand once the cause is fixed. The hold line is UTF-8; its
 rem English half stays readable where the console lacks Chinese glyphs.
+:failed
 chcp 65001 >nul
 :hold
 echo 部署失败，本机不会自动重启。Deployment failed; this PC will not restart by itself. Read the Error line above, fix the cause, then restart the PC by hand. Any key opens a command prompt; EXIT returns here.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # room.sh: simulated WinPE machines on a private network, for the demo, the benchmark and the
 # tests. Source it from bash; it needs root, iproute2, Wine and the Windows build.
 #
@@ -8,6 +9,7 @@
 # only there: nothing touches the host's interfaces. room_close removes all of it; room_open
 # makes the caller's EXIT trap run it, also on Ctrl-C.
 #
+#   room_unavailable          why this machine cannot hold a room, in one line; nothing when it can
 #   room_open ID DIR          namespaces ID-sw (bridge) and ID-snd (sender, 10.77.0.1); files in DIR
 #   room_add_machine NAME uefi|bios   a machine: namespace, prefix, program, stand-in tools
 #   room_boot NAME            starts autodeploy.exe there; console in DIR/NAME/console.txt; when
@@ -15,7 +17,8 @@
 #   room_send ARGS...         scripts/send-image in the sender's namespace (caller redirects),
 #                             killed after ROOM_SEND_LIMIT seconds if that is set
 #   room_stage NAME [BYTES]   how far the machine has got (see there)
-#   room_stamp, room_transfer LOG   time-stamp the sender's output; the transfer's figures from it
+#   room_watch SECONDS BYTES NAME...   one live line per machine until each has ended
+#   room_table SHA256 LOGS NAME...     the outcome, a row per machine; consoles and journals to LOGS
 #   room_halt NAME            ends everything running on that machine
 #   room_close                removes every machine, namespace and prefix of the room
 #
@@ -25,14 +28,12 @@
 
 room_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 room_repo=$(dirname "$(dirname "$room_lib_dir")")
+. "$room_lib_dir/msg.sh"
+. "$room_lib_dir/cleanup.sh"
+. "$room_lib_dir/wine.sh"
+. "$room_lib_dir/station.sh"
 ROOM_SUBNET=10.77.0
 ROOM_MACHINES=()
-
-room_wine_env() { # room_wine_env PREFIX COMMAND...: COMMAND with Wine set up for PREFIX
-    local prefix=$1
-    shift
-    env WINEPREFIX="$prefix" WINEDEBUG=-all LC_ALL=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" "$@"
-}
 
 # Why this machine cannot hold a room, in one line; nothing when it can.
 room_unavailable() {
@@ -50,10 +51,8 @@ room_open() {
     ROOM_ID=$1
     ROOM_DIR=$2
     mkdir -p "$ROOM_DIR"
-    trap room_close EXIT
-    trap 'exit 129' HUP
-    trap 'exit 130' INT
-    trap 'exit 143' TERM
+    cleanup_on_exit
+    cleanup_also room_close
     ip netns add "$ROOM_ID-sw" || return 1
     ip netns add "$ROOM_ID-snd" || return 1
     ip -n "$ROOM_ID-sw" link add br0 type bridge mcast_snooping 0 || return 1
@@ -83,8 +82,7 @@ room_template() {
             AUTODEPLOY_WINEPREFIX=$ROOM_TEMPLATE "$room_repo/cmake/wine-run" cmd /c exit >/dev/null 2>&1 </dev/null 9>&- ||
                 exit 1
         fi
-        room_wine_env "$ROOM_TEMPLATE" wineserver -k 2>/dev/null || true
-        room_wine_env "$ROOM_TEMPLATE" wineserver -w 2>/dev/null || true
+        wine_stop "$ROOM_TEMPLATE"
     ) 9>"$ROOM_TEMPLATE.copy-lock"
 }
 
@@ -107,11 +105,11 @@ room_step() {
 }
 
 room_add_machine() {
-    local name=$1 firmware=$2 value
-    case $firmware in uefi) value=2 ;; bios) value=0 ;; *) echo "room: firmware is uefi or bios" >&2; return 2 ;; esac
+    local name=$1 firmware=$2
+    case $firmware in uefi | bios) ;; *) echo "room: firmware is uefi or bios" >&2; return 2 ;; esac
     local number=$((${#ROOM_MACHINES[@]} + 1))
     local ns="$ROOM_ID-m$number" dir="$ROOM_DIR/$name"
-    local prefix="$dir/prefix" station="$dir/prefix/drive_c/autodeploy" tool
+    local prefix="$dir/prefix"
     ROOM_MACHINES+=("$name")
     mkdir -p "$dir"
     printf '%s\n' "$ns" >"$dir/namespace"
@@ -120,18 +118,14 @@ room_add_machine() {
     room_step "$name: its network" room_plug "$ns" "m$number" "$ROOM_SUBNET.$((10 + number))" || return 1
     room_step "the template prefix" room_template || return 1
     room_step "$name: copying the prefix" room_copy_prefix "$ROOM_TEMPLATE" "$prefix" || return 1
-    mkdir -p "$station"
-    room_step "$name: copying the program" cp "$ROOM_PROGRAM" "$station/autodeploy.exe" || return 1
-    for tool in wpeutil diskpart dism bcdboot; do
-        room_step "$name: copying the stand-in $tool" cp "$ROOM_STANDIN" "$station/$tool.exe" || return 1
-    done
+    room_step "$name: copying the program and the stand-ins" station_make "$prefix/drive_c/autodeploy" \
+        "$ROOM_PROGRAM" "$ROOM_STANDIN" "${STATION_TOOLS[@]}" || return 1
     # The machine's wineserver starts here, inside its namespace, and with it Wine's services
     # (outside any pipeline: a service would keep a pipe open).
-    room_step "$name: starting its wineserver" room_wine_env "$prefix" ip netns exec "$ns" wineserver -p || return 1
-    room_step "$name: starting Wine" room_wine_env "$prefix" ip netns exec "$ns" wine cmd /c exit \
+    room_step "$name: starting its wineserver" wine_env "$prefix" ip netns exec "$ns" wineserver -p || return 1
+    room_step "$name: starting Wine" wine_env "$prefix" ip netns exec "$ns" wine cmd /c exit \
         >/dev/null 2>&1 </dev/null || return 1
-    room_step "$name: setting its firmware" room_wine_env "$prefix" ip netns exec "$ns" wine reg add \
-        'HKLM\SYSTEM\CurrentControlSet\Control' /v PEFirmwareType /t REG_DWORD /d "$value" /f >/dev/null 2>&1 </dev/null
+    room_step "$name: setting its firmware" station_set_firmware "$firmware" wine_env "$prefix" ip netns exec "$ns" wine
 }
 
 # Starts autodeploy.exe on the machine, with the stand-ins recording what they are asked.
@@ -146,7 +140,7 @@ room_boot() {
         cd "$prefix/drive_c/autodeploy" || exit 1
         status=0
         STANDIN_JOURNAL='C:\journal.txt' STANDIN_IMAGE_DIGEST='C:\image.sha256' \
-            room_wine_env "$prefix" ip netns exec "$ns" wine 'C:\autodeploy\autodeploy.exe' \
+            wine_env "$prefix" ip netns exec "$ns" wine 'C:\autodeploy\autodeploy.exe' \
             >>"$dir/console.txt" 2>&1 </dev/null || status=$?
         echo "$EPOCHREALTIME" >"$dir/ended"
         echo "$status" >"$dir/status"
@@ -175,27 +169,76 @@ room_stage() {
         END { print stage == "" ? "booting" : stage }'
 }
 
-# Prefixes each line with the moment it arrived, in seconds (udp-sender prints no times itself).
-room_stamp() {
-    local line
-    while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done
+# room_state NAME [BYTES]: how far the machine has got, or how it ended.
+room_state() {
+    local status
+    status=$(cat "$ROOM_DIR/$1/status" 2>/dev/null) || true
+    case $status in
+        '') room_stage "$1" "${2:-0}" ;;
+        0) echo 'done' ;;
+        *) echo "failed (exit status $status)" ;;
+    esac
 }
 
-# From a stamped sender log: bytes, seconds from "Starting transfer" to "Transfer complete",
-# Mbit/s, and the share of retransmitted data as udp-sender reports it.
-room_transfer() {
-    awk '/ send-image: sending [0-9]+ bytes/ { for (i = 1; i <= NF; i++) if ($i == "sending") bytes = $(i + 1) }
-         / Starting transfer/ { start = $1 }
-         / Transfer complete/ { end = $1 }
-         /re-xmits=/ { r = $0; sub(/.*re-xmits=[0-9]* *\( */, "", r); sub(/\).*/, "", r) }
-         END { s = end - start; if (!start || !end) { print "no complete transfer"; exit 1 }
-               printf "%d bytes in %.2f s, %.1f Mbit/s, %s retransmitted\n", bytes, s, bytes * 8 / s / 1e6, r }' "$1"
+# room_watch SECONDS BYTES NAME...: on a terminal, one line per machine, redrawn until each has
+# ended or SECONDS have passed (then says so); elsewhere the lines once, at the end.
+room_watch() {
+    local deadline=$(($(date +%s) + $1)) bytes=$2 first=1 name ended
+    shift 2
+    while :; do
+        if [ -t 1 ]; then
+            [ $first = 1 ] || printf '\033[%dA' $#
+            room_live "$bytes" "$@"
+        fi
+        first=0
+        ended=1
+        for name in "$@"; do [ -s "$ROOM_DIR/$name/status" ] || ended=0; done
+        [ $ended = 0 ] || break
+        if [ "$(date +%s)" -ge "$deadline" ]; then
+            msg_say 'not every PC finished in time; stopping them'
+            break
+        fi
+        sleep 0.5
+    done
+    [ -t 1 ] || room_live "$bytes" "$@"
+}
+
+room_live() { # room_live BYTES NAME...
+    local bytes=$1 name
+    shift
+    for name in "$@"; do
+        printf '  %s  %-4s  %-28s\n' "$name" "$(cat "$ROOM_DIR/$name/firmware")" "$(room_state "$name" "$bytes")"
+    done
+}
+
+# room_table SHA256 LOGS NAME...: a row per machine: firmware, last stage, exit status, whether
+# its dism got the image whose SHA-256 is SHA256, the boot target, seconds; each machine's console
+# and journal copied to LOGS/NAME. ROOM_FAILED: how many did not end with 0 and the image.
+room_table() {
+    local sent_sha=$1 logs=$2 name dir drive_c status got match seconds boot
+    shift 2
+    ROOM_FAILED=0
+    printf '%-6s %-5s %-18s %-5s %-12s %-10s %s\n' machine firm. "last stage" exit "image" "boot files" seconds
+    for name in "$@"; do
+        dir=$ROOM_DIR/$name
+        drive_c=$dir/prefix/drive_c
+        status=$(cat "$dir/status" 2>/dev/null || echo -)
+        got=$(tr -d '\r\n' <"$drive_c/image.sha256" 2>/dev/null || true)
+        if [ -z "$got" ]; then match="not applied"; elif [ "$got" = "$sent_sha" ]; then match=byte-exact; else match=DIFFERENT; fi
+        seconds=$(awk -v a="$(cat "$dir/started")" -v b="$(cat "$dir/ended" 2>/dev/null || echo "$EPOCHREALTIME")" \
+            'BEGIN { printf "%.1f", b - a }')
+        boot=$(awk -F'\t' '$1 == "bcdboot" { print $4 " " $6 }' "$drive_c/journal.txt" 2>/dev/null | tr -d '\r')
+        printf '%-6s %-5s %-18s %-5s %-12s %-10s %s\n' "$name" "$(cat "$dir/firmware")" "$(room_stage "$name")" \
+            "$status" "$match" "${boot:--}" "$seconds"
+        [ "$status" = 0 ] && [ "$match" = byte-exact ] || ROOM_FAILED=$((ROOM_FAILED + 1))
+        mkdir -p "$logs/$name"
+        cp "$dir/console.txt" "$logs/$name/" 2>/dev/null || true
+        cp "$drive_c/journal.txt" "$logs/$name/" 2>/dev/null || true
+    done
 }
 
 room_halt() {
-    local prefix="$ROOM_DIR/$1/prefix"
-    room_wine_env "$prefix" wineserver -k 2>/dev/null || true
-    room_wine_env "$prefix" wineserver -w 2>/dev/null || true
+    wine_stop "$ROOM_DIR/$1/prefix"
 }
 
 room_close() {

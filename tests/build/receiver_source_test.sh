@@ -33,7 +33,7 @@ expect 1 "udpcast's source from file://$tmp/source.tar.gz has MD5 $md5, not the 
     fetch "file://$tmp/source.tar.gz" 0123456789abcdef0123456789abcdef
 expect 1 "udpcast's source could not be downloaded from file://$tmp/missing.tar.gz (\"Couldn't read a file:// \
 file\"): $advice" "a failed download stops the build" fetch "file://$tmp/missing.tar.gz" "$md5"
-[ -z "$(ls "$tmp" | grep udpcast-)" ] || fail "a refused download left $(ls "$tmp" | grep udpcast-) behind"
+! compgen -G "$tmp/udpcast-*" >/dev/null || fail "a refused download left $(compgen -G "$tmp/udpcast-*") behind"
 
 # A prebuilt receiver: only a program for x64, or for x86 when one configure run asks for it.
 wine_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows

@@ -1,6 +1,6 @@
 #!/bin/bash
-# The program as released: it and its receiver import only DLLs that WinPE has, and a clean build
-# of a copy of the sources, in other folders, gives the same bytes (no time stamp, no path).
+# The program as released: it, its receiver and its disk 0 guard import only DLLs that WinPE has, and a
+# clean build of a copy of the sources, in other folders, gives the same bytes (no time stamp, no path).
 # Usage: release_test.sh BUILD-DIR   (a configured and built tree of this project)
 set -u
 set -o pipefail
@@ -16,8 +16,8 @@ program=$build/src/autodeploy.exe
 receiver=$(cached AUTODEPLOY_RECEIVER)
 [ -n "$receiver" ] || receiver=$build/udpcast/udp-receiver.exe
 
-for exe in "$program" "$receiver"; do
-    imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
+for exe in "$program" "$receiver" "$build/src/autodeploy-guard.exe"; do
+    imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort)
     [ -n "$imports" ] || fail "$exe: no imports found"
     for dll in $imports; do
         case $dll in
@@ -27,7 +27,7 @@ for exe in "$program" "$receiver"; do
     done
     x86_64-w64-mingw32-objdump -f "$exe" | grep -q 'file format pei-x86-64' || fail "$exe is not an x64 program"
 done
-ok "autodeploy.exe and its receiver are x64 and import only DLLs that WinPE has"
+ok "autodeploy.exe, its receiver and autodeploy-guard.exe are x64 and import only DLLs that WinPE has"
 
 # The same sources in another place, built from scratch in another place, with the same settings.
 copy=$tmp/sources-copied-elsewhere
@@ -39,10 +39,12 @@ while IFS= read -r setting; do settings+=("-D$setting"); done < <(grep -E '^AUTO
 [ -n "$(cached AUTODEPLOY_RECEIVER)" ] || settings+=(-DUDPCAST_SOURCE="$build/udpcast-20250223.tar.gz")
 cmake -S "$copy" -B "$tmp/b" -G Ninja --toolchain "$copy/cmake/mingw-w64-x86_64.cmake" -DAUTODEPLOY_TESTS=OFF \
     "${settings[@]}" >"$tmp/out" 2>"$tmp/err" || fail "configuring the copy failed"
-cmake --build "$tmp/b" --target autodeploy >"$tmp/out" 2>"$tmp/err" || fail "building the copy failed"
-first=$(sha256sum <"$program" | cut -c1-64)
-second=$(sha256sum <"$tmp/b/src/autodeploy.exe" | cut -c1-64)
-[ "$first" = "$second" ] || fail "two builds of the same sources differ: $first ($program), $second (clean build elsewhere)"
-ok "a clean build elsewhere gives the same autodeploy.exe, SHA-256 $first"
+cmake --build "$tmp/b" --target autodeploy autodeploy-guard >"$tmp/out" 2>"$tmp/err" || fail "building the copy failed"
+for exe in autodeploy.exe autodeploy-guard.exe; do
+    first=$(sha256sum <"$build/src/$exe" | cut -c1-64)
+    second=$(sha256sum <"$tmp/b/src/$exe" | cut -c1-64)
+    [ "$first" = "$second" ] || fail "two builds of the same sources differ: $first ($build/src/$exe), $second (clean build elsewhere)"
+    ok "a clean build elsewhere gives the same $exe, SHA-256 $first"
+done
 
 finish

@@ -13,7 +13,7 @@ mkdir -p "$win/BOOT" "$win/efi/microsoft/boot" "$win/efi/boot" "$win/sources" "$
 for f in BOOT/ETFSBOOT.COM:4096 efi/microsoft/boot/efisys.bin:65536 efi/boot/bootx64.efi:3000 sources/Install.WIM:9000 \
     sources/setup.exe:1000; do head -c "${f#*:}" /dev/urandom >"$win/${f%:*}"; done
 echo x | tee "$tmp/pe/Windows/System32/cmd.exe" >"$in/full/x"
-{ printf MZ; head -c 50000 /dev/urandom; } >"$prog"
+{ printf MZ; head -c 50000 /dev/urandom; } >"$prog" && { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe"
 { wimcapture "$tmp/pe" "$win/sources/boot.wim" PE && wimappend "$tmp/pe" "$win/sources/boot.wim" Setup --boot &&
     xorriso -as mkisofs -J -joliet-long -b BOOT/ETFSBOOT.COM -no-emul-boot -boot-load-size 8 -o "$iso" "$win" &&
     cp -r "$win" "$in/noefi" && rm "$in/noefi/efi/microsoft/boot/efisys.bin"; } >/dev/null 2>&1 || fail "fixtures"
@@ -35,11 +35,14 @@ El Torito img path : 2 /efi/microsoft/boot/efisys.bin" ] || fail "from ${input##
         wimextract "$medium/sources/boot.wim" 2 /Windows/System32/autodeploy.exe --to-stdout 2>/dev/null | cmp -s - "$prog" &&
             ! wimextract "$medium/sources/boot.wim" 1 /Windows/System32/autodeploy.exe --to-stdout >/dev/null 2>&1 ||
             fail "$medium: autodeploy.exe not in image 2 of boot.wim alone"
+        [ "$(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32 | grep -c '/autodeploy\(-guard\)\?\.exe$')" = 2 ] ||
+            fail "$medium: image 2 of boot.wim lacks the guard: $(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32)"
     done
     ok "from ${input##*/}: an ISO for BIOS (no emulation, load size 8) and UEFI and a USB folder, with the input's files" \
-        "unchanged but for the install image and autodeploy in the bootable image"
+        "unchanged but for the install image and autodeploy and its guard in the bootable image"
 done
 
+# shellcheck disable=SC2034 # read by the refusal rows below
 device="is a device; make-media writes only files: give a file name for the ISO and a folder on the stick's mounted file system for --usb-folder"
 mknod "$in/disk" b 7 250 2>/dev/null || skip "cannot make a device node (mknod needs root): device refusals not tested"
 refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else grep -v disk; fi <<'EOF'

@@ -8,6 +8,7 @@ script=$(cd "$(dirname "$0")/../.." && pwd -P)/scripts/send-image
 needs wimcapture wimappend wiminfo ip timeout
 
 mkdir -p "$tmp/bin" "$tmp/a" "$tmp/b" || fail "mkdir"
+# shellcheck disable=SC2016 # the stand-in's own expansions, written as they are
 printf '#!/bin/bash\necho "$*" >%q/args; cp -- "$2" %q/sent; printf %%b "${STUB_STDERR:-}" >&2; exit ${STUB_STATUS:-0}\n' \
     "$tmp" "$tmp" >"$tmp/bin/udp-sender" && chmod +x "$tmp/bin/udp-sender" && export PATH=$tmp/bin:$PATH
 head -c 100000 /dev/urandom >"$tmp/a/a.bin" && head -c 50000 /dev/urandom >"$tmp/b/b.bin" || fail "fixtures"
@@ -18,6 +19,7 @@ sends() { # sends UDP-SENDER-ARGUMENTS (a pattern) COMMAND...: COMMAND succeeds,
     local expected=$1
     shift
     run "$@"
+    # shellcheck disable=SC2053 # $expected is a pattern
     [[ $rc = 0 && $(<"$tmp/args") == $expected ]] || fail "[$*]: status $rc, udp-sender got [$(<"$tmp/args")]"
 }
 
@@ -36,6 +38,7 @@ udp+='New connection from 10.0.0.6  (#1) 00000009\nStarting transfer: 00000009\n
 for case in "--min-receivers 2|when 2 have joined or when you press Enter (once every PC has joined)|now" \
     "--nokbd --max-wait 60|60 seconds after the first joined|60 seconds after the first joined"; do
     IFS='|' read -r options first second <<<"$case"
+    # shellcheck disable=SC2086 # $options is several arguments
     STUB_STDERR=$udp sends "--file $single --nopointopoint --portbase 9000 $options" "$script" $options "$single"
     cmp -s "$tmp/sent" "$single" || fail "$options: the 1-image WIM was not sent as it is"
     [ "$(grep joined "$tmp/out")" = "send-image: 1 PC has joined (the latest: 10.0.0.5); sending starts $first
@@ -75,6 +78,7 @@ EOF
 ns=adsend$$
 if ip netns add "$ns" 2>/dev/null; then
     at_exit() { ip netns pids "$ns" | xargs -r kill -KILL; ip netns delete "$ns"; }
+    # shellcheck disable=SC2086 # each $command is several arguments
     for command in "link add vdown0 type veth peer name vnolink0" "link add vgood0 type veth peer name vnoaddr0" \
         "addr add 10.213.61.1/24 brd + dev vgood0" "link set lo up" "link set vnolink0 up" "link set vnoaddr0 up" \
         "link set vgood0 up"; do ip -n "$ns" $command || fail "ip $command in $ns"; done

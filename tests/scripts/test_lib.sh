@@ -1,12 +1,17 @@
+# shellcheck shell=bash disable=SC2154 # $name, and for refusals $script, are the sourcing test's
 # Shared by the script tests (and real_wire_test): set $name, then source. Gives $tmp (made here
 # unless set), removed on exit after the test's own at_exit, also on a signal; inputs go in
 # $tmp/in, the scripts' temporary files in $tmp/tmpdir; run, fail, ok, skip, finish, refusals.
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/cleanup.sh"
 passed=0 skipped=0
 [ -n "${tmp:-}" ] || tmp=$(mktemp -d "${TMPDIR:-/tmp}/$name.XXXXXX") || { echo "$name: no temporary folder" >&2; exit 1; }
-trap 'declare -F at_exit >/dev/null && at_exit; rm -rf -- "$tmp"' EXIT
-trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
+test_at_exit() { ! declare -F at_exit >/dev/null || at_exit; }
+cleanup_on_exit
+cleanup_also test_at_exit
+cleanup_later "$tmp"
 # Wine keeps its server's socket under TMPDIR: a program run under Wine gets the caller's TMPDIR
 # ($outer_tmpdir), or it would start a second server on the test run's prefix and leave it running.
+# shellcheck disable=SC2034 # for the tests that run Wine
 outer_tmpdir=${TMPDIR:-/tmp}
 in=$tmp/in && mkdir -p "$in" "$tmp/tmpdir" && export TMPDIR=$tmp/tmpdir
 

@@ -14,6 +14,7 @@ two=$in/two.wim clash=$in/clash.wim ro=$in/ro.wim prog=$tmp/autodeploy.exe prog2
 { wimcapture "$tmp/notpe" "$two" "PE" && wimappend "$tmp/pe" "$two" "Setup" --boot && wimcapture "$tmp/clash" "$clash" clash &&
     cp "$two" "$ro" && chmod 444 "$ro" && head -c 3000 /dev/urandom >"$in/random.wim"; } >/dev/null || fail "fixtures"
 { printf MZ; head -c 70000 /dev/urandom; } >"$prog" && { printf MZ; head -c 1000 /dev/urandom; } >"$prog2" &&
+    { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe" && mkdir "$tmp/lone" && cp "$prog" "$tmp/lone" &&
     printf ELF >"$tmp/elf.exe" || fail "fixtures"
 extract() { wimextract "$two" "$1" "/windows/system32/$2" --to-stdout 2>/dev/null; }
 
@@ -21,13 +22,14 @@ extract() { wimextract "$two" "$1" "/windows/system32/$2" --to-stdout 2>/dev/nul
 run "$script" --program "$prog" "$two"
 [ "$rc" = 0 ] && [ "$(head -n 1 "$tmp/out")" = "winpe-inject: updated image 2 (\"Setup\") of $two" ] ||
     fail "default image: status $rc"
-extract 2 autodeploy.exe | cmp -s - "$prog" && extract 2 autodeploy-launch.cmd >/dev/null ||
-    fail "image 2 lacks the program or the launch script in its \\windows\\system32"
+extract 2 autodeploy.exe | cmp -s - "$prog" && extract 2 autodeploy-guard.exe | cmp -s - "$tmp/autodeploy-guard.exe" &&
+    extract 2 autodeploy-launch.cmd >/dev/null || fail "image 2 lacks the program, the guard beside it or the launch script"
 printf '[LaunchApps]\r\n%%SYSTEMDRIVE%%\\Windows\\System32\\cmd.exe, /k %%SYSTEMDRIVE%%\\Windows\\System32\\autodeploy-launch.cmd\r\n' |
     cmp -s - <(extract 2 winpeshl.ini) || fail "winpeshl.ini is [$(extract 2 winpeshl.ini | od -c)]"
+# shellcheck disable=SC2012 # the names are the fixtures' own
 [ "$(ls -A "$in" "$TMPDIR" | paste -s -d ' ')" = "$in: clash.wim random.wim ro.wim two.wim  $TMPDIR:" ] ||
     fail "left files: $(ls -A "$in" "$TMPDIR")"
-ok "the bootable image gets the program, the launch script and winpeshl.ini (CRLF); nothing left over"
+ok "the bootable image gets the program, the guard beside it, the launch script and winpeshl.ini (CRLF); nothing left over"
 
 # Again with another program: it is replaced; a third run with it does not grow the WIM.
 run "$script" --program "$prog2" "$two" && size=$(stat -c %s "$two")
@@ -35,8 +37,16 @@ extract 2 autodeploy.exe | cmp -s - "$prog2" && run "$script" --program "$prog2"
     [ "$(stat -c %s "$two")" = "$size" ] || fail "running again: not replaced, or $size bytes became $(stat -c %s "$two")"
 ok "running again replaces the program and does not grow the WIM"
 
+# The deliberate override: a marker beside the guard, which a run without the option takes out again.
+run "$script" --program "$prog" --guard "$prog2" --override-disk-guard "$two" && extract 2 autodeploy-guard.exe | cmp -s - "$prog2" &&
+    [ "$(extract 2 autodeploy-guard-override.txt | head -c 44)" = "Added by winpe-inject --override-disk-guard:" ] &&
+    run "$script" --program "$prog" "$two" && [ "$rc" = 0 ] && ! extract 2 autodeploy-guard-override.txt >/dev/null ||
+    fail "--guard, --override-disk-guard: status $rc, or the guard or the override marker not as asked"
+ok "--guard names the guard; --override-disk-guard adds the override marker, and a run without it takes it out"
+
 refusals "$script" --program "$prog" <<'EOF'
 2|"$two" --index|--index needs a value (see --help)
+2|"$two" --guard|--guard needs a value (see --help)
 2|--force "$two"|unknown option: --force (see --help)
 2||missing BOOT.WIM (see --help)
 2|"$two" "$ro"|too many arguments (see --help)
@@ -48,6 +58,9 @@ refusals "$script" --program "$prog" <<'EOF'
 1|--index 1 "$two"|image 1 of $two has no \\Windows\\System32 folder (not a WinPE image?)
 1|--program "$tmp/none.exe" "$two"|program not found: $tmp/none.exe
 1|--program "$tmp/elf.exe" "$two"|not a Windows program (no MZ header): $tmp/elf.exe
+1|--program "$tmp/lone/autodeploy.exe" "$two"|no disk guard beside $tmp/lone/autodeploy.exe ($tmp/lone/autodeploy-guard.exe): build both ('make release'), or name it with --guard
+1|--guard "$tmp/none.exe" "$two"|guard not found: $tmp/none.exe
+1|--guard "$tmp/elf.exe" "$two"|not a Windows program (no MZ header): $tmp/elf.exe
 1|"$ro"|$ro is read-only; make it writable (chmod u+w) if it may be changed, or give a copy
 1|"$clash"|wimupdate could not update image 1 of $clash: \"/Windows/System32/autodeploy.exe\" is a directory! Specify the path at which to place the file inside this directory. Exiting with error code 32: One of the specified paths to delete was a directory.; fix that and run again ($clash is left as it was)
 EOF

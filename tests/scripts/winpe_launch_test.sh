@@ -1,20 +1,22 @@
 #!/bin/bash
 # What WinPE starts, under Wine: the launch script and winpeshl.ini that winpe-inject puts into a
 # WIM, taken out again; winpeshl.ini's command line runs in Wine's cmd.exe in a pseudo-terminal (a
-# console), the stand-in tool playing wpeinit.exe and autodeploy.exe.
+# console), the stand-in tool playing wpeinit.exe, the disk 0 guard and autodeploy.exe.
 # Usage: winpe_launch_test.sh STANDIN.exe   (WINE_RUN: the project's Wine wrapper)
+# shellcheck disable=SC2016,SC1003 # within, script -c and awk get code in single quotes, run later
 set -u
 name=winpe_launch_test
 . "$(dirname "$0")/test_lib.sh"
 repo=$(cd "$(dirname "$0")/../.." && pwd -P)
 error_line='Error: dism failed: ExitStatus(ExitStatus(2)) (0x80004005)'
+guard_line='磁盘 0（SanDisk Cruzer，USB，16.0 GB）不会被清除。Disk 0 (SanDisk Cruzer, USB, 16.0 GB) will NOT be wiped.'
 hold_line='部署失败，本机不会自动重启。Deployment failed; this PC will not restart by itself. Read the Error line above, fix the cause, then restart the PC by hand. Any key opens a command prompt; EXIT returns here.'
 
 sys32=$tmp/sys32
 mkdir -p "$tmp/tree/Windows/System32" "$sys32"
 echo x >"$tmp/tree/Windows/System32/cmd.exe"
-{ wimcapture "$tmp/tree" "$in/boot.wim" pe --boot && "$repo/scripts/winpe-inject" --program "$1" "$in/boot.wim" &&
-    wimextract "$in/boot.wim" 1 /Windows/System32/{autodeploy.exe,autodeploy-launch.cmd,winpeshl.ini} --dest-dir="$sys32" &&
+{ wimcapture "$tmp/tree" "$in/boot.wim" pe --boot && "$repo/scripts/winpe-inject" --program "$1" --guard "$1" "$in/boot.wim" &&
+    wimextract "$in/boot.wim" 1 /Windows/System32/{autodeploy{,-guard}.exe,autodeploy-launch.cmd,winpeshl.ini} --dest-dir="$sys32" &&
     cp "$1" "$sys32/wpeinit.exe"; } >/dev/null 2>&1 || fail "winpe-inject, or the files it added"
 # cmd.exe misreads LF-only labels; Wine's cmd shows no effect of chcp (it reads batch files in code
 # page 437 whatever chcp says), so only the order is checked: UTF-8 from before the hold line on.
@@ -44,11 +46,27 @@ screen() { sed -e 's/\x1b\][^\x07]*\x07//g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 
 holds() { screen | grep -cxF -- "$hold_line"; }
 within() { for _ in $(seq 300); do eval "$1" && return; sleep 0.1; done; false; } # within CONDITION: 30 s at most
 
+ran() { cut -f1 "$tmp/journal" | paste -s -d ' '; }
+system_temp=$AUTODEPLOY_WINEPREFIX/drive_c/windows/SystemTemp
+rm -rf "$system_temp"
 STANDIN_EXIT=0 STANDIN_JOURNAL="Z:$tmp/journal" start
 within '! kill -0 $held 2>/dev/null' && wait "$held" && held= && [ "$(holds)" = 0 ] || fail "success: no end with 0 within 30 s"
-[ "$(cut -f1 "$tmp/journal" | paste -s -d ' ')" = "wpeinit autodeploy" ] || fail "success: ran [$(cat "$tmp/journal")]"
+[ "$(ran)" = "wpeinit autodeploy-guard autodeploy" ] && [ -d "$system_temp" ] ||
+    fail "success: ran [$(ran)], or no %SystemRoot%\\SystemTemp made"
 exec 7>&-
-ok "autodeploy succeeds: wpeinit, autodeploy, and the script ends with status 0"
+ok "the guard allows: wpeinit, %SystemRoot%\\SystemTemp made, the guard, autodeploy, and the script ends with status 0"
+
+# A refusal (1) and a crash (a negative code to cmd.exe) hold before autodeploy, the guard's line kept.
+for code in 1 0xC0000005; do
+    rm -f "$tmp/journal"
+    STANDIN_AUTODEPLOY_GUARD_EXIT=$code STANDIN_AUTODEPLOY_GUARD_STDOUT=$guard_line STANDIN_JOURNAL="Z:$tmp/journal" start
+    within '[ $(holds) = 1 ]' && sleep 3 && kill -0 "$held" && [ "$(ran)" = "wpeinit autodeploy-guard" ] &&
+        [ "$(screen | grep -A 1 -xF -- "$guard_line")" = "$guard_line"$'\n'"$hold_line" ] ||
+        fail "guard exits with $code: ran [$(ran)], not held after its line: [$(screen)]"
+    kill -KILL "$held" && wait "$held" 2>/dev/null
+    held= && exec 7>&-
+    ok "the guard exits with $code: its line, the hold line, no autodeploy, and it waits"
+done
 
 STANDIN_AUTODEPLOY_EXIT=1 STANDIN_AUTODEPLOY_STDERR="$error_line" start
 within '[ $(holds) = 1 ]' && sleep 3 && kill -0 "$held" && screen | grep -qxF -- "$error_line" && [ "$(holds)" = 1 ] ||

@@ -1,0 +1,108 @@
+# shellcheck shell=bash
+# options.sh: a script's options from one table. Each row names an option, its kind of value
+# (check.sh; "flag" for none), what the value is called in the help, and its help lines; the
+# parsing, the value checks and --help all come from the rows, so a new option is one row.
+#
+#   options_row NAME KIND ARGUMENT HELP-LINE...
+#                        --NAME; ARGUMENT is "-" for a flag, "PORT=9000" gives a default
+#   options_parse ARGS...
+#                        fills OPTION[NAME] (the value as check_value passes it on; 1 for a flag
+#                        given; empty when not given) and OPTIONS_ARGS (the other arguments);
+#                        -h/--help runs the script's usage and exits 0; a usage error or a value
+#                        not of its kind: one line, exit status 2
+#   options_help COLUMN  the rows as --help shows them, help text from COLUMN on, then -h
+#   options_passed       OPTIONS_PASSED: every option given (or with a default) as --NAME [VALUE]:
+#                        those with a default first, then the flags, then the values given
+
+OPTIONS_NAMES=()
+declare -A OPTIONS_KIND=() OPTIONS_ARGUMENT=() OPTIONS_HELP=() OPTIONS_DEFAULTED=() OPTION=()
+OPTIONS_ARGS=()
+OPTIONS_PASSED=()
+
+options_row() {
+    local name=$1 kind=$2 argument=$3 line
+    shift 3
+    OPTIONS_NAMES+=("$name")
+    OPTIONS_KIND[$name]=$kind
+    OPTIONS_ARGUMENT[$name]=${argument%%=*}
+    OPTION[$name]=
+    if [[ $argument == *=* ]]; then
+        OPTION[$name]=${argument#*=}
+        OPTIONS_DEFAULTED[$name]=1
+    fi
+    OPTIONS_HELP[$name]=
+    for line in "$@"; do OPTIONS_HELP[$name]+=$line$'\n'; done
+}
+
+options_parse() {
+    local arg name value
+    while [ $# -gt 0 ]; do
+        arg=$1
+        shift
+        case $arg in
+            -h | --help) usage; exit 0 ;;
+            --) OPTIONS_ARGS+=("$@"); break ;;
+            --?*)
+                name=${arg#--}
+                name=${name%%=*}
+                [ -n "${OPTIONS_KIND[$name]+set}" ] || msg_die 2 "unknown option: $arg (see --help)"
+                if [ "${OPTIONS_KIND[$name]}" = flag ]; then
+                    [ "$arg" = "--$name" ] || msg_die 2 "unknown option: $arg (see --help)"
+                    OPTION[$name]=1
+                elif [ "$arg" != "--$name" ]; then
+                    OPTION[$name]=${arg#*=}
+                else
+                    [ $# -ge 1 ] || msg_die 2 "$arg needs a value (see --help)"
+                    OPTION[$name]=$1
+                    shift
+                fi
+                ;;
+            -?*) msg_die 2 "unknown option: $arg (see --help)" ;;
+            *) OPTIONS_ARGS+=("$arg") ;;
+        esac
+    done
+    for name in "${OPTIONS_NAMES[@]}"; do
+        [ "${OPTIONS_KIND[$name]}" != flag ] && [ -n "${OPTION[$name]}" ] || continue
+        value=$(check_value "${OPTIONS_KIND[$name]}" "${OPTION[$name]}") ||
+            msg_die 2 "--$name needs $(check_describe "${OPTIONS_KIND[$name]}"), got '${OPTION[$name]}'"
+        OPTION[$name]=$value
+    done
+}
+
+options_help() {
+    local column=$1 name label text line
+    for name in "${OPTIONS_NAMES[@]}" help; do
+        if [ "$name" = help ]; then
+            label='-h, --help' text=$'show this help and exit.\n'
+        else
+            label=--$name text=${OPTIONS_HELP[$name]}
+            [ "${OPTIONS_KIND[$name]}" = flag ] || label+=" ${OPTIONS_ARGUMENT[$name]}"
+        fi
+        # A label too long for its column gets a line of its own.
+        if [ $((${#label} + 4)) -gt "$column" ]; then
+            printf '  %s\n' "$label"
+            label=
+        fi
+        while IFS= read -r line; do
+            printf '%-*s%s\n' "$column" "  $label" "$line"
+            label=
+        done <<<"${text%$'\n'}"
+    done
+}
+
+options_passed() {
+    local pass name
+    OPTIONS_PASSED=()
+    for pass in default flag value; do
+        for name in "${OPTIONS_NAMES[@]}"; do
+            [ -n "${OPTION[$name]}" ] || continue
+            case $pass:${OPTIONS_KIND[$name]} in
+                flag:flag) OPTIONS_PASSED+=("--$name") ;;
+                *:flag) ;;
+                default:*) [ -z "${OPTIONS_DEFAULTED[$name]:-}" ] || OPTIONS_PASSED+=("--$name" "${OPTION[$name]}") ;;
+                value:*) [ -n "${OPTIONS_DEFAULTED[$name]:-}" ] || OPTIONS_PASSED+=("--$name" "${OPTION[$name]}") ;;
+                *) ;;
+            esac
+        done
+    done
+}
