@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/wide.hpp"
+#include "support/wide_win32.hpp"
 #include "support/win32.hpp"
 #include "tools/work_file_stager.hpp"
 

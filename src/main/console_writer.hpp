@@ -1,7 +1,6 @@
 #pragma once
-// Writes UTF-8 text to standard output or standard error as the user will see it: through
-// WriteConsoleW on a console whose code page is not UTF-8, as bytes to a file, pipe or UTF-8
-// console. The console's code page is never changed.
+// Writes UTF-8 text to standard output or standard error as the user will see it, in the form
+// console_encoding.hpp decides: UTF-16 through WriteConsoleW, or the bytes unchanged.
 #include <string_view>
 
 namespace autodeploy {

@@ -1,7 +1,8 @@
 #include "console_writer.hpp"
 
 #include "console_chunks.hpp"
-#include "support/wide.hpp"
+#include "console_encoding.hpp"
+#include "support/wide_win32.hpp"
 #include "support/win32.hpp"
 
 namespace autodeploy {
@@ -41,8 +42,10 @@ WriteOutcome write_text(StandardStream stream, std::string_view utf8) {
     const HANDLE handle = GetStdHandle(stream == StandardStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return WriteOutcome::NoHandle;
     DWORD mode = 0;
-    const bool console_needs_utf16 = GetConsoleMode(handle, &mode) && GetConsoleOutputCP() != CP_UTF8;
-    const bool written = console_needs_utf16 ? write_console(handle, utf8) : write_bytes(handle, utf8);
+    const bool is_console = GetConsoleMode(handle, &mode) != 0;
+    const bool written = console_encoding(is_console, GetConsoleOutputCP()) == ConsoleEncoding::Utf16
+                             ? write_console(handle, utf8)
+                             : write_bytes(handle, utf8);
     return written ? WriteOutcome::Written : WriteOutcome::Failed;
 }
 

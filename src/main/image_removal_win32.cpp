@@ -1,8 +1,8 @@
 #include "image_removal.hpp"
 
 #include "image_presence.hpp"
-#include "support/unique_handle.hpp"
-#include "support/wide.hpp"
+#include "support/unique_handle_win32.hpp"
+#include "support/wide_win32.hpp"
 #include "tools/system_message.hpp"
 
 namespace autodeploy {

@@ -1,7 +1,7 @@
 #include "decoding_key.hpp"
 
 #include "support/environment.hpp"
-#include "support/wide.hpp"
+#include "support/wide_win32.hpp"
 
 namespace autodeploy {
 

@@ -1,7 +1,7 @@
 #include "backtrace.hpp"
 #include "environment.hpp"
 #include "hex.hpp"
-#include "wide.hpp"
+#include "wide_win32.hpp"
 #include "win32.hpp"
 
 namespace autodeploy {

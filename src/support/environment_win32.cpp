@@ -1,7 +1,7 @@
 #include "environment.hpp"
 
-#include "grow_buffer.hpp"
-#include "wide.hpp"
+#include "grow_buffer_win32.hpp"
+#include "wide_win32.hpp"
 
 namespace autodeploy {
 

@@ -47,4 +47,24 @@ std::uint32_t result_code_from_system_code(std::uint32_t system_code) {
     return 0x80070000u | (system_code & 0xFFFFu);
 }
 
+DeployError tool_start_error(std::string_view program, std::uint32_t result_code, std::string_view why,
+                             Backtrace trace) {
+    std::string text{program};
+    if (!text.empty()) text += ": ";
+    return DeployError::tool(result_code, text.append(why), std::move(trace));
+}
+
+DeployError tool_not_found_error(std::string_view program, Backtrace trace) {
+    return tool_start_error(program, kToolNotStarted, "program not found", std::move(trace));
+}
+
+DeployError tool_exit_error(std::string_view program, std::uint32_t exit_code, const DescribeFailure& describe,
+                            Backtrace trace) {
+    std::string text = std::string{program} + " failed: ExitStatus(ExitStatus(" + std::to_string(exit_code) + "))";
+    // The platform's description wins where it has one; our own text is never lost.
+    std::optional<std::string> description = describe(kToolFailed, text);
+    return DeployError::tool(kToolFailed, description ? trim_trailing_blanks(std::move(*description)) : std::move(text),
+                             std::move(trace));
+}
+
 }  // namespace autodeploy

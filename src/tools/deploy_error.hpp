@@ -2,7 +2,10 @@
 // DeployError: the one error value of a deployment run. It is made where the failure happens,
 // passed up unchanged and rendered to text only by the process entry.
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "support/backtrace.hpp"
@@ -47,6 +50,24 @@ std::string trim_trailing_blanks(std::string text);
 // Message texts for a system code that has no message of its own.
 std::string missing_message_text(std::uint32_t code, std::uint32_t lookup_error);
 std::string invalid_message_text(std::uint32_t code);
+
+// The result codes of the tool errors that carry no system code.
+inline constexpr std::uint32_t kToolNotStarted = 0x8000FFFFu;  // E_UNEXPECTED: no program to start
+inline constexpr std::uint32_t kToolFailed = 0x80004005u;      // E_FAIL: it ran and exited non-zero
+
+// The platform's description of a failure's text registered under a result code, or nothing.
+using DescribeFailure = std::function<std::optional<std::string>(std::uint32_t result_code, std::string_view text)>;
+
+// A tool that cannot be started: "program: why", or `why` alone when the program text is empty.
+// `result_code` is kToolNotStarted, or result_code_from_system_code of the failed call.
+DeployError tool_start_error(std::string_view program, std::uint32_t result_code, std::string_view why,
+                             Backtrace trace = {});
+// "program: program not found" under kToolNotStarted.
+DeployError tool_not_found_error(std::string_view program, Backtrace trace = {});
+// A tool that exited non-zero: "program failed: ExitStatus(ExitStatus(N))" under kToolFailed, or
+// the platform's description of that text, trailing blanks removed, where it gives one.
+DeployError tool_exit_error(std::string_view program, std::uint32_t exit_code, const DescribeFailure& describe,
+                            Backtrace trace = {});
 
 // A system error code as a result code: 0x80070000 with the code's low 16 bits. Codes that are
 // 0 or negative as signed 32-bit numbers are already result codes and stay unchanged.

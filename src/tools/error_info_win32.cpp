@@ -2,7 +2,7 @@
 
 #include <oaidl.h>
 
-#include "support/wide.hpp"
+#include "support/wide_win32.hpp"
 #include "support/win32.hpp"
 
 namespace autodeploy {

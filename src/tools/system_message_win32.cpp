@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "support/backtrace.hpp"
-#include "support/wide.hpp"
+#include "support/wide_win32.hpp"
 #include "support/win32.hpp"
 
 namespace autodeploy {

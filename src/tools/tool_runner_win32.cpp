@@ -5,17 +5,14 @@
 #include "program_search.hpp"
 #include "support/backtrace.hpp"
 #include "support/environment.hpp"
-#include "support/grow_buffer.hpp"
-#include "support/unique_handle.hpp"
-#include "support/wide.hpp"
+#include "support/grow_buffer_win32.hpp"
+#include "support/unique_handle_win32.hpp"
+#include "support/wide_win32.hpp"
 #include "system_message.hpp"
 
 namespace autodeploy {
 
 namespace {
-
-constexpr std::uint32_t kUnexpectedFailure = 0x8000FFFFu;  // E_UNEXPECTED
-constexpr std::uint32_t kToolFailed = 0x80004005u;         // E_FAIL
 
 // The child's three standard handles; each is empty when the child gets none.
 struct ChildStreams {
@@ -25,9 +22,8 @@ struct ChildStreams {
 };
 
 DeployError start_error(std::string_view program, std::uint32_t system_code) {
-    return DeployError::tool(result_code_from_system_code(system_code),
-                             std::string{program} + ": " + system_error_text(system_code),
-                             capture_backtrace_if_enabled());
+    return tool_start_error(program, result_code_from_system_code(system_code), system_error_text(system_code),
+                            capture_backtrace_if_enabled());
 }
 
 // An inheritable duplicate of one of our standard handles, or an empty handle if we have none.
@@ -97,15 +93,10 @@ bool file_exists(const std::string& path) { return GetFileAttributesW(widen(path
 
 Result<DWORD> run_to_exit(std::string_view program, const std::vector<std::string>& arguments, OutputMode mode) {
     if (const auto problem = program_name_problem(program)) {
-        std::string text = program.empty() ? std::string{*problem}
-                                           : std::string{program} + ": " + std::string{*problem};
-        return DeployError::tool(kUnexpectedFailure, std::move(text), capture_backtrace_if_enabled());
+        return tool_start_error(program, kToolNotStarted, *problem, capture_backtrace_if_enabled());
     }
     const std::optional<std::string> resolved = find_program(program, search_places(), file_exists);
-    if (!resolved) {
-        return DeployError::tool(kUnexpectedFailure, std::string{program} + ": program not found",
-                                 capture_backtrace_if_enabled());
-    }
+    if (!resolved) return tool_not_found_error(program, capture_backtrace_if_enabled());
 
     ChildStreams streams;
     if (const DWORD error = prepare_streams(mode, streams); error != ERROR_SUCCESS) {
@@ -145,13 +136,7 @@ Status run_tool(std::string_view program, const std::vector<std::string>& argume
     Result<DWORD> exit_code = run_to_exit(program, arguments, mode);
     if (!exit_code.ok()) return std::move(exit_code).error();
     if (exit_code.value() == 0) return {};
-
-    std::string text = std::string{program} + " failed: ExitStatus(ExitStatus(" + std::to_string(exit_code.value()) +
-                       "))";
-    // The platform's description wins where it has one; our own text is never lost.
-    std::optional<std::string> description = originate_error_description(kToolFailed, text);
-    return DeployError::tool(kToolFailed, description ? trim_trailing_blanks(std::move(*description)) : std::move(text),
-                             capture_backtrace_if_enabled());
+    return tool_exit_error(program, exit_code.value(), originate_error_description, capture_backtrace_if_enabled());
 }
 
 void run_ignoring(std::string_view program, const std::vector<std::string>& arguments) {

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "support/backtrace.hpp"
-#include "support/grow_buffer.hpp"
-#include "support/unique_handle.hpp"
-#include "support/wide.hpp"
+#include "support/grow_buffer_win32.hpp"
+#include "support/unique_handle_win32.hpp"
+#include "support/wide_win32.hpp"
 #include "system_message.hpp"
 
 namespace autodeploy {

@@ -1,15 +1,13 @@
-// Texts: UTF-8/UTF-16, the XOR decoding, the scrambled store and its once-only cache, console chunks.
+// Texts: UTF-8/UTF-16, the XOR decoding, the scrambled store and its once-only cache, the console
+// chunks and the console rule.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "configured_web_address.hpp"
 #include "main/console_chunks.hpp"
-#include "partition_scripts.hpp"
+#include "main/console_encoding.hpp"
 #include "scrambled/scrambled_text_store.hpp"
 #include "support/utf.hpp"
 
@@ -52,24 +50,12 @@ TEST(XorTranscode, HandCheckedVectors) {
     EXPECT_EQ(decode_with_key(decode_with_key(every_latin1, U"\u00FF\u0080x"), U"\u00FF\u0080x"), every_latin1);
 }
 
-// CRYPTIFY_KEY as this process sees it.
-void set_key(const char* value) {
-    if (value == nullptr) {
-        unsetenv("CRYPTIFY_KEY");
-    } else {
-        setenv("CRYPTIFY_KEY", value, 1);
-    }
-}
+// CRYPTIFY_KEY as this process sees it; nothing: unset.
+void set_key(const char* value) { value ? setenv("CRYPTIFY_KEY", value, 1) : unsetenv("CRYPTIFY_KEY"); }
 
-TEST(ScrambledTextStore, EntriesAndTheKeyOfTheMoment) {
-    set_key(nullptr);
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::WEB_ADDRESS)), configured::kWebAddress);
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::PARTITION_TOOL)), "diskpart");
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::IMAGE_TOOL)), "dism");
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::BOOT_TOOL)), "bcdboot");
-    EXPECT_EQ(decode(stored_bytes(CachedEntry::PE_UTILITY)), "wpeutil");
-    EXPECT_EQ(decode(stored_bytes(ScriptEntry::MBR_SCRIPT)), generated::kMbrScript);
-    EXPECT_EQ(decode(stored_bytes(ScriptEntry::GPT_SCRIPT)), generated::kGptScript);
+// The texts under the built-in key are the driver test's (tools, banner, scripts); here the key of
+// the moment.
+TEST(ScrambledTextStore, TheKeyOfTheMoment) {
     set_key("");
     EXPECT_EQ(decode(stored_bytes(ScriptEntry::MBR_SCRIPT)), "");
     set_key("wrong key");
@@ -80,25 +66,12 @@ TEST(ScrambledTextStore, EntriesAndTheKeyOfTheMoment) {
     set_key(nullptr);
 }
 
-// Thirty-two threads wait at a gate and then ask at once: one decodes, all see its text, and a
-// later change of key changes nothing.
-TEST(ScrambledTextStore, CachedEntriesAreDecodedOnceForAllThreads) {
-    constexpr int kThreads = 32;
-    std::vector<const char*> seen(kThreads);
-    std::atomic<int> waiting{kThreads};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] {
-            waiting.fetch_sub(1);
-            while (waiting.load() > 0) std::this_thread::yield();
-            seen[i] = get(CachedEntry::BOOT_TOOL).data();
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    for (const char* text : seen) EXPECT_EQ(text, seen[0]);
+// Decoded once: a later change of key changes nothing, not even where the text lives.
+TEST(ScrambledTextStore, CachedEntriesAreDecodedOnce) {
+    const char* first = get(CachedEntry::BOOT_TOOL).data();
     set_key("wrong key");
     EXPECT_EQ(get(CachedEntry::BOOT_TOOL), "bcdboot");
-    EXPECT_EQ(get(CachedEntry::BOOT_TOOL).data(), seen[0]);
+    EXPECT_EQ(get(CachedEntry::BOOT_TOOL).data(), first);
     set_key(nullptr);
 }
 
@@ -125,6 +98,14 @@ TEST(Utf8Chunks, CutBackToCharacterStartsAtTheLimit) {
         EXPECT_EQ(joined, c.text) << c.what;
     }
     EXPECT_EQ(utf8_chunks("ab", 0).size(), 2u);
+}
+
+// Chinese text reaches a console drawing in code page 437 or 936 only as UTF-16.
+TEST(ConsoleEncoding, Utf16OnlyToAConsoleWhoseCodePageIsNotUtf8) {
+    EXPECT_EQ(console_encoding(true, 437), ConsoleEncoding::Utf16);
+    EXPECT_EQ(console_encoding(true, 936), ConsoleEncoding::Utf16);
+    EXPECT_EQ(console_encoding(true, 65001), ConsoleEncoding::Utf8Bytes);
+    EXPECT_EQ(console_encoding(false, 437), ConsoleEncoding::Utf8Bytes);  // a file or pipe
 }
 
 }  // namespace

@@ -11,53 +11,36 @@
 namespace autodeploy {
 namespace {
 
-// As the C runtime reads a command line: blanks need quotes, a quote needs a backslash, and a run
-// of backslashes is doubled only before a quote or at the end of a quoted argument.
-TEST(BuildCommandLine, QuotesAndEscapesLikeTheCRuntimeReadsIt) {
+// Microsoft's rules for reading a command line, one row each (the round trip under Wine covers the
+// rest): 2n backslashes and a quote read as n and the quote's meaning, 2n+1 as n and a literal
+// quote, backslashes before anything else as they are; "" is an empty argument.
+TEST(BuildCommandLine, FollowsTheRulesTheCRuntimeReadsBy) {
     const struct {
-        std::vector<std::string> arguments;
-        std::string expected;
+        std::string argument, expected;
     } cases[] = {
-        {{"/s", "C:\\Temp\\prep_disk.txt"}, R"("prog" /s C:\Temp\prep_disk.txt)"},
-        {{""}, R"("prog" "")"},
-        {{"a\tb"}, "\"prog\" \"a\tb\""},
-        {{R"(a\"b)"}, R"("prog" a\\\"b)"},
-        {{R"(C:\dir\)"}, R"("prog" C:\dir\)"},
-        {{R"(C:\my dir\\)"}, R"("prog" "C:\my dir\\\\")"},
-        {{R"(say "hi" now)"}, R"("prog" "say \"hi\" now")"},
-        {{"系统 镜像"}, "\"prog\" \"系统 镜像\""},
+        {"", R"("prog" "")"},
+        {R"(a\"b)", R"("prog" a\\\"b)"},
+        {R"(C:\dir\)", R"("prog" C:\dir\)"},
+        {R"(C:\my dir\\)", R"("prog" "C:\my dir\\\\")"},
     };
-    for (const auto& c : cases) EXPECT_EQ(build_command_line("prog", c.arguments), c.expected);
+    for (const auto& c : cases) EXPECT_EQ(build_command_line("prog", {c.argument}), c.expected);
     EXPECT_EQ(build_command_line(R"(C:\Temp Dir\udp-receiver.exe)", {}), R"("C:\Temp Dir\udp-receiver.exe")");
 }
 
 TEST(FindProgram, SearchOrderAndExtensions) {
-    const ProgramSearchPlaces places{R"(X:\tools)", R"(X:\windows\system32)", R"(X:\windows)",
-                                     R"(X:\path one;;"X:\quoted;dir";X:\last\)"};
+    const ProgramSearchPlaces places{R"(X:\own)", R"(X:\sys)", R"(X:\win)", R"(X:\path one;;"X:\quoted;dir";X:\last\)"};
     const struct {
         const char* what;
         std::string program;
         std::set<std::string> existing;
         std::optional<std::string> expected;
     } cases[] = {
-        {"own directory first",
-         "diskpart",
-         {R"(X:\tools\diskpart.exe)", R"(X:\windows\system32\diskpart.exe)"},
-         R"(X:\tools\diskpart.exe)"},
-        {"system before Windows",
-         "dism",
-         {R"(X:\windows\system32\dism.exe)", R"(X:\windows\dism.exe)"},
-         R"(X:\windows\system32\dism.exe)"},
-        {"Windows before PATH",
-         "bcdboot",
-         {R"(X:\windows\bcdboot.exe)", R"(X:\path one\bcdboot.exe)"},
-         R"(X:\windows\bcdboot.exe)"},
+        {"own directory first", "dism", {R"(X:\own\dism.exe)", R"(X:\sys\dism.exe)"}, R"(X:\own\dism.exe)"},
+        {"system before Windows", "dism", {R"(X:\sys\dism.exe)", R"(X:\win\dism.exe)"}, R"(X:\sys\dism.exe)"},
+        {"Windows before PATH", "dism", {R"(X:\win\dism.exe)", R"(X:\path one\dism.exe)"}, R"(X:\win\dism.exe)"},
         {"quoted PATH entry keeps its semicolon", "tool", {R"(X:\quoted;dir\tool.exe)"}, R"(X:\quoted;dir\tool.exe)"},
         {"no separator added after one", "tool", {R"(X:\last\tool.exe)"}, R"(X:\last\tool.exe)"},
-        {"a dotted name gets no .exe",
-         "setup.cmd",
-         {R"(X:\tools\setup.cmd)", R"(X:\tools\setup.cmd.exe)"},
-         R"(X:\tools\setup.cmd)"},
+        {"a dotted name gets no .exe", "a.cmd", {R"(X:\own\a.cmd)", R"(X:\own\a.cmd.exe)"}, R"(X:\own\a.cmd)"},
         {"never the current directory", "local", {R"(.\local.exe)", "local.exe"}, std::nullopt},
         {"a path ending in .EXE is used unchanged", R"(C:\Temp\TOOL.EXE)", {}, R"(C:\Temp\TOOL.EXE)"},
         {"a path gains .exe when that file exists", R"(C:\Temp\tool)", {R"(C:\Temp\tool.exe)"}, R"(C:\Temp\tool.exe)"},
@@ -72,6 +55,10 @@ TEST(FindProgram, SearchOrderAndExtensions) {
 }
 
 TEST(DeployError, RenderingsAndTheReport) {
+    const DescribeFailure no_description = [](std::uint32_t, std::string_view) { return std::nullopt; };
+    const DescribeFailure described = [](std::uint32_t code, std::string_view text) {
+        return std::optional<std::string>{format_result_code(code) + " says: " + std::string{text} + " \r\n"};
+    };
     const struct {
         DeployError error;
         const char* expected;
@@ -80,7 +67,13 @@ TEST(DeployError, RenderingsAndTheReport) {
         {DeployError::file(32, missing_message_text(32, 317)),
          "OS Error 32 (FormatMessageW() returned error 317) (os error 32)"},
         {DeployError::file_text("failed to write whole buffer"), "failed to write whole buffer"},
-        {DeployError::tool(0x8000FFFF, "diskpart: program not found"), "diskpart: program not found (0x8000FFFF)"},
+        {tool_not_found_error("diskpart"), "diskpart: program not found (0x8000FFFF)"},
+        {tool_start_error("", kToolNotStarted, "program name is empty"), "program name is empty (0x8000FFFF)"},
+        {tool_start_error("dism", result_code_from_system_code(193), "Bad EXE format."),
+         "dism: Bad EXE format. (0x800700C1)"},
+        {tool_exit_error("wpeutil", 5, no_description), "wpeutil failed: ExitStatus(ExitStatus(5)) (0x80004005)"},
+        {tool_exit_error("T:\\r.exe", 0xC0000005, described),
+         "0x80004005 says: T:\\r.exe failed: ExitStatus(ExitStatus(3221225477)) (0x80004005)"},
         {DeployError::tool(0x800700C1, ""), "0x800700C1"},
         {DeployError::tool(0x0000000A, "odd"), "odd (0x0000000A)"},
     };

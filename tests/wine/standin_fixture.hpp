@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/environment.hpp"
-#include "support/wide.hpp"
+#include "support/wide_win32.hpp"
 #include "support/win32.hpp"
 
 namespace standin_test {
