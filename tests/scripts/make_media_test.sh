@@ -13,7 +13,7 @@ mkdir -p "$win/BOOT" "$win/efi/microsoft/boot" "$win/efi/boot" "$win/sources" "$
 for f in BOOT/ETFSBOOT.COM:4096 efi/microsoft/boot/efisys.bin:65536 efi/boot/bootx64.efi:3000 sources/Install.WIM:9000 \
     sources/setup.exe:1000; do head -c "${f#*:}" /dev/urandom >"$win/${f%:*}"; done
 echo x | tee "$tmp/pe/Windows/System32/cmd.exe" >"$in/full/x"
-{ printf MZ; head -c 50000 /dev/urandom; } >"$prog" && { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe"
+pe_file "$prog" && printf MZ >"$tmp/mz.exe" && { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe"
 { wimcapture "$tmp/pe" "$win/sources/boot.wim" PE && wimappend "$tmp/pe" "$win/sources/boot.wim" Setup --boot &&
     xorriso -as mkisofs -J -joliet-long -b BOOT/ETFSBOOT.COM -no-emul-boot -boot-load-size 8 -o "$iso" "$win" &&
     cp -r "$win" "$in/noefi" && rm "$in/noefi/efi/microsoft/boot/efisys.bin"; } >/dev/null 2>&1 || fail "fixtures"
@@ -48,6 +48,7 @@ mknod "$in/disk" b 7 250 2>/dev/null || skip "cannot make a device node (mknod n
 refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else grep -v disk; fi <<'EOF'
 2|"$win"|missing WINDOWS_ISO_OR_FOLDER or OUTPUT.iso (see --help)
 1|--program "$tmp/none.exe" "$win" "$in/x.iso"|program not found: $tmp/none.exe
+1|--program "$tmp/mz.exe" "$win" "$in/x.iso"|not a Windows program (no PE header): $tmp/mz.exe; give the 64-bit console build (make release: build/release/src/autodeploy.exe)
 1|"$in/none" "$in/x.iso"|no such file or folder: $in/none
 1|"$iso" "$iso"|OUTPUT.iso $iso is $iso, which this run reads; give another name
 1|"$win" "$win/sources/boot.wim"|OUTPUT.iso $win/sources/boot.wim is inside $win, which this run reads; write it outside that folder

@@ -13,9 +13,12 @@ echo x | tee "$tmp/notpe/Users/a" "$tmp/pe/windows/system32/cmd.exe" >"$tmp/clas
 two=$in/two.wim clash=$in/clash.wim ro=$in/ro.wim prog=$tmp/autodeploy.exe prog2=$tmp/other.exe
 { wimcapture "$tmp/notpe" "$two" "PE" && wimappend "$tmp/pe" "$two" "Setup" --boot && wimcapture "$tmp/clash" "$clash" clash &&
     cp "$two" "$ro" && chmod 444 "$ro" && head -c 3000 /dev/urandom >"$in/random.wim"; } >/dev/null || fail "fixtures"
-{ printf MZ; head -c 70000 /dev/urandom; } >"$prog" && { printf MZ; head -c 1000 /dev/urandom; } >"$prog2" &&
+pe_file "$prog" && pe_file "$prog2" && pe_file "$tmp/x86.exe" 014c && pe_file "$tmp/dll.exe" 8664 2022 &&
+    pe_file "$tmp/gui.exe" 8664 0022 02 && printf MZ >"$tmp/mz.exe" &&
     { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe" && mkdir "$tmp/lone" && cp "$prog" "$tmp/lone" &&
     printf ELF >"$tmp/elf.exe" || fail "fixtures"
+# shellcheck disable=SC2034 # read by the refusal rows below
+instead="give the 64-bit console build (make release: build/release/src/autodeploy.exe)"
 extract() { wimextract "$two" "$1" "/windows/system32/$2" --to-stdout 2>/dev/null; }
 
 # The bootable image by default; the added files exactly, in the image's own folder; no leftovers.
@@ -57,7 +60,11 @@ refusals "$script" --program "$prog" <<'EOF'
 1|--index 3 "$two"|image 3 does not exist in $two (it has 2 images)
 1|--index 1 "$two"|image 1 of $two has no \\Windows\\System32 folder (not a WinPE image?)
 1|--program "$tmp/none.exe" "$two"|program not found: $tmp/none.exe
-1|--program "$tmp/elf.exe" "$two"|not a Windows program (no MZ header): $tmp/elf.exe
+1|--program "$tmp/elf.exe" "$two"|not a Windows program (no PE header): $tmp/elf.exe; $instead
+1|--program "$tmp/mz.exe" "$two"|not a Windows program (no PE header): $tmp/mz.exe; $instead
+1|--program "$tmp/x86.exe" "$two"|$tmp/x86.exe is a 32-bit (x86) program, which 64-bit WinPE cannot start; $instead
+1|--program "$tmp/dll.exe" "$two"|$tmp/dll.exe is a DLL, not a program; $instead
+1|--program "$tmp/gui.exe" "$two"|$tmp/gui.exe is a windowed (GUI) program: it would show nothing on WinPE's console; $instead
 1|--program "$tmp/lone/autodeploy.exe" "$two"|no disk guard beside $tmp/lone/autodeploy.exe ($tmp/lone/autodeploy-guard.exe): build both ('make release'), or name it with --guard
 1|--guard "$tmp/none.exe" "$two"|guard not found: $tmp/none.exe
 1|--guard "$tmp/elf.exe" "$two"|not a Windows program (no MZ header): $tmp/elf.exe
