@@ -21,8 +21,11 @@ pe_file "$prog" && pe_file "$prog2" && pe_file "$tmp/x86.exe" 014c && pe_file "$
 instead="give the 64-bit console build (make release: build/release/src/autodeploy.exe)"
 extract() { wimextract "$two" "$1" "/windows/system32/$2" --to-stdout 2>/dev/null; }
 
-# The bootable image by default; the added files exactly, in the image's own folder; no leftovers.
+# The bootable image by default; the added files exactly, in the image's own folder; no leftovers;
+# the WIM's mode (and, as root, owner) kept.
+chmod 640 "$two" && { [ "$(id -u)" != 0 ] || chown 1234:1234 "$two"; } && mode=$(stat -c %a:%u:%g "$two")
 run "$script" --program "$prog" "$two"
+[ "$(stat -c %a:%u:%g "$two")" = "$mode" ] || fail "the WIM's mode and owner $mode became $(stat -c %a:%u:%g "$two")"
 [ "$rc" = 0 ] && [ "$(head -n 1 "$tmp/out")" = "winpe-inject: updated image 2 (\"Setup\") of $two" ] ||
     fail "default image: status $rc"
 extract 2 autodeploy.exe | cmp -s - "$prog" && extract 2 autodeploy-guard.exe | cmp -s - "$tmp/autodeploy-guard.exe" &&
@@ -71,6 +74,26 @@ refusals "$script" --program "$prog" <<'EOF'
 1|"$ro"|$ro is read-only; make it writable (chmod u+w) if it may be changed, or give a copy
 1|"$clash"|wimupdate could not update image 1 of $clash: \"/Windows/System32/autodeploy.exe\" is a directory! Specify the path at which to place the file inside this directory. Exiting with error code 32: One of the specified paths to delete was a directory.; fix that and run again ($clash is left as it was)
 EOF
+
+# Interrupted while wimupdate writes (a stand-in that makes its partial file beside the copy, as
+# wimlib does, and waits): HUP, INT and TERM to the process group leave nothing behind.
+mkdir -p "$tmp/slow"
+# shellcheck disable=SC2016 # the stand-in's own expansions
+printf '#!/bin/sh\nhead -c 1000 /dev/zero >"$1.partial"\nexec sleep 30\n' >"$tmp/slow/wimupdate" && chmod +x "$tmp/slow/wimupdate"
+for signal in HUP INT TERM; do
+    before=$(inputs)
+    set -m # a process group of its own, where INT is not ignored
+    PATH="$tmp/slow:$PATH" "$script" --program "$prog" "$two" >/dev/null 2>&1 </dev/null &
+    pid=$!
+    set +m
+    for ((i = 0; i < 100; i++)); do [ -z "$(find "$in" -name '*.partial')" ] || break; sleep 0.1; done
+    kill -s "$signal" -- "-$pid"
+    wait "$pid"
+    rc=$?
+    [ "$rc" != 0 ] && [ "$(inputs)" = "$before" ] ||
+        fail "$signal: status $rc, or left files: $(diff <(echo "$before") <(inputs))"
+done
+ok "interrupted by HUP, INT or TERM to its process group, it leaves the WIM as it was and nothing beside it"
 
 # A stand-in wimextract that reads back nothing.
 mkdir -p "$tmp/bin"
