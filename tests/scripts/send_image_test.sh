@@ -17,8 +17,9 @@ done
 # What udp-sender says when PC 10.0.0.5 received everything.
 export done='New connection from 10.0.0.5  (#0) 00000009\nStarting transfer: 00000009\nTransfer complete.\007\nDisconnecting #0 (10.0.0.5)\n'
 # shellcheck disable=SC2016 # the stand-in's own expansions, written as they are
-printf '#!/bin/bash\necho "$*" >%q/args; cp -- "$2" %q/sent; printf %%b "${STUB_STDERR-$done}" >&2; exit ${STUB_STATUS:-0}\n' \
-    "$tmp" "$tmp" >"$tmp/bin/udp-sender" && chmod +x "$tmp/bin/udp-sender" && export PATH=$tmp/bin:$PATH
+printf '#!/bin/bash\necho "$*" >%q/args; cp -- "$2" %q/sent; printf %%b "${STUB_STDERR-$done}" >&2
+[ -z "${STUB_HANG:-}" ] || { echo $$ >%q/pid; trap "" TERM; exec sleep 60; }; exit ${STUB_STATUS:-0}\n' \
+    "$tmp" "$tmp" "$tmp" >"$tmp/bin/udp-sender" && chmod +x "$tmp/bin/udp-sender" && export PATH=$tmp/bin:$PATH
 head -c 100000 /dev/urandom >"$tmp/a/a.bin" && head -c 50000 /dev/urandom >"$tmp/b/b.bin" || fail "fixtures"
 install=$in/install.wim single=$in/single.wim
 { wimcapture "$tmp/a" "$install" Pro && wimappend "$tmp/b" "$install" Enterprise && wimcapture "$tmp/b" "$single" One &&
@@ -63,6 +64,17 @@ STUB_STATUS=3 STUB_STDERR='' run "$script" --max-wait 5 "$install" 2
 [ "$rc" = 3 ] && [ "$(cat "$tmp/err")" = "send-image: udp-sender exited with status 3" ] &&
     [ -z "$(ls -A "$TMPDIR")" ] || fail "udp-sender fails: status $rc, or the temporary WIM was left"
 ok "udp-sender's failure: its status, one line, the temporary WIM removed"
+
+rm -f "$tmp/args"
+# Stopped while udp-sender (which blocks TERM as it sends) runs: it ends too, and nothing is left.
+STUB_HANG=1 "$script" --max-wait 5 "$install" 2 >/dev/null 2>&1 </dev/null &
+pid=$!
+for ((i = 0; i < 100; i++)); do [ ! -s "$tmp/pid" ] || break; sleep 0.1; done
+start=$SECONDS && kill -TERM "$pid" && wait "$pid"
+rc=$?
+[ "$rc" = 143 ] && [ $((SECONDS - start)) -lt 10 ] && ! kill -0 "$(cat "$tmp/pid")" 2>/dev/null && [ -z "$(ls -A "$TMPDIR")" ] ||
+    fail "stopped: status $rc, udp-sender (pid $(cat "$tmp/pid")) still running or files left: $(ls -A "$TMPDIR")"
+ok "stopped with TERM, it stops udp-sender for sure at once (status 143) and leaves no file"
 
 rm -f "$tmp/args"
 refusals "$script" <<'EOF'
