@@ -4,12 +4,15 @@
 #
 #   PROGRAM_RELEASE          build/release/src/autodeploy.exe of this checkout
 #   program_check PATH       refuses (exit 1) a PATH that is missing (for the release build: how
-#                            to make it), not a readable regular file, or not a Windows program
+#                            to make it), not a readable regular file, or not a 64-bit Windows
+#                            console program (pe.sh)
+
+. "$(dirname "${BASH_SOURCE[0]}")/pe.sh"
 
 PROGRAM_RELEASE=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)/build/release/src/autodeploy.exe
 
 program_check() {
-    local program=$1 magic
+    local program=$1 problem
     if [ ! -e "$program" ]; then
         [ "$program" != "$PROGRAM_RELEASE" ] ||
             msg_die 1 "no release build at $program: run 'make release' first, or name the program with --program"
@@ -17,6 +20,5 @@ program_check() {
     fi
     [ -f "$program" ] || msg_die 1 "program is not a regular file: $program"
     [ -r "$program" ] || msg_die 1 "cannot read program $program"
-    magic=$(head -c 2 -- "$program" 2>/dev/null | tr -d '\0')
-    [ "$magic" = MZ ] || msg_die 1 "not a Windows program (no MZ header): $program"
+    problem=$(pe_check "$program") || msg_die 1 "$problem"
 }

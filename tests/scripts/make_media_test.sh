@@ -13,14 +13,14 @@ mkdir -p "$win/BOOT" "$win/efi/microsoft/boot" "$win/efi/boot" "$win/sources" "$
 for f in BOOT/ETFSBOOT.COM:4096 efi/microsoft/boot/efisys.bin:65536 efi/boot/bootx64.efi:3000 sources/Install.WIM:9000 \
     sources/setup.exe:1000; do head -c "${f#*:}" /dev/urandom >"$win/${f%:*}"; done
 echo x | tee "$tmp/pe/Windows/System32/cmd.exe" >"$in/full/x"
-{ printf MZ; head -c 50000 /dev/urandom; } >"$prog" && { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe"
+pe_file "$prog" && printf MZ >"$tmp/mz.exe" && { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe"
 { wimcapture "$tmp/pe" "$win/sources/boot.wim" PE && wimappend "$tmp/pe" "$win/sources/boot.wim" Setup --boot &&
     xorriso -as mkisofs -J -joliet-long -b BOOT/ETFSBOOT.COM -no-emul-boot -boot-load-size 8 -o "$iso" "$win" &&
     cp -r "$win" "$in/noefi" && rm "$in/noefi/efi/microsoft/boot/efisys.bin"; } >/dev/null 2>&1 || fail "fixtures"
 
 for input in "$win" "$iso"; do
-    o="$tmp/from ${input##*/}" && mkdir -p "$o" && before=$(inputs)
-    run "$script" --program "$prog" --usb-folder "$o/usb" "$input" "$o/new.iso"
+    o="$tmp/from ${input##*/}" && mkdir -p "$o" && touch "$o/new.iso" && before=$(inputs)
+    run "$script" --force --program "$prog" --usb-folder "$o/usb" "$input" "$o/new.iso"
     [ "$rc" = 0 ] && [ "$(inputs)" = "$before" ] || fail "from ${input##*/}: status $rc, or the input changed"
     # Each El Torito entry without its LBA.
     [ "$(xorriso -indev "$o/new.iso" -report_el_torito plain 2>/dev/null | awk '/^El Torito boot img /{ $NF = ""; print }
@@ -43,19 +43,27 @@ El Torito img path : 2 /efi/microsoft/boot/efisys.bin" ] || fail "from ${input##
 done
 
 # shellcheck disable=SC2034 # read by the refusal rows below
-device="is a device; make-media writes only files: give a file name for the ISO and a folder on the stick's mounted file system for --usb-folder"
+device="is a device or a system file; the script writes only files: for a USB stick, give --usb-folder a new folder, then copy its contents onto the stick's mounted FAT32 file system"
 mknod "$in/disk" b 7 250 2>/dev/null || skip "cannot make a device node (mknod needs root): device refusals not tested"
 refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else grep -v disk; fi <<'EOF'
 2|"$win"|missing WINDOWS_ISO_OR_FOLDER or OUTPUT.iso (see --help)
 1|--program "$tmp/none.exe" "$win" "$in/x.iso"|program not found: $tmp/none.exe
+1|--program "$tmp/mz.exe" "$win" "$in/x.iso"|not a Windows program (no PE header): $tmp/mz.exe; give the 64-bit console build (make release: build/release/src/autodeploy.exe)
 1|"$in/none" "$in/x.iso"|no such file or folder: $in/none
-1|"$iso" "$iso"|$iso is the input ISO; give another name for the new one
-1|"$win" "$in"|$in is a folder; give the ISO file's name
+1|"$iso" "$iso"|OUTPUT.iso $iso is $iso, which this run reads; give another name
+1|"$win" "$win/sources/boot.wim"|OUTPUT.iso $win/sources/boot.wim is inside $win, which this run reads; write it outside that folder
+1|"$win" "$win/new.iso"|OUTPUT.iso $win/new.iso is inside $win, which this run reads; write it outside that folder
+1|"$win" "$prog"|OUTPUT.iso $prog is $prog, which this run reads; give another name
+1|"$win" "$in/full/x"|$in/full/x exists; give --force to replace it, or another name
+1|--usb-folder "$win/usb" "$win" "$in/x.iso"|--usb-folder $win/usb is inside $win, which this run reads; write it outside that folder
+1|"$win" /dev/sdz|OUTPUT.iso /dev/sdz $device
+1|--usb-folder /dev/sda "$win" "$in/x.iso"|--usb-folder /dev/sda $device
+1|"$win" "$in/full"|$in/full is a folder; give the ISO file's name
 1|--usb-folder "$in/full" "$win" "$in/x.iso"|--usb-folder $in/full is not empty; give a new or empty folder
 1|"$in/full" "$in/x.iso"|$in/full has no sources/boot.wim: not a Windows installation medium
 1|"$in/noefi" "$in/x.iso"|$in/noefi has no efi/microsoft/boot/efisys.bin, so the ISO could not boot on UEFI: give 64-bit Windows setup media
-1|"$win" "$in/disk"|$in/disk $device
-1|--usb-folder "$in/disk" "$win" "$in/x.iso"|$in/disk $device
+1|"$win" "$in/disk"|OUTPUT.iso $in/disk $device
+1|--usb-folder "$in/disk" "$win" "$in/x.iso"|--usb-folder $in/disk $device
 EOF
 )
 finish

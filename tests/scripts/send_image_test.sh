@@ -7,13 +7,25 @@ name=send_image_test
 script=$(cd "$(dirname "$0")/../.." && pwd -P)/scripts/send-image
 needs wimcapture wimappend wiminfo ip timeout
 
-mkdir -p "$tmp/bin" "$tmp/a" "$tmp/b" || fail "mkdir"
+mkdir -p "$tmp/bin" "$tmp/c" || fail "mkdir"
+# Windows installations with the files bcdboot reads (a and b), and one without (c).
+for d in a b; do
+    mkdir -p "$tmp/$d/Windows/System32/config" "$tmp/$d/Windows/Boot/EFI" "$tmp/$d/Windows/Boot/PCAT" &&
+        touch "$tmp/$d/Windows/System32/config/BCD-Template" "$tmp/$d/Windows/Boot/EFI/bootmgfw.efi" \
+            "$tmp/$d/Windows/Boot/PCAT/bootmgr" || fail "fixtures"
+done
+# What udp-sender says when PC 10.0.0.5 received everything.
+export done='New connection from 10.0.0.5  (#0) 00000009\nStarting transfer: 00000009\nTransfer complete.\007\nDisconnecting #0 (10.0.0.5)\n'
 # shellcheck disable=SC2016 # the stand-in's own expansions, written as they are
-printf '#!/bin/bash\necho "$*" >%q/args; cp -- "$2" %q/sent; printf %%b "${STUB_STDERR:-}" >&2; exit ${STUB_STATUS:-0}\n' \
-    "$tmp" "$tmp" >"$tmp/bin/udp-sender" && chmod +x "$tmp/bin/udp-sender" && export PATH=$tmp/bin:$PATH
+printf '#!/bin/bash\necho "$*" >%q/args; cp -- "$2" %q/sent; printf %%b "${STUB_STDERR-$done}" >&2
+[ -z "${STUB_HANG:-}" ] || { echo $$ >%q/pid; trap "" TERM; exec sleep 60; }; exit ${STUB_STATUS:-0}\n' \
+    "$tmp" "$tmp" "$tmp" >"$tmp/bin/udp-sender" && chmod +x "$tmp/bin/udp-sender" && export PATH=$tmp/bin:$PATH
 head -c 100000 /dev/urandom >"$tmp/a/a.bin" && head -c 50000 /dev/urandom >"$tmp/b/b.bin" || fail "fixtures"
 install=$in/install.wim single=$in/single.wim
 { wimcapture "$tmp/a" "$install" Pro && wimappend "$tmp/b" "$install" Enterprise && wimcapture "$tmp/b" "$single" One &&
+    wimcapture "$tmp/c" "$in/nowin.wim" None && rm "$tmp/b/Windows/Boot/PCAT/bootmgr" &&
+    wimcapture "$tmp/b" "$in/noboot.wim" NoBoot && cp "$single" "$in/corrupt.wim" &&
+    printf XXXX | dd of="$in/corrupt.wim" bs=1 seek=20000 conv=notrunc 2>/dev/null &&
     head -c 5000 /dev/urandom >"$in/random.wim"; } >/dev/null || fail "fixtures"
 sends() { # sends UDP-SENDER-ARGUMENTS (a pattern) COMMAND...: COMMAND succeeds, the stand-in got those arguments
     local expected=$1
@@ -28,13 +40,14 @@ sends "--file $TMPDIR/send-image.*/image.wim --nopointopoint --portbase 9000 --n
 --max-bitrate 100m --fec 8x8/128 --blocksize 8192 --ttl 2 --mcast-rdv-address 224.0.0.1" "$script" --nokbd --min-receivers 03 \
     --max-wait 120 --max-bitrate 100m --fec=8x8/128 --blocksize 08192 --ttl=2 --mcast-rdv-address 224.0.0.1 "$install" 2
 [ "$(wiminfo "$tmp/sent" | grep -e '^Name:' -e '^Image Count:' | tr -s ' ')" = $'Image Count: 1\nName: Enterprise' ] &&
-    [ -z "$(ls -A "$TMPDIR")" ] && [ "$(tail -n 1 "$tmp/out")" = "send-image: transfer complete" ] ||
+    [ -z "$(ls -A "$TMPDIR")" ] && [ "$(tail -n 1 "$tmp/out")" = "send-image: transfer complete: 1 of 1 PCs received all of it" ] ||
     fail "every option: not image 2 alone that was sent, or the temporary WIM was left"
 ok "image 2 is exported alone and removed after; udp-sender gets --nopointopoint, port 9000 and every option"
 
 # Each PC that joins is counted once, with what starts the sending; udp-sender's lines pass unchanged.
 udp='New connection from 10.0.0.5  (#0) 00000009\nNew connection from 10.0.0.5  (#0) 00000009\n'
 udp+='New connection from 10.0.0.6  (#1) 00000009\nStarting transfer: 00000009\nbytes=  1 000\rbytes=  2 000\r\n'
+udp+='Transfer complete.\007\nDisconnecting #0 (10.0.0.5)\nDisconnecting #1 (10.0.0.6)\n'
 for case in "--min-receivers 2|when 2 have joined or when you press Enter (once every PC has joined)|now" \
     "--nokbd --max-wait 60|60 seconds after the first joined|60 seconds after the first joined"; do
     IFS='|' read -r options first second <<<"$case"
@@ -47,11 +60,23 @@ send-image: 2 PCs have joined (the latest: 10.0.0.6); sending starts $second" ] 
 done
 ok "a 1-image WIM is sent as it is; each PC that joins is counted once; udp-sender's output passes unchanged"
 
-STUB_STATUS=3 run "$script" --max-wait 5 "$install" 2
+STUB_STATUS=3 STUB_STDERR='' run "$script" --max-wait 5 "$install" 2
 [ "$rc" = 3 ] && [ "$(cat "$tmp/err")" = "send-image: udp-sender exited with status 3" ] &&
     [ -z "$(ls -A "$TMPDIR")" ] || fail "udp-sender fails: status $rc, or the temporary WIM was left"
 ok "udp-sender's failure: its status, one line, the temporary WIM removed"
 
+rm -f "$tmp/args"
+# Stopped while udp-sender (which blocks TERM as it sends) runs: it ends too, and nothing is left.
+STUB_HANG=1 "$script" --max-wait 5 "$install" 2 >/dev/null 2>&1 </dev/null &
+pid=$!
+for ((i = 0; i < 100; i++)); do [ ! -s "$tmp/pid" ] || break; sleep 0.1; done
+start=$SECONDS && kill -TERM "$pid" && wait "$pid"
+rc=$?
+[ "$rc" = 143 ] && [ $((SECONDS - start)) -lt 10 ] && ! kill -0 "$(cat "$tmp/pid")" 2>/dev/null && [ -z "$(ls -A "$TMPDIR")" ] ||
+    fail "stopped: status $rc, udp-sender (pid $(cat "$tmp/pid")) still running or files left: $(ls -A "$TMPDIR")"
+ok "stopped with TERM, it stops udp-sender for sure at once (status 143) and leaves no file"
+
+rm -f "$tmp/args"
 refusals "$script" <<'EOF'
 2|"$install" --ttl|--ttl needs a value (see --help)
 2|--async "$install"|unknown option: --async (see --help)
@@ -72,7 +97,22 @@ refusals "$script" <<'EOF'
 1|"$in"|not a regular file: $in
 1|"$in/random.wim"|not a WIM file: $in/random.wim
 1|"$install" 3|image 3 does not exist in $install (it has 2 images)
+1|"$in/corrupt.wim"|$in/corrupt.wim fails wimverify: A WIM resource is corrupted! The SHA-1 message digest of a WIM resource did not match the expected value.; nothing was sent: repair or recapture the image
+1|"$in/nowin.wim"|image 1 of $in/nowin.wim is not a Windows installation (it has no \\Windows\\System32); nothing was sent: repair or recapture the image
+1|"$in/noboot.wim"|image 1 of $in/noboot.wim lacks \\Windows\\Boot\\PCAT\\bootmgr, which bcdboot needs to make the PCs bootable; nothing was sent: repair or recapture the image
 EOF
+[ ! -e "$tmp/args" ] || fail "a refused image reached udp-sender"
+
+# Only a PC that received all of the image makes a success (the last line says how many); the others are named.
+while IFS='|' read -r status udp line; do
+    STUB_STDERR=$udp run "$script" --max-wait 5 "$single"
+    [ "$rc:$(grep -h '^send-image: [nt][or]' "$tmp/out" "$tmp/err")" = "$status:send-image: $line" ] || fail "[$udp]: status $rc"
+done <<EOF
+1|No participants... exiting\\n|no PC received the image (0 joined); start the PCs in WinPE, wait until they have joined, then run send-image again
+1|New connection from 10.0.0.6  (#1) 00000009\\nStarting transfer: 00000009\\nDropping client #1 because of timeout\\n|no PC received the image (1 joined); start the PCs in WinPE, wait until they have joined, then run send-image again
+0|${done}New connection from 10.0.0.6  (#1) 00000009\\nDropping client #1 because of timeout\\n|transfer complete: 1 of 2 PCs received all of it; not: 10.0.0.6 (run send-image again for them)
+EOF
+ok "no PC that received all of it is a failure; those that did not are named"
 
 # Interfaces on which every PC would wait: down, without link, IPv4 address or broadcast address.
 ns=adsend$$

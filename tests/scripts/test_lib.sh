@@ -27,8 +27,15 @@ finish() { printf '%s: %s passed, 0 failed%s\n' "$name" "$passed" "$([ $skipped 
 needs() { for t in "$@"; do command -v "$t" >/dev/null || fail "$t is not installed"; done; }
 
 run() { "$@" >"$tmp/out" 2>"$tmp/err" </dev/null; rc=$?; } # run COMMAND...: sets $rc
-# Every file and folder under $tmp/in and $TMPDIR, with its mode and, for a file, its SHA-256.
-inputs() { (cd "$tmp" && find in tmpdir -printf '%p %M\n' -type f -exec sha256sum {} + | sort); }
+# Every file and folder under $tmp/in and $TMPDIR, with its mode, owner and, for a file, its SHA-256.
+inputs() { (cd "$tmp" && find in tmpdir -printf '%p %M %u:%g\n' -type f -exec sha256sum {} + | sort); }
+# pe_file PATH [MACHINE [CHARACTERISTICS [SUBSYSTEM]]]: a PE header (default x64, a program, console:
+# 8664 0022 03, in hex) and 20000 random bytes.
+pe_file() {
+    local m=${2:-8664} c=${3:-0022}
+    { printf 'MZ' && head -c 58 /dev/zero && printf %b "\\x40\\0\\0\\0PE\\0\\0\\x${m:2}\\x${m:0:2}" && head -c 16 /dev/zero &&
+        printf %b "\\x${c:2}\\x${c:0:2}\\x0b\\x02" && head -c 66 /dev/zero && printf %b "\\x${4:-03}\\0" && head -c 20000 /dev/urandom; } >"$1"
+}
 
 # refusals COMMAND... <TABLE: each row "STATUS|ARGUMENTS|MESSAGE" (both expanded as the row runs, so
 # "$in/x" and quotes work) runs COMMAND ARGUMENTS, which must end with STATUS, print exactly

@@ -13,13 +13,19 @@ echo x | tee "$tmp/notpe/Users/a" "$tmp/pe/windows/system32/cmd.exe" >"$tmp/clas
 two=$in/two.wim clash=$in/clash.wim ro=$in/ro.wim prog=$tmp/autodeploy.exe prog2=$tmp/other.exe
 { wimcapture "$tmp/notpe" "$two" "PE" && wimappend "$tmp/pe" "$two" "Setup" --boot && wimcapture "$tmp/clash" "$clash" clash &&
     cp "$two" "$ro" && chmod 444 "$ro" && head -c 3000 /dev/urandom >"$in/random.wim"; } >/dev/null || fail "fixtures"
-{ printf MZ; head -c 70000 /dev/urandom; } >"$prog" && { printf MZ; head -c 1000 /dev/urandom; } >"$prog2" &&
+pe_file "$prog" && pe_file "$prog2" && pe_file "$tmp/x86.exe" 014c && pe_file "$tmp/dll.exe" 8664 2022 &&
+    pe_file "$tmp/gui.exe" 8664 0022 02 && printf MZ >"$tmp/mz.exe" &&
     { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe" && mkdir "$tmp/lone" && cp "$prog" "$tmp/lone" &&
     printf ELF >"$tmp/elf.exe" || fail "fixtures"
+# shellcheck disable=SC2034 # read by the refusal rows below
+instead="give the 64-bit console build (make release: build/release/src/autodeploy.exe)"
 extract() { wimextract "$two" "$1" "/windows/system32/$2" --to-stdout 2>/dev/null; }
 
-# The bootable image by default; the added files exactly, in the image's own folder; no leftovers.
+# The bootable image by default; the added files exactly, in the image's own folder; no leftovers;
+# the WIM's mode (and, as root, owner) kept.
+chmod 640 "$two" && { [ "$(id -u)" != 0 ] || chown 1234:1234 "$two"; } && mode=$(stat -c %a:%u:%g "$two")
 run "$script" --program "$prog" "$two"
+[ "$(stat -c %a:%u:%g "$two")" = "$mode" ] || fail "the WIM's mode and owner $mode became $(stat -c %a:%u:%g "$two")"
 [ "$rc" = 0 ] && [ "$(head -n 1 "$tmp/out")" = "winpe-inject: updated image 2 (\"Setup\") of $two" ] ||
     fail "default image: status $rc"
 extract 2 autodeploy.exe | cmp -s - "$prog" && extract 2 autodeploy-guard.exe | cmp -s - "$tmp/autodeploy-guard.exe" &&
@@ -57,13 +63,37 @@ refusals "$script" --program "$prog" <<'EOF'
 1|--index 3 "$two"|image 3 does not exist in $two (it has 2 images)
 1|--index 1 "$two"|image 1 of $two has no \\Windows\\System32 folder (not a WinPE image?)
 1|--program "$tmp/none.exe" "$two"|program not found: $tmp/none.exe
-1|--program "$tmp/elf.exe" "$two"|not a Windows program (no MZ header): $tmp/elf.exe
+1|--program "$tmp/elf.exe" "$two"|not a Windows program (no PE header): $tmp/elf.exe; $instead
+1|--program "$tmp/mz.exe" "$two"|not a Windows program (no PE header): $tmp/mz.exe; $instead
+1|--program "$tmp/x86.exe" "$two"|$tmp/x86.exe is a 32-bit (x86) program, which 64-bit WinPE cannot start; $instead
+1|--program "$tmp/dll.exe" "$two"|$tmp/dll.exe is a DLL, not a program; $instead
+1|--program "$tmp/gui.exe" "$two"|$tmp/gui.exe is a windowed (GUI) program: it would show nothing on WinPE's console; $instead
 1|--program "$tmp/lone/autodeploy.exe" "$two"|no disk guard beside $tmp/lone/autodeploy.exe ($tmp/lone/autodeploy-guard.exe): build both ('make release'), or name it with --guard
 1|--guard "$tmp/none.exe" "$two"|guard not found: $tmp/none.exe
 1|--guard "$tmp/elf.exe" "$two"|not a Windows program (no MZ header): $tmp/elf.exe
 1|"$ro"|$ro is read-only; make it writable (chmod u+w) if it may be changed, or give a copy
 1|"$clash"|wimupdate could not update image 1 of $clash: \"/Windows/System32/autodeploy.exe\" is a directory! Specify the path at which to place the file inside this directory. Exiting with error code 32: One of the specified paths to delete was a directory.; fix that and run again ($clash is left as it was)
 EOF
+
+# Interrupted while wimupdate writes (a stand-in that makes its partial file beside the copy, as
+# wimlib does, and waits): HUP, INT and TERM to the process group leave nothing behind.
+mkdir -p "$tmp/slow"
+# shellcheck disable=SC2016 # the stand-in's own expansions
+printf '#!/bin/sh\nhead -c 1000 /dev/zero >"$1.partial"\nexec sleep 30\n' >"$tmp/slow/wimupdate" && chmod +x "$tmp/slow/wimupdate"
+for signal in HUP INT TERM; do
+    before=$(inputs)
+    set -m # a process group of its own, where INT is not ignored
+    PATH="$tmp/slow:$PATH" "$script" --program "$prog" "$two" >/dev/null 2>&1 </dev/null &
+    pid=$!
+    set +m
+    for ((i = 0; i < 100; i++)); do [ -z "$(find "$in" -name '*.partial')" ] || break; sleep 0.1; done
+    kill -s "$signal" -- "-$pid"
+    wait "$pid"
+    rc=$?
+    [ "$rc" != 0 ] && [ "$(inputs)" = "$before" ] ||
+        fail "$signal: status $rc, or left files: $(diff <(echo "$before") <(inputs))"
+done
+ok "interrupted by HUP, INT or TERM to its process group, it leaves the WIM as it was and nothing beside it"
 
 # A stand-in wimextract that reads back nothing.
 mkdir -p "$tmp/bin"

@@ -1,0 +1,31 @@
+# shellcheck shell=bash
+# lock.sh: one run at a time on a file, and a second run told who holds it. The lock is flock(2)
+# on the file itself, so no lock file is left behind, and it ends with the process that holds it.
+# Source it from bash.
+#
+#   lock_file PATH   takes the lock on PATH for the rest of the calling shell; status 0, or one line
+#                    (who holds it, what to do) and status 1 when another process holds it
+
+# lock_holder PATH: "pid N: COMMAND" of the oldest other process that has PATH open (the pid
+# that /proc/locks gives is the flock command's, which has ended by then).
+lock_holder() {
+    local fd pid oldest=
+    for fd in /proc/[0-9]*/fd/*; do
+        pid=${fd#/proc/} pid=${pid%%/*}
+        if [ "$pid" != $$ ] && [ "$pid" != "$BASHPID" ] && [ "$fd" -ef "$1" ] 2>/dev/null &&
+            { [ -z "$oldest" ] || [ "$pid" -lt "$oldest" ]; }; then
+            oldest=$pid
+        fi
+    done
+    [ -n "$oldest" ] && printf 'pid %s: %s' "$oldest" "$(tr '\0' ' ' </proc/"$oldest"/cmdline 2>/dev/null | sed 's/ $//')"
+}
+
+lock_file() {
+    local path=$1 fd holder
+    exec {fd}<"$path" || { echo "cannot open $path to lock it"; return 1; }
+    flock -n -x "$fd" && return 0
+    holder=$(lock_holder "$path")
+    exec {fd}<&-
+    echo "$path is being changed by another run (${holder:-its process is not known}); wait until it has ended, then run again"
+    return 1
+}

@@ -1,0 +1,44 @@
+# shellcheck shell=bash
+# paths.sh: may a script write to a path? Never into the system's own trees, never over or into
+# what the same run reads. Source it from bash.
+#
+#   paths_output_problem WHAT PATH INPUT...   nothing and status 0 when PATH (a file or folder
+#                                             the run will write, called WHAT in messages) is
+#                                             safe to write; else one line and status 1
+#   paths_resolved PATH                       PATH absolute, every link resolved (it may not exist)
+
+paths_resolved() { realpath -m -- "$1"; }
+
+# paths_within PATH FOLDER: PATH is FOLDER or lies somewhere under it (both resolved).
+paths_within() {
+    local path folder
+    path=$(paths_resolved "$1") folder=$(paths_resolved "$2")
+    [ "$folder" = / ] || [ "$path" = "$folder" ] || [[ $path == "$folder"/* ]]
+}
+
+paths_output_problem() {
+    local what=$1 path=$2 input system
+    shift 2
+    # Device nodes, the kernel's files: a "file" written there is no medium (and may be a disk).
+    for system in /dev /proc /sys; do
+        if paths_within "$path" "$system" || [ -b "$path" ] || [ -c "$path" ]; then
+            echo "$what $path is a device or a system file; the script writes only files: for a USB stick," \
+                "give --usb-folder a new folder, then copy its contents onto the stick's mounted FAT32 file system"
+            return 1
+        fi
+    done
+    for input in "$@"; do
+        if [ -d "$input" ] && paths_within "$path" "$input"; then
+            echo "$what $path is inside $input, which this run reads; write it outside that folder"
+            return 1
+        fi
+        if [ -e "$path" ] && [ "$path" -ef "$input" ]; then
+            echo "$what $path is $input, which this run reads; give another name"
+            return 1
+        fi
+        if [ -e "$input" ] && paths_within "$input" "$path"; then
+            echo "$what $path holds $input, which this run reads; give another place"
+            return 1
+        fi
+    done
+}
