@@ -8,6 +8,8 @@
 #   winimage_intact_problem WIM          nothing and status 0 when wimverify finds every resource
 #                                        intact; else wimlib's reason, in one line, and status 1
 #   winimage_reason FILE                 wimlib's error output in FILE on one line
+#   winimage_sample_tree DIR             the least a made-up image (demo, bench, tests) needs to
+#                                        pass as an installation: the folders and boot files, empty
 
 # What `bcdboot C:\Windows /f UEFI|BIOS` copies or reads: the boot managers of both firmware kinds
 # (the room mixes them) and the template of the boot configuration store.
@@ -16,6 +18,14 @@ winimage_boot_files=(
     /Windows/Boot/EFI/bootmgfw.efi
     /Windows/Boot/PCAT/bootmgr
 )
+
+winimage_sample_tree() {
+    local file
+    mkdir -p "$1/Windows/System32" || return 1
+    for file in "${winimage_boot_files[@]}"; do
+        mkdir -p "$1${file%/*}" && : >"$1$file" || return 1
+    done
+}
 
 winimage_reason() {
     # "[ERROR] ...", "ERROR: Exiting with error code N:", the code's text; progress after carriage

@@ -6,6 +6,7 @@ set -uo pipefail
 name=real_wire_test
 here=$(cd "$(dirname "$0")" && pwd -P)
 . "$here/../../scripts/lib/room.sh"
+. "$here/../../scripts/lib/winimage.sh"
 ROOM_PROGRAM=$1 ROOM_STANDIN=$2 ROOM_TEMPLATE=$4
 receiver=$3 gpt_script=$5 mbr_script=$6
 
@@ -17,7 +18,7 @@ fi
 room_open "adw$$" "$tmp/room" || fail "cannot make the namespaces"
 trap 'room_close; rm -rf "$tmp"' EXIT
 
-mkdir -p "$tmp/tree"
+winimage_sample_tree "$tmp/tree" || fail "the sample tree"
 head -c 3000000 /dev/urandom >"$tmp/tree/payload.bin"
 wimcapture "$tmp/tree" "$tmp/image.wim" "sample" --compress=none >/dev/null || fail "wimcapture"
 sent_sha=$(sha256sum <"$tmp/image.wim" | cut -c1-64)
