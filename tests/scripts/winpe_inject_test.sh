@@ -57,6 +57,7 @@ refusals "$script" --program "$prog" <<'EOF'
 2||missing BOOT.WIM (see --help)
 2|"$two" "$ro"|too many arguments (see --help)
 2|--index 0 "$two"|--index needs a whole number of 1 or more, got '0'
+2|--index= "$two"|--index needs a whole number of 1 or more, got nothing
 1|"$in/none.wim"|no such file: $in/none.wim
 1|"$in"|not a regular file: $in
 1|"$in/random.wim"|not a WIM file: $in/random.wim
@@ -73,6 +74,15 @@ refusals "$script" --program "$prog" <<'EOF'
 1|--guard "$tmp/elf.exe" "$two"|not a Windows program (no MZ header): $tmp/elf.exe
 1|"$ro"|$ro is read-only; make it writable (chmod u+w) if it may be changed, or give a copy
 1|"$clash"|wimupdate could not update image 1 of $clash: \"/Windows/System32/autodeploy.exe\" is a directory! Specify the path at which to place the file inside this directory. Exiting with error code 32: One of the specified paths to delete was a directory.; fix that and run again ($clash is left as it was)
+EOF
+
+# Names that look like options are names; scripts/demo checks its options with the same helpers.
+ln -s two.wim "$in/-two.wim" && run env -C "$in" "$script" --program "$prog" -- -two.wim &&
+    [ "$(head -n 1 "$tmp/out")" = 'winpe-inject: updated image 2 ("Setup") of -two.wim' ] || fail "-two.wim: status $rc"
+script=${script%/*}/demo refusals env -C "$in" "${script%/*}/demo" <<'EOF'
+2|--machines|--machines needs a value (see --help)
+2|--firmware=|--firmware needs uefi or bios, got nothing
+2|--image -two.wim --index 3|--index must be from 1 to 2 (the images of -two.wim), not '3'
 EOF
 
 # Interrupted while wimupdate writes (a stand-in that makes its partial file beside the copy, as
