@@ -76,14 +76,9 @@ refusals "$script" --program "$prog" <<'EOF'
 1|"$clash"|wimupdate could not update image 1 of $clash: \"/Windows/System32/autodeploy.exe\" is a directory! Specify the path at which to place the file inside this directory. Exiting with error code 32: One of the specified paths to delete was a directory.; fix that and run again ($clash is left as it was)
 EOF
 
-# Names that look like options are names; scripts/demo checks its options with the same helpers.
+# Names that look like options are names.
 ln -s two.wim "$in/-two.wim" && run env -C "$in" "$script" --program "$prog" -- -two.wim &&
     [ "$(head -n 1 "$tmp/out")" = 'winpe-inject: updated image 2 ("Setup") of -two.wim' ] || fail "-two.wim: status $rc"
-script=${script%/*}/demo refusals env -C "$in" "${script%/*}/demo" <<'EOF'
-2|--machines|--machines needs a value (see --help)
-2|--firmware=|--firmware needs uefi or bios, got nothing
-2|--image -two.wim --index 3|--index must be from 1 to 2 (the images of -two.wim), not '3'
-EOF
 
 # Interrupted while wimupdate writes (a stand-in that makes its partial file beside the copy, as
 # wimlib does, and waits): HUP, INT and TERM to the process group leave nothing behind.
@@ -111,5 +106,12 @@ printf '#!/bin/sh\nexit 0\n' >"$tmp/bin/wimextract"
 chmod +x "$tmp/bin/wimextract"
 refusals env PATH="$tmp/bin:$PATH" "$script" --program "$prog" <<'EOF'
 1|--index 2 "$two"|the updated image does not read back \\Windows\\System32\\autodeploy.exe correctly; $two left as it was
+EOF
+# scripts/demo checks what it is given with the same helpers.
+script=${script%/*}/demo
+refusals env -C "$in" "$script" <<'EOF'
+2|--machines|--machines needs a value (see --help)
+2|--firmware=|--firmware needs uefi or bios, got nothing
+2|--image -two.wim --index 3|--index must be from 1 to 2 (the images of -two.wim), not '3'
 EOF
 finish
