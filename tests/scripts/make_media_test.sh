@@ -75,9 +75,10 @@ EOF
 # A disk without room for the run's peak (a 64 KiB tmpfs in a mount namespace of the test's own), a
 # read-only disk (another) and folder.
 mkdir "$in/small" "$in/small-ro" "$in/ro" && chmod 555 "$in/ro" && small=(env) && if unshare -m true 2>/dev/null; then
+    # shellcheck disable=SC2016 # expanded by that shell
     small=(unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs "$0" && mount -t tmpfs -o ro tmpfs "$0-ro" && exec env "$@"' "$in/small")
 else skip "no mount namespace (unshare -m needs root): a lack of room not tested"; fi
-refusals "${small[@]}" < <(if [ "$small" = env ]; then grep -v small; else cat; fi <<'EOF'
+refusals "${small[@]}" < <(if [ "${small[0]}" = env ]; then grep -v small; else cat; fi <<'EOF'
 1|TMPDIR="$in/small" "$script" --program "$prog" "$win" "$in/x.iso"|56KiB free on the disk of $in/small, but this run needs 250KiB there at its peak (the medium's files and two more copies of boot.wim while it is rebuilt, in TMPDIR $in/small): free some room there, or set TMPDIR to a folder on a disk with more room
 1|"$script" --program "$prog" "$win" "$in/small/x.iso"|64KiB free on the disk of $in/small, but this run needs 1.2MiB there at its peak (OUTPUT.iso $in/small/x.iso): free some room there, or give an OUTPUT.iso on another disk
 1|"$script" --program "$prog" --usb-folder "$in/small-ro/usb" "$win" "$in/x.iso"|--usb-folder $in/small-ro/usb is on a read-only file system ($in/small-ro); give a place on a writable disk, or mount that one read-write
