@@ -39,9 +39,12 @@ ok "the bootable image gets the program, the guard beside it, the launch script 
 
 # Again with another program: it is replaced; a third run with it does not grow the WIM.
 run "$script" --program "$prog2" "$two" && size=$(stat -c %s "$two")
-extract 2 autodeploy.exe | cmp -s - "$prog2" && run "$script" --program "$prog2" "$two" && [ "$rc" = 0 ] &&
-    [ "$(stat -c %s "$two")" = "$size" ] || fail "running again: not replaced, or $size bytes became $(stat -c %s "$two")"
-ok "running again replaces the program and does not grow the WIM"
+extract 2 autodeploy.exe | cmp -s - "$prog2" && ln "$two" "$in/hard.wim" && run "$script" --program "$prog2" "$two" &&
+    [ "$rc" = 0 ] && [ "$(stat -c %s "$two")" = "$size" ] && [ ! "$in/hard.wim" -ef "$two" ] && rm "$in/hard.wim" ||
+    fail "running again: not replaced, or $size bytes became $(stat -c %s "$two")"
+[ "$(sed -n 2p "$tmp/out")" = "winpe-inject: $two had 1 other hard link; those names still lead to the old content (the \
+update is a new file): link them anew (ln -f) or update them too" ] || fail "a hard link to the WIM not said"
+ok "running again replaces the program and does not grow the WIM; a hard link to it is said to keep the old content"
 
 # The deliberate override: a marker beside the guard, which a run without the option takes out again.
 run "$script" --program "$prog" --guard "$prog2" --override-disk-guard "$two" && extract 2 autodeploy-guard.exe | cmp -s - "$prog2" &&
@@ -92,13 +95,17 @@ for signal in HUP INT TERM; do
     pid=$!
     set +m
     for ((i = 0; i < 100; i++)); do [ -z "$(find "$in" -name '*.partial')" ] || break; sleep 0.1; done
+    run "$script" --program "$prog2" "$two"
+    [ "$rc" = 1 ] && [ "$(cat "$tmp/err")" = "winpe-inject: $two is being changed by another run (pid $pid: /bin/bash \
+$script --program $prog $two); wait until it has ended, then run again" ] || fail "a second run at once: status $rc"
     kill -s "$signal" -- "-$pid"
     wait "$pid"
     rc=$?
     [ "$rc" != 0 ] && [ "$(inputs)" = "$before" ] ||
         fail "$signal: status $rc, or left files: $(diff <(echo "$before") <(inputs))"
 done
-ok "interrupted by HUP, INT or TERM to its process group, it leaves the WIM as it was and nothing beside it"
+ok "interrupted by HUP, INT or TERM to its process group, it leaves the WIM as it was and nothing beside it;" \
+    "a second run meanwhile is refused with the first one's pid"
 
 # A stand-in wimextract that reads back nothing.
 mkdir -p "$tmp/bin"
