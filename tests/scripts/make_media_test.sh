@@ -85,4 +85,22 @@ refusals "${small[@]}" < <(if [ "${small[0]}" = env ]; then grep -v small; else 
 1|"$script" --program "$prog" --usb-folder "$in/ro/usb" "$win" "$in/x.iso"|--usb-folder $in/ro/usb cannot be written: $in/ro is read-only (dr-xr-xr-x); make it writable (chmod u+w) or give another place
 EOF
 )
+
+# Interrupted while boot.wim is rebuilt or the ISO is written (stand-ins that write part of their file,
+# as the tools do, and wait): HUP, INT or TERM to the process group leave nothing behind.
+mkdir -p "$tmp/slow-wimupdate" "$tmp/slow-xorriso"
+# shellcheck disable=SC2016 # the stand-ins' own expansions
+printf '#!/bin/sh\nhead -c 1000 /dev/zero >"$1.partial"; touch "%s"; exec sleep 30\n' "$tmp/go" >"$tmp/slow-wimupdate/wimupdate" &&
+    printf '#!/bin/sh\nwhile [ "$1" != -o ]; do shift; done\nhead -c 1000 /dev/zero >"$2"; touch "%s"; exec sleep 30\n' \
+        "$tmp/go" >"$tmp/slow-xorriso/xorriso" && chmod +x "$tmp"/slow-*/* || fail "fixtures"
+for step in wimupdate:HUP xorriso:INT xorriso:TERM; do
+    before=$(inputs) && rm -f "$tmp/go" && set -m # a process group of its own, where INT is not ignored
+    PATH="$tmp/slow-${step%:*}:$PATH" "$script" --program "$prog" --usb-folder "$in/usb" "$win" "$in/x.iso" &>/dev/null </dev/null &
+    pid=$! && set +m
+    for ((i = 0; i < 300; i++)); do [ ! -e "$tmp/go" ] || break; sleep 0.1; done
+    kill -s "${step#*:}" -- "-$pid"
+    wait "$pid" && fail "$step: status 0"
+    [ -e "$tmp/go" ] && [ "$(inputs)" = "$before" ] || fail "$step: left files: $(diff <(echo "$before") <(inputs))"
+done
+ok "interrupted while boot.wim is rebuilt or the ISO written, it leaves nothing behind"
 finish
