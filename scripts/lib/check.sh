@@ -10,6 +10,7 @@
 #   bitrate                    bits per second, a whole number with an optional k or m
 #   fec                        udpcast's STRIPESxREDUNDANCY[/STRIPESIZE]
 #   ipv4                       a dotted IPv4 address
+#   choice:WORD:WORD...        one of the WORDs
 #   text                       anything
 #
 #   check_value KIND VALUE     prints VALUE as it is passed on (whole numbers without their
@@ -60,6 +61,7 @@ check_value() {
             for part in ${value//./ }; do check_whole "$part" 0 255 >/dev/null || return 1; done
             printf '%s\n' "$value"
             ;;
+        choice) [[ :${kind#choice:}: == *:"$value":* && $value != *:* ]] && printf '%s\n' "$value" ;;
         text) printf '%s\n' "$value" ;;
         *) return 2 ;;
     esac
@@ -77,6 +79,7 @@ check_describe() {
         bitrate) echo "bits per second, a whole number with an optional k or m (e.g. 100m)" ;;
         fec) echo "STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)" ;;
         ipv4) echo "an IPv4 address (e.g. 224.0.0.1)" ;;
+        choice) local words=${1#choice:}; echo "${words//:/ or }" ;;
         text) echo "a value" ;;
     esac
 }

@@ -9,7 +9,7 @@
 #                        fills OPTION[NAME] (the value as check_value passes it on; 1 for a flag
 #                        given; empty when not given) and OPTIONS_ARGS (the other arguments);
 #                        -h/--help runs the script's usage and exits 0; a usage error or a value
-#                        not of its kind: one line, exit status 2
+#                        not of its kind (an empty one included): one line, exit status 2
 #   options_help COLUMN  the rows as --help shows them, help text from COLUMN on, then -h
 #   options_passed       OPTIONS_PASSED: every option given (or with a default) as --NAME [VALUE]:
 #                        those with a default first, then the flags, then the values given
@@ -36,6 +36,7 @@ options_row() {
 
 options_parse() {
     local arg name value
+    local -A given=()
     while [ $# -gt 0 ]; do
         arg=$1
         shift
@@ -49,7 +50,10 @@ options_parse() {
                 if [ "${OPTIONS_KIND[$name]}" = flag ]; then
                     [ "$arg" = "--$name" ] || msg_die 2 "unknown option: $arg (see --help)"
                     OPTION[$name]=1
-                elif [ "$arg" != "--$name" ]; then
+                    continue
+                fi
+                given[$name]=1
+                if [ "$arg" != "--$name" ]; then
                     OPTION[$name]=${arg#*=}
                 else
                     [ $# -ge 1 ] || msg_die 2 "$arg needs a value (see --help)"
@@ -62,7 +66,8 @@ options_parse() {
         esac
     done
     for name in "${OPTIONS_NAMES[@]}"; do
-        [ "${OPTIONS_KIND[$name]}" != flag ] && [ -n "${OPTION[$name]}" ] || continue
+        [ -n "${given[$name]:-}" ] || continue
+        [ -n "${OPTION[$name]}" ] || msg_die 2 "--$name needs $(check_describe "${OPTIONS_KIND[$name]}"), got nothing"
         value=$(check_value "${OPTIONS_KIND[$name]}" "${OPTION[$name]}") ||
             msg_die 2 "--$name needs $(check_describe "${OPTIONS_KIND[$name]}"), got '${OPTION[$name]}'"
         OPTION[$name]=$value
