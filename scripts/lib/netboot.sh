@@ -30,7 +30,7 @@
 
 NETBOOT_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
 NETBOOT_PROGRAM=$(dirname "$NETBOOT_SCRIPTS")/build/release/src/autodeploy.exe
-NETBOOT_WIMBOOT=${AUTODEPLOY_WIMBOOT_DIR:-$(dirname "$NETBOOT_SCRIPTS")/build/release/wimboot}
+NETBOOT_WIMBOOT=$(realpath -m -- "${AUTODEPLOY_WIMBOOT_DIR:-$(dirname "$NETBOOT_SCRIPTS")/build/release/wimboot}")
 NETBOOT_IPXE=${AUTODEPLOY_IPXE_DIR:-/usr/lib/ipxe}
 NETBOOT_SERVICE=$NETBOOT_SCRIPTS/lib/pxe_service.py
 NETBOOT_RUN=

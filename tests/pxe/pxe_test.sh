@@ -111,7 +111,7 @@ stand_ins() { # stand_ins PHASE: both PCs reach their stand-in boot manager
 start_serve --dhcp proxy
 boot_pcs first
 stand_ins first
-waited 20 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
+waited 60 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
 [[ $(row $bios_mac) =~ ^$bios_mac\ +10\.99\.0\.1[0-5][0-9]\ +BIOS\ +WinPE\ started ]] &&
     [[ $(row $uefi_mac) =~ ^$uefi_mac\ +10\.99\.0\.1[0-5][0-9]\ +UEFI\ +WinPE\ started ]] ||
     fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
@@ -123,7 +123,7 @@ boot_pcs again
 for f in bios uefi; do
     waited 240 "$tmp/again.$f" "booting from its disk" >/dev/null || fail "the $f PC was not sent to its disk"
 done
-waited 10 "$tmp/serve.out" "$uefi_mac .*sent to its disk" >/dev/null && [[ $(row $bios_mac) == *"sent to its disk" ]] ||
+waited 60 "$tmp/serve.out" "$uefi_mac .*sent to its disk" >/dev/null && [[ $(row $bios_mac) == *"sent to its disk" ]] ||
     fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
 ! grep -a -q "stand-in" "$tmp/again.bios" "$tmp/again.uefi" || fail "a served PC got WinPE again"
 ok "the same PCs booting again are sent to their disk (iPXE exit)"
@@ -145,7 +145,7 @@ start_serve --dhcp 10.99.0.200,10.99.0.220 --again all
 grep -q "is up to date" "$tmp/serve.out" || fail "the boot image was prepared again"
 boot_pcs range
 stand_ins range
-waited 20 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
+waited 60 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
 [[ $(row $bios_mac) =~ ^$bios_mac\ +10\.99\.0\.2[0-2][0-9]\ +BIOS\ +WinPE ]] &&
     [[ $(row $uefi_mac) =~ ^$uefi_mac\ +10\.99\.0\.2[0-2][0-9]\ +UEFI\ +WinPE ]] ||
     fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
