@@ -94,7 +94,8 @@ start_serve() { # start_serve ARGS...: serve-pxe in the lab, its output in $tmp/
     [ -d "$run_dir" ] || fail "no /run/serve-pxe.* folder of this run"
 }
 stop_serve() {
-    kill -TERM "$serve_pid" && wait "$serve_pid" || fail "serve-pxe ended with status $? on SIGTERM"
+    kill -TERM "$serve_pid" && timeout 60 tail --pid="$serve_pid" -f /dev/null && wait "$serve_pid" ||
+        fail "serve-pxe did not end with status 0 within 60 s of SIGTERM (status $?)"
     serve_pid=
     [ -z "$(ip netns pids $lab)" ] && [ ! -e "$run_dir" ] ||
         fail "serve-pxe left processes ($(ip netns pids $lab | paste -s -d ' ')) or $run_dir behind"
@@ -134,7 +135,7 @@ grep -a -q "^serve-pxe: summary" "$tmp/serve.out" && [[ $(grep -a -c "sent to it
 ok "SIGTERM: a summary, status 0, no process or run folder left"
 
 # --- 2. a range of our own: refused beside the site's DHCP; then, alone, WinPE again after --again ---
-run ip netns exec $lab "$serve" --interface br0 --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" \
+run timeout 120 ip netns exec $lab "$serve" --interface br0 --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" \
     --dhcp 10.99.0.200,10.99.0.220 "$in/win.iso"
 [ "$rc" = 1 ] && [ "$(cat "$tmp/err")" = "serve-pxe: a DHCP server (10.99.0.2) answers on br0: use --dhcp proxy beside it, or stop it first (two DHCP servers break a network)" ] ||
     fail "a range beside the site's DHCP: status $rc"
