@@ -51,7 +51,7 @@ refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else gr
 1|--program "$tmp/none.exe" "$win" "$in/x.iso"|program not found: $tmp/none.exe
 1|--program "$tmp/mz.exe" "$win" "$in/x.iso"|not a Windows program (no PE header): $tmp/mz.exe; give the 64-bit console build (make release: build/release/src/autodeploy.exe)
 1|"$in/none" "$in/x.iso"|no such file or folder: $in/none
-1|"$prog" "$in/x.iso"|not an ISO file: $prog (give a Windows installation ISO or its folder)
+1|"$win/sources/boot.wim" "$in/x.iso"|not an ISO file: $win/sources/boot.wim (give a Windows installation ISO or its folder)
 1|"$iso" "$iso"|OUTPUT.iso $iso is $iso, which this run reads; give another name
 1|"$win" "$win/sources/boot.wim"|OUTPUT.iso $win/sources/boot.wim is inside $win, which this run reads; write it outside that folder
 1|"$win" "$win/new.iso"|OUTPUT.iso $win/new.iso is inside $win, which this run reads; write it outside that folder
