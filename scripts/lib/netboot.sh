@@ -17,8 +17,9 @@
 #   netboot_forget WORK_DIR MAC...|all   these PCs boot WinPE once more
 #   netboot_start IF DHCP PORT WORK_DIR  dnsmasq and the HTTP service, until netboot_stop; every
 #                                        step of every PC is appended to NETBOOT_RUN/events
-#                                        (pxe_service.py: one line "TIME MAC KIND VALUE" each)
+#                                        (TIME MAC KIND VALUE, tab-separated: see pxe_state.py)
 #   netboot_view                         the live view of those events, until a signal ends the caller
+#                                        (or the caller follows NETBOOT_RUN/events itself)
 #   netboot_stop                         ends the servers, prints the summary, removes the run's files
 
 # shellcheck source-path=SCRIPTDIR source=media.sh
