@@ -17,8 +17,9 @@
 #   netboot_forget WORK_DIR MAC...|all   these PCs boot WinPE once more
 #   netboot_start IF DHCP PORT WORK_DIR  dnsmasq and the HTTP service, until netboot_stop; every
 #                                        step of every PC is appended to NETBOOT_RUN/events
-#                                        (pxe_service.py: one line "TIME MAC KIND VALUE" each)
+#                                        (TIME MAC KIND VALUE, tab-separated: see pxe_state.py)
 #   netboot_view                         the live view of those events, until a signal ends the caller
+#                                        (or the caller follows NETBOOT_RUN/events itself)
 #   netboot_stop                         ends the servers, prints the summary, removes the run's files
 
 # shellcheck source-path=SCRIPTDIR source=media.sh
@@ -30,7 +31,7 @@
 
 NETBOOT_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
 NETBOOT_PROGRAM=$(dirname "$NETBOOT_SCRIPTS")/build/release/src/autodeploy.exe
-NETBOOT_WIMBOOT=${AUTODEPLOY_WIMBOOT_DIR:-$(dirname "$NETBOOT_SCRIPTS")/build/release/wimboot}
+NETBOOT_WIMBOOT=$(realpath -m -- "${AUTODEPLOY_WIMBOOT_DIR:-$(dirname "$NETBOOT_SCRIPTS")/build/release/wimboot}")
 NETBOOT_IPXE=${AUTODEPLOY_IPXE_DIR:-/usr/lib/ipxe}
 NETBOOT_SERVICE=$NETBOOT_SCRIPTS/lib/pxe_service.py
 NETBOOT_RUN=

@@ -108,14 +108,18 @@ tftp-root=$tftp
 dhcp-match=set:ipxe,175
 dhcp-userclass=set:ipxe,iPXE
 pxe-service=tag:!ipxe,x86PC,"autodeploy",undionly.kpxe
-pxe-service=tag:!ipxe,X86-64_EFI,"autodeploy",snponly.efi
-pxe-service=tag:!ipxe,BC_EFI,"autodeploy",snponly.efi
 # The server address after the empty name: without it iPXE on BIOS finds nothing to boot.
 dhcp-boot=tag:ipxe,$url,,$address
 EOC
     if [ "$mode" = proxy ]; then
+        printf '%s\n' 'pxe-service=tag:!ipxe,X86-64_EFI,"autodeploy",snponly.efi' \
+            'pxe-service=tag:!ipxe,BC_EFI,"autodeploy",snponly.efi'
         printf 'dhcp-range=%s,proxy,%s\n' "$(pxe_network "$address" "$m")" "$mask"
     else
+        # dnsmasq sends a UEFI PC's loader (pxe-service) only from a proxy, on port 4011: with a range
+        # of its own the loader goes into the offer itself.
+        printf '%s\n' 'dhcp-match=set:efi,option:client-arch,7' 'dhcp-match=set:efi,option:client-arch,9' \
+            "dhcp-boot=tag:efi,tag:!ipxe,snponly.efi,,$address"
         printf 'dhcp-range=%s,%s,%s,1h\n' "${mode%%,*}" "${mode#*,}" "$mask"
     fi
 }
