@@ -13,7 +13,8 @@
 #                             command of its own that calls send_stop): refuses (exit 1) a taken
 #                             port, naming its holder; makes the run folder, removed at exit
 #   send_export WIM INDEX     SEND_FILE: image INDEX alone, exported into a folder removed at exit (WIM
-#                             itself when it holds one image); refuses (exit 1) a failed export
+#                             itself when it holds one image); refuses (exit 1) a failed export,
+#                             saying whether the disk is full or the image broken
 #   send_start                udp-sender in the background with SEND_FILE and the options given;
 #                             returns at once; each PC that joins adds a line on standard output,
 #                             udp-sender's own lines pass to standard error unchanged
@@ -102,9 +103,12 @@ send_export() {
     cleanup_later "$work"
     SEND_FILE=$work/image.wim
     msg_say 'exporting image %s ("%s") of %s to %s' "$index" "$name" "$wim" "$SEND_FILE"
-    if ! wimexport "$wim" "$index" "$SEND_FILE"; then
-        msg_die 1 "wimexport could not export image $index of $wim (is $work on a full disk?)"
+    wimexport "$wim" "$index" "$SEND_FILE" 2>"$work/errors" && return
+    # The disk is blamed only when it is full; else wimlib's reason (a corrupt resource, mostly).
+    if grep -q 'No space left on device' "$work/errors" || [ "$(df -P -- "$work" | awk 'NR == 2 { print $4 }')" = 0 ]; then
+        msg_die 1 "no room left for image $index in ${work%/*}: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent"
     fi
+    msg_die 1 "wimexport could not export image $index of $wim: $(winimage_reason "$work/errors"); the image is broken: run wimverify $wim to see where, then repair or recapture it; nothing was sent"
 }
 
 # send_joined COUNT ADDRESS: the line for a PC that joins, with what starts the sending.

@@ -74,6 +74,13 @@ STUB_STATUS=3 STUB_STDERR='' run "${send[@]}" --max-wait 5 "$install" 2
     [ -z "$(ls -A "$TMPDIR")" ] || fail "udp-sender fails: status $rc, or the temporary WIM was left"
 ok "udp-sender's failure: its status, one line, the temporary WIM removed"
 
+# Exported onto a full disk: the disk is named, not the image; nothing is sent or left.
+rm -f "$tmp/args" && before=$(inputs) && mkdir "$tmp/full" || fail "mkdir"
+run unshare -m sh -c 'mount -t tmpfs -o size=16k tmpfs "$0" && exec "$@"' "$tmp/full" env TMPDIR="$tmp/full" "${send[@]}" "$install" 2
+[ "$rc:$(tail -n 1 "$tmp/err")" = "1:send-image: no room left for image 2 in $tmp/full: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent" ] &&
+    [ "$(inputs)" = "$before" ] && [ -z "$(ls -A "$tmp/full")" ] && [ ! -e "$tmp/args" ] || fail "full disk: status $rc"
+ok "an export onto a full disk says so, sends nothing and leaves nothing"
+
 rm -f "$tmp/args"
 # Stopped while udp-sender (which blocks TERM as it sends) runs: it ends too, and nothing is left.
 STUB_HANG=1 ip netns exec "$ns" "$script" --max-wait 5 "$install" 2 >/dev/null 2>&1 </dev/null &
