@@ -28,6 +28,8 @@
 . "$(dirname "${BASH_SOURCE[0]}")/pe.sh"
 # shellcheck source-path=SCRIPTDIR source=pxe.sh
 . "$(dirname "${BASH_SOURCE[0]}")/pxe.sh"
+# shellcheck source-path=SCRIPTDIR source=net.sh
+. "$(dirname "${BASH_SOURCE[0]}")/net.sh"
 
 NETBOOT_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
 NETBOOT_PROGRAM=$(dirname "$NETBOOT_SCRIPTS")/build/release/src/autodeploy.exe
@@ -66,7 +68,7 @@ netboot_only_interface() {
 
 netboot_check_network() {
     local interface=$1 dhcp=$2 http_port=$3 problem holder entry protocol port what
-    problem=$(pxe_interface_problem "$interface")
+    problem=$(net_interface_problem "$interface")
     [ -z "$problem" ] || msg_die 1 "$problem"
     NETBOOT_CIDR=$(pxe_address "$interface")
     NETBOOT_ADDRESS=${NETBOOT_CIDR%/*}

@@ -3,26 +3,11 @@
 # ports that must be free, the probe for another DHCP server and dnsmasq's configuration. Source it
 # from bash; it needs iproute2, and for pxe_dhcp_answer dhclient (Debian package isc-dhcp-client).
 #
-#   pxe_interface_problem IF        why IF cannot face the PCs, in one line with the fix; nothing when it can
 #   pxe_address IF                  IF's first IPv4 address with its prefix length (10.0.0.1/24)
 #   pxe_range_problem RANGE CIDR    why FIRST,LAST is no range in the subnet CIDR; nothing when it is
 #   pxe_port_holder udp|tcp PORT IF ADDRESS   who listens where that port on IF would clash; nothing when free
 #   pxe_dhcp_answer IF SECONDS DIR  the address of a DHCP server that answers on IF within SECONDS
 #   pxe_dnsmasq_config IF ADDRESS CIDR proxy|FIRST,LAST TFTP_DIR LEASE_FILE BOOT_URL
-
-pxe_interface_problem() {
-    local interface=$1 flags
-    case $interface in
-        '' | */* | . | ..) ;;
-        *) [ -e "/sys/class/net/$interface" ] && flags=$(ip -o link show dev "$interface" 2>/dev/null) ;;
-    esac
-    [ -n "${flags:-}" ] ||
-        { echo "no such network interface: $interface; name the one that faces the PCs (see 'ip -br link')"; return; }
-    flags=$(printf '%s\n' "$flags" | sed -n 's/^[^<]*<\([^>]*\)>.*/,\1,/p')
-    [[ $flags == *,UP,* ]] || { echo "$interface is down: bring it up (ip link set $interface up)"; return; }
-    [ -n "$(pxe_address "$interface")" ] ||
-        echo "$interface has no IPv4 address: add one (ip addr add 10.0.0.1/24 brd + dev $interface)"
-}
 
 pxe_address() { ip -4 -o addr show dev "$1" 2>/dev/null | awk '{ print $4; exit }'; }
 

@@ -5,14 +5,16 @@
 # net.sh and udpsender.sh first. A caller, in this order:
 #
 #   send_options              the option rows (options.sh) udp-sender takes; then options_parse
-#   send_check_options        refuses (exit 2) what no single value shows: --nokbd alone, the interface
+#   send_check_options        refuses (exit 2) what no single value shows: --nokbd alone, the
+#                             interface (given, or the one udp-sender would pick)
 #   send_check_image WIM INDEX   refuses (exit 1) a WIM or an image the PCs could not apply: each
 #                             wipes its disk before it sees the image
 #   send_prepare              after cleanup_on_exit and `cleanup_also send_stop` (or a cleanup
 #                             command of its own that calls send_stop): refuses (exit 1) a taken
 #                             port, naming its holder; makes the run folder, removed at exit
 #   send_export WIM INDEX     SEND_FILE: image INDEX alone, exported into a folder removed at exit (WIM
-#                             itself when it holds one image); refuses (exit 1) a failed export
+#                             itself when it holds one image); refuses (exit 1) a failed export,
+#                             saying whether the disk is full or the image broken
 #   send_start                udp-sender in the background with SEND_FILE and the options given;
 #                             returns at once; each PC that joins adds a line on standard output,
 #                             udp-sender's own lines pass to standard error unchanged
@@ -20,6 +22,9 @@
 #                             the image (said in the last line), else refuses (exit 1) or returns
 #                             udp-sender's own failing status, said in one line
 #   send_stop                 ends udp-sender and the reader of its output for sure (TERM, then KILL)
+
+# The UDP ports udp-sender uses: udpcast's default, which is what the PCs' receiver listens on.
+SEND_PORT=9000
 
 # udp-sender's options: each is passed on under its own name once its value is checked.
 send_options() {
@@ -34,17 +39,17 @@ send_options() {
         'standard input is not a terminal, its end counts as' \
         'that key press.'
     options_row interface text IF 'network interface to send on, e.g. eth1. Without it' \
-        'udp-sender uses the first Ethernet-like interface; name' \
-        'the interface on a machine with more than one. It is' \
-        'checked first: it must be up, have a link, and have an' \
-        'IPv4 address with a broadcast address (brd), or every' \
-        'PC would wait silently.'
-    options_row portbase even-port PORT=9000 'UDP ports PORT and PORT+1 (PORT even). Default 9000,' \
-        "udpcast's default, which is what the PCs listen on;" \
-        'change it only together with the receiving side.'
+        'udp-sender picks one itself (eth0 or en0 first, then' \
+        'eth* and en*, those with a link first); name the' \
+        'interface on a machine with more than one. Either is' \
+        'checked first: not the loopback, up, with a link, and an' \
+        'IPv4 address (not /31 or /32) with a broadcast address' \
+        '(brd), or every PC would wait silently.'
     options_row max-bitrate bitrate RATE 'limit the sending rate (raw, headers and retransmissions' \
         'included) to RATE bits per second, with an optional k or' \
-        'm: 100m is 100 Mbit/s. Default: no limit.'
+        'm: 100m is 100 Mbit/s. At most 2147m: udp-sender keeps' \
+        'the rate in 32 bits, and a larger one stalls the sending.' \
+        'Default: no limit.'
     options_row fec fec 'SxR[/N]' 'forward error correction: S stripes (1-1024), R' \
         'redundant packets (1-128) per stripe of N data packets' \
         '(1-128; default: as the slice size gives), e.g. 8x8/128.' \
@@ -54,20 +59,18 @@ send_options() {
         'where every NIC and switch on the way carries frames that' \
         "large (jumbo frames); beyond the links' MTU every packet" \
         'travels in IP fragments, and one lost fragment loses it.'
-    options_row ttl whole:1:255 N 'time-to-live of the multicast packets (1-255), for' \
-        'sending across multicast routers. Default: 1. Above 1,' \
-        'udp-sender also moves its rendez-vous to 224.0.0.1.'
-    options_row mcast-rdv-address ipv4 ADDR 'IPv4 address for the control (rendez-vous) traffic' \
-        'instead of the broadcast address (or 224.0.0.1). Only' \
-        "where the default cannot be used; the PCs' receivers" \
-        "keep udpcast's defaults."
+    # The PCs' receiver runs with udpcast's defaults: with any of these the PCs would wait forever.
+    local why="the PCs' receiver keeps udpcast's defaults and would never hear the sender (see --help)"
+    options_withheld ttl "$why"
+    options_withheld mcast-rdv-address "$why"
+    options_withheld portbase "$why"
 }
 
 send_check_options() {
     if [ -n "${OPTION[nokbd]}" ] && [ -z "${OPTION[min-receivers]}" ] && [ -z "${OPTION[max-wait]}" ]; then
         msg_die 2 "--nokbd needs --min-receivers or --max-wait, or the transfer would never start"
     fi
-    [ -z "${OPTION[interface]}" ] || net_check_interface "${OPTION[interface]}"
+    net_check_interface "${OPTION[interface]}"
 }
 
 send_check_image() {
@@ -79,7 +82,7 @@ send_check_image() {
 }
 
 send_prepare() {
-    local holder port=${OPTION[portbase]}
+    local holder port=$SEND_PORT
     holder=$(udpsender_port_holder "$port" $((port + 1)))
     [ -z "$holder" ] || msg_die 1 "UDP port $port or $((port + 1)) is held by $holder: end it (a send-image still running?), then run again"
     SEND_RUN=$(mktemp -d "${TMPDIR:-/var/tmp}/send-image.run.XXXXXX") ||
@@ -100,9 +103,12 @@ send_export() {
     cleanup_later "$work"
     SEND_FILE=$work/image.wim
     msg_say 'exporting image %s ("%s") of %s to %s' "$index" "$name" "$wim" "$SEND_FILE"
-    if ! wimexport "$wim" "$index" "$SEND_FILE"; then
-        msg_die 1 "wimexport could not export image $index of $wim (is $work on a full disk?)"
+    wimexport "$wim" "$index" "$SEND_FILE" 2>"$work/errors" && return
+    # The disk is blamed only when it is full; else wimlib's reason (a corrupt resource, mostly).
+    if grep -q 'No space left on device' "$work/errors" || [ "$(df -P -- "$work" | awk 'NR == 2 { print $4 }')" = 0 ]; then
+        msg_die 1 "no room left for image $index in ${work%/*}: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent"
     fi
+    msg_die 1 "wimexport could not export image $index of $wim: $(winimage_reason "$work/errors"); the image is broken: run wimverify $wim to see where, then repair or recapture it; nothing was sent"
 }
 
 # send_joined COUNT ADDRESS: the line for a PC that joins, with what starts the sending.
