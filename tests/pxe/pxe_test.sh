@@ -118,7 +118,10 @@ waited 60 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'W
     fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
 [ "$(cat "$tmp/work/served")" = "$bios_mac
 $uefi_mac" ] || fail "served list: $(cat "$tmp/work/served")"
-ok "proxy DHCP: a BIOS and a UEFI PC boot WinPE's boot manager from boot.wim, addresses from the site's DHCP"
+[ "$(wimdir "$tmp/work/boot.wim" 1 --path=/Windows/System32 | grep -c '/autodeploy\(-guard\)\?\.exe$')" = 2 ] ||
+    fail "the served boot.wim lacks the program or its guard: $(wimdir "$tmp/work/boot.wim" 1 --path=/Windows/System32)"
+ok "proxy DHCP: a BIOS and a UEFI PC boot WinPE's boot manager from boot.wim (with the program and its guard), \
+addresses from the site's DHCP"
 power_off
 boot_pcs again
 for f in bios uefi; do
