@@ -226,6 +226,8 @@ class Room:
                 return "transfer %d: %d late PCs joined; sending starts at %s unless another joins" % (
                     n, joined, clock(self.last_join + s["late_wait"]))
             return "transfer %d: waiting for late PCs until %s" % (n, clock(self.since + s["late_wait"]))
+        if self.state == "idle":
+            return "%d PCs booted from the network" % sum(1 for r in self.rows.values() if r["offered"])
         return "%d of %d PCs that joined received the whole image" % self.outcome()[1:3]
 
     # --- rows as text ------------------------------------------------------------------------------
@@ -252,7 +254,9 @@ class Room:
         head = ["PC (MAC)", "IP", "firmware", "last stage" if summary else "stage"]
         rows = []
         for row in self.ordered():
-            cells = [row["mac"], row["ip"], row["firmware"], self.stage(row)]
+            # A PC that joined without asking here first booted from a medium of its own.
+            firmware = "USB" if row["transfer"] and not row["offered"] else row["firmware"]
+            cells = [row["mac"], row["ip"], firmware, self.stage(row)]
             if summary:
                 took = row["received"] - row["offered"] if row["received"] and row["offered"] else None
                 cells.append("-" if took is None else "%.0f" % took)
@@ -283,7 +287,7 @@ class Room:
                 "<title>serve-room</title><style>"
                 "body{font-family:sans-serif;margin:.5em}table{border-collapse:collapse;width:100%%}"
                 "td,th{border-bottom:1px solid #ccc;padding:.3em;text-align:left;font-size:.9em}"
-                "td:first-child{font-family:monospace}.bad{background:#fcc}.late{background:#ffd}"
+                "td:first-child{font-family:monospace;font-size:.75em}td:last-child{width:45%%}.bad{background:#fcc}.late{background:#ffd}"
                 "</style></head><body>\n<h1 style=\"font-size:1.1em\">%s</h1>\n"
                 "<table><tr>%s</tr>\n%s</table>\n<p>%s</p></body></html>\n") % (
             refresh, html.escape(self.top(now)), "".join("<th>%s</th>" % html.escape(h) for h in head), cells,

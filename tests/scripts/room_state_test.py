@@ -1,12 +1,18 @@
 """scripts/lib/room_state.py: udp-sender's lines as events, and a room's road as a table of steps."""
 import os
+import re
+import shutil
+import socket
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
 os.environ["TZ"] = "UTC"
 time.tzset()
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts/lib"))
+LIB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts/lib")
+sys.path.insert(0, LIB)
 import room_state  # noqa: E402
 
 A, B, C = "52:54:00:00:00:0a", "52:54:00:00:00:0b", "52:54:00:00:00:0c"
@@ -81,7 +87,7 @@ class RoomState(unittest.TestCase):
         self.assertEqual(room.outcome(), (1, 2, 3, [USB]))
         self.assertEqual(room.lines(260, summary=True)[1:3], [
             "PC (MAC)           IP         firmware  last stage                                  s from offer to image",
-            "-                  10.0.0.50  -         FAILED: dropped by the sender (transfer 1)  -"])
+            "-                  10.0.0.50  USB       FAILED: dropped by the sender (transfer 1)  -"])
         self.assertIn("52:54:00:00:00:0a  10.0.0.11  BIOS      sent to its disk", room.lines(260, True)[3])
         self.assertTrue(room.lines(260, True)[3].endswith("  70"))
 
@@ -105,5 +111,39 @@ class RoomState(unittest.TestCase):
         self.assertEqual(room_state.Room().outcome(), (1, 0, 0, []))
 
 
+class Page(unittest.TestCase):
+    """The server's page in a real browser: the terminal's rows, failed and late first, nothing else loaded."""
+
+    @unittest.skipUnless(shutil.which("chromium"), "chromium is not installed (make deps)")
+    def test_page_in_chromium(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            start = time.time() - 75
+            with open(os.path.join(tmp, "events"), "w", encoding="ascii") as events:
+                events.writelines("%.3f\t%s\t%s\t%s\n" % (start + e[0], *e[1:4]) for e in ROAD if e[1] and e[0] <= 70)
+            with socket.socket() as probe:
+                probe.bind(("127.0.0.1", 0))
+                port = probe.getsockname()[1]
+            server = subprocess.Popen([sys.executable, os.path.join(LIB, "pxe_service.py"), "serve", "--address", "127.0.0.1",
+                                       "--port", str(port), "--files", tmp, "--served", tmp + "/served", "--events",
+                                       tmp + "/events", "--dnsmasq-log", tmp + "/dnsmasq", "--access-log", tmp + "/access"],
+                                      stdout=subprocess.PIPE, text=True)
+            try:
+                self.assertEqual(server.stdout.readline(), "ready\n")
+                dom = subprocess.run(["timeout", "90", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                                      "--dump-dom", "http://127.0.0.1:%d/" % port], capture_output=True, text=True).stdout
+                terminal = room_state.room_from(tmp + "/events").table(time.time())[1]
+            finally:
+                server.terminate()
+                server.wait(10)
+        rows = [re.findall(r"<td>(.*?)</td>", row) for row in re.findall(r"<tr[^>]*>(.*?)</tr>", dom) if "<td>" in row]
+        self.assertEqual(rows, terminal)
+        self.assertEqual([r[3] for r in rows], ["FAILED: dropped by the sender (transfer 1)",
+                                                "WinPE started; late: waits for the next transfer", "receiving 40%"])
+        self.assertIn("<h1", dom)
+        self.assertRegex(dom, r'http-equiv="refresh" content="\d+"')
+        self.assertNotRegex(dom, r"<script|src=|href=")
+
+
 if __name__ == "__main__":
-    unittest.main()
+    result = unittest.main(exit=False).result
+    sys.exit(1 if result.failures or result.errors else 77 if result.skipped else 0)
