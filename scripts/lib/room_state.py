@@ -3,9 +3,9 @@
 Builds on pxe_state's event log (seconds, KEY, kind, value; tab-separated). KEY is a PC's MAC for
 the network boot's events (pxe_state's kinds, and woken: a Wake-on-LAN packet was sent to it), a
 PC's IPv4 address for the multicast's (joined, dropped, received; value: the transfer's number),
-and "room" for the room's own: settings (machines=N,max_wait=S,late_wait=S, empty for none),
-listening N (udp-sender of transfer N waits for PCs), sending N, progress PERCENT, complete N,
-ended N (udp-sender of transfer N has exited). SenderLog turns udp-sender's output into those.
+and "room" for the room's own: settings (machines=N,max_wait=S,late_wait=S,size=BYTES, empty for
+none), listening N (udp-sender of transfer N waits for PCs), sending N, progress PERCENT,
+retransmitted SHARE, complete N, ended N (udp-sender of transfer N has exited). SenderLog turns udp-sender's output into those.
 
 A PC that joins a transfer is found by its address among the PCs booted from the network; one that
 is not there (booted from a USB medium, or its address unknown) gets a row of its own. A PC that
@@ -27,7 +27,7 @@ WAKE_AGAIN = 120  # seconds after a wake-up without a request from the PC until 
 _JOIN = re.compile(r"^New connection from ([\d.]+)\s+\(#(\d+)\)")
 _DROP = re.compile(r"^Dropping client #(\d+) ")
 _LEAVE = re.compile(r"^Disconnecting #(\d+) \(([\d.]+)\)")
-_BYTES = re.compile(r"^bytes=\s*([\d ]+?)\s+re-xmits")
+_BYTES = re.compile(r"^bytes=\s*([\d ]+?)\s+re-xmits=\d+ \(\s*([\d.]+%)\)")
 _IPV4 = re.compile(r"^\d{1,3}(\.\d{1,3}){3}$")
 ON_ITS_WAY = ("offered", "loading", "started")
 
@@ -40,7 +40,7 @@ class SenderLog:
 
     def __init__(self, number, size, arp=dict):
         self.number, self.size, self.arp = str(number), max(size, 1), arp
-        self.clients, self.complete, self.percent = {}, False, -1
+        self.clients, self.complete, self.percent, self.share = {}, False, -1, "0.0%"
 
     def feed(self, line):
         line = line.strip("\r\n\a ")
@@ -53,6 +53,7 @@ class SenderLog:
             return [("room", "sending", self.number)]
         found = _BYTES.match(line)
         if found:
+            self.share = found.group(2)
             percent = min(100, int(found.group(1).replace(" ", "")) * 100 // self.size)
             if percent > self.percent:
                 self.percent = percent
@@ -62,7 +63,7 @@ class SenderLog:
             return [(self.clients[found.group(1)], "dropped", self.number)]
         if line.startswith("Transfer complete"):
             self.complete = True
-            return [("room", "complete", self.number)]
+            return [("room", "retransmitted", self.share), ("room", "complete", self.number)]
         found = _LEAVE.match(line)
         if found and self.complete:
             return [(found.group(2), "received", self.number)]
@@ -81,7 +82,8 @@ class Room:
 
     def __init__(self):
         self.rows, self.by_ip = {}, {}
-        self.settings = {"machines": None, "max_wait": None, "late_wait": 60}
+        self.settings = {"machines": None, "max_wait": None, "late_wait": 60, "size": 0}
+        self.figures, self.share = [], "0.0%"  # the sender's figures, a line per transfer
         self.transfer, self.state, self.percent = 0, "idle", 0  # state: listening, sending, done
         self.since = None  # when the current transfer began listening (or sending)
         self.first_join = self.last_join = None
@@ -164,7 +166,13 @@ class Room:
             self.state, self.since, self.percent = "sending", when, 0
         elif kind == "progress":
             self.percent = int(value)
-        elif kind in ("complete", "ended") and self.state != "done":
+        elif kind == "retransmitted":
+            self.share = value
+        elif kind == "complete" and self.state == "sending":
+            took = max(when - self.since, 0.001)
+            self.figures.append("transfer %s: %d bytes to %d PCs in %.1f s, %.1f Mbit/s, %s retransmitted" % (
+                value, self.settings["size"], self.joined_now, took, self.settings["size"] * 8 / took / 1e6, self.share))
+        if kind in ("complete", "ended") and self.state != "done":
             self.state = "done" if kind == "complete" else "ended"
 
     # --- what the room waits for, and what to do ---------------------------------------------------

@@ -19,7 +19,7 @@ A, B, C = "52:54:00:00:00:0a", "52:54:00:00:00:0b", "52:54:00:00:00:0c"
 USB = "10.0.0.50"
 # now, key, kind, value (None: nothing happens), then the stages of the PCs named, the top line, the decision.
 ROAD = [
-    (0, "room", "settings", "machines=2,max_wait=300,late_wait=60", {}, None, None),
+    (0, "room", "settings", "machines=2,max_wait=300,late_wait=60,size=2000000", {}, None, None),
     (0, A, "woken", "", {A: "woken 1 times, no answer yet"}, None, None),
     (0, "room", "listening", "1", {}, "0 of 2 joined; sending starts at 2 or 300 s after the first joins", None),
     (10, A, "offered", "0", {A: "offered"}, None, None),
@@ -66,7 +66,7 @@ class RoomState(unittest.TestCase):
                 ("bytes=  1 020 re-xmits=0000000 (  0.0%) slice=0112 -   0\r", []),
                 ("Dropping client #1 because of timeout\n", [("10.0.0.6", "dropped", "2")]),
                 ("Disconnecting #0 (10.0.0.5)\n", []),
-                ("Transfer complete.\a\n", [("room", "complete", "2")]),
+                ("Transfer complete.\a\n", [("room", "retransmitted", "0.0%"), ("room", "complete", "2")]),
                 ("Disconnecting #0 (10.0.0.5)\n", [("10.0.0.5", "received", "2")])]:
             self.assertEqual(log.feed(line), events, line)
         self.assertEqual(log.end(), [("room", "ended", "2")])
@@ -85,6 +85,7 @@ class RoomState(unittest.TestCase):
             if now == 70:
                 self.assertEqual([r["ip"] for r in room.ordered()][:2], [USB, "10.0.0.12"])  # failed, late first
         self.assertEqual(room.outcome(), (1, 2, 3, [USB]))
+        self.assertEqual(room.figures[0], "transfer 1: 2000000 bytes to 2 PCs in 39.0 s, 0.4 Mbit/s, 0.0% retransmitted")
         self.assertEqual(room.lines(260, summary=True)[1:3], [
             "PC (MAC)           IP         firmware  last stage                                  s from offer to image",
             "-                  10.0.0.50  USB       FAILED: dropped by the sender (transfer 1)  -"])
