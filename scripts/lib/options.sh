@@ -5,6 +5,7 @@
 #
 #   options_row NAME KIND ARGUMENT HELP-LINE...
 #                        --NAME; ARGUMENT is "-" for a flag, "PORT=9000" gives a default
+#   options_drop NAME...  removes rows again (a script that takes another's rows but not all)
 #   options_parse ARGS...
 #                        fills OPTION[NAME] (the value as check_value passes it on; 1 for a flag
 #                        given; empty when not given) and OPTIONS_ARGS (the other arguments);
@@ -32,6 +33,16 @@ options_row() {
     fi
     OPTIONS_HELP[$name]=
     for line in "$@"; do OPTIONS_HELP[$name]+=$line$'\n'; done
+}
+
+options_drop() {
+    local name kept=() row
+    for row in "${OPTIONS_NAMES[@]}"; do
+        for name in "$@"; do [ "$row" != "$name" ] || continue 2; done
+        kept+=("$row")
+    done
+    OPTIONS_NAMES=("${kept[@]}")
+    for name in "$@"; do unset "OPTIONS_KIND[$name]" "OPTIONS_DEFAULTED[$name]" "OPTION[$name]"; done
 }
 
 options_parse() {
