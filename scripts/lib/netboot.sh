@@ -20,7 +20,8 @@
 #                                        (TIME MAC KIND VALUE, tab-separated: see pxe_state.py)
 #   netboot_view                         the live view of those events, until a signal ends the caller
 #                                        (or the caller follows NETBOOT_RUN/events itself)
-#   netboot_stop                         ends the servers, prints the summary, removes the run's files
+#   netboot_stop                         ends the servers, prints the summary (not when NETBOOT_SUMMARY
+#                                        is set empty: a caller with a summary of its own), removes the run's files
 
 # shellcheck source-path=SCRIPTDIR source=media.sh
 . "$(dirname "${BASH_SOURCE[0]}")/media.sh"
@@ -193,7 +194,7 @@ netboot_stop() {
     [ -n "$NETBOOT_RUN" ] || return 0
     for pid in "${NETBOOT_PIDS[@]}" $NETBOOT_VIEW_PID; do kill -TERM "$pid" 2>/dev/null; done
     for pid in "${NETBOOT_PIDS[@]}" $NETBOOT_VIEW_PID; do wait "$pid" 2>/dev/null; done
-    if [ -s "$NETBOOT_RUN/events" ]; then
+    if [ -s "$NETBOOT_RUN/events" ] && [ -n "${NETBOOT_SUMMARY-1}" ]; then
         printf '\n'
         msg_say summary
         python3 "$NETBOOT_SERVICE" summary "$NETBOOT_RUN/events"

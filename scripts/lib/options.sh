@@ -5,6 +5,7 @@
 #
 #   options_row NAME KIND ARGUMENT HELP-LINE...
 #                        --NAME; ARGUMENT is "-" for a flag, "PORT=9000" gives a default
+#   options_drop NAME...  removes rows again (a script that takes another's rows but not all)
 #   options_parse ARGS...
 #                        fills OPTION[NAME] (the value as check_value passes it on; 1 for a flag
 #                        given; empty when not given) and OPTIONS_ARGS (the other arguments);
@@ -38,6 +39,16 @@ options_row() {
 }
 
 options_withheld() { OPTIONS_WITHHELD[$1]=$2; }
+
+options_drop() {
+    local name kept=() row
+    for row in "${OPTIONS_NAMES[@]}"; do
+        for name in "$@"; do [ "$row" != "$name" ] || continue 2; done
+        kept+=("$row")
+    done
+    OPTIONS_NAMES=("${kept[@]}")
+    for name in "$@"; do unset "OPTIONS_KIND[$name]" "OPTIONS_DEFAULTED[$name]" "OPTION[$name]"; done
+}
 
 options_parse() {
     local arg name value
