@@ -1,11 +1,12 @@
 #!/bin/bash
 # scripts/make-media on a Windows-setup-shaped tree in the mixed case of real media (stand-in boot
-# images, a two-image sources/boot.wim, an install image), as a folder and as a Joliet-only ISO.
+# images, a two-image sources/boot.wim, an install image), as a folder and as a UDF ISO (whose ISO 9660
+# names are 8.3 capitals: only UDF has the names as they are).
 set -u -o pipefail
 name=make_media_test
 . "$(dirname "$0")/test_lib.sh"
 script=$(cd "$(dirname "$0")/../.." && pwd -P)/scripts/make-media
-needs xorriso wimcapture wimappend wimextract
+needs xorriso genisoimage 7zz wimcapture wimappend wimextract
 unset WIMLIB_IMAGEX_IGNORE_CASE
 
 win=$in/win iso=$in/win.iso prog=$tmp/autodeploy.exe
@@ -15,7 +16,7 @@ for f in BOOT/ETFSBOOT.COM:4096 efi/microsoft/boot/efisys.bin:65536 efi/boot/boo
 echo x | tee "$tmp/pe/Windows/System32/cmd.exe" >"$in/full/x"
 pe_file "$prog" && printf MZ >"$tmp/mz.exe" && { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe"
 { wimcapture "$tmp/pe" "$win/sources/boot.wim" PE && wimappend "$tmp/pe" "$win/sources/boot.wim" Setup --boot &&
-    xorriso -as mkisofs -J -joliet-long -b BOOT/ETFSBOOT.COM -no-emul-boot -boot-load-size 8 -o "$iso" "$win" &&
+    genisoimage -quiet -udf -o "$iso" "$win" &&
     cp -r "$win" "$in/noefi" && rm "$in/noefi/efi/microsoft/boot/efisys.bin"; } >/dev/null 2>&1 || fail "fixtures"
 # Names as data (tar options, a newline, links followed) in a folder named like an option.
 cp -a "$win" "$in/-odd" && mkdir "$in/dangling" && ln -s none "$in/dangling/x" && ln -s ../full/x "$in/-odd/link" &&
@@ -55,6 +56,7 @@ refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else gr
 1|--program "$tmp/none.exe" "$win" "$in/x.iso"|program not found: $tmp/none.exe
 1|--program "$tmp/mz.exe" "$win" "$in/x.iso"|not a Windows program (no PE header): $tmp/mz.exe; give the 64-bit console build (make release: build/release/src/autodeploy.exe)
 1|"$in/none" "$in/x.iso"|no such file or folder: $in/none
+1|"$win/sources/boot.wim" "$in/x.iso"|not an ISO file: $win/sources/boot.wim (give a Windows installation ISO or its folder)
 1|"$iso" "$iso"|OUTPUT.iso $iso is $iso, which this run reads; give another name
 1|"$win" "$win/sources/boot.wim"|OUTPUT.iso $win/sources/boot.wim is inside $win, which this run reads; write it outside that folder
 1|"$win" "$win/new.iso"|OUTPUT.iso $win/new.iso is inside $win, which this run reads; write it outside that folder
