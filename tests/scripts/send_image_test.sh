@@ -76,6 +76,7 @@ ok "udp-sender's failure: its status, one line, the temporary WIM removed"
 
 # Exported onto a full disk: the disk is named, not the image; nothing is sent or left.
 rm -f "$tmp/args" && before=$(inputs) && mkdir "$tmp/full" || fail "mkdir"
+# shellcheck disable=SC2016 # expanded by that shell
 run unshare -m sh -c 'mount -t tmpfs -o size=16k tmpfs "$0" && exec "$@"' "$tmp/full" env TMPDIR="$tmp/full" "${send[@]}" "$install" 2
 [ "$rc:$(tail -n 1 "$tmp/err")" = "1:send-image: no room left for image 2 in $tmp/full: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent" ] &&
     [ "$(inputs)" = "$before" ] && [ -z "$(ls -A "$tmp/full")" ] && [ ! -e "$tmp/args" ] || fail "full disk: status $rc"
