@@ -25,7 +25,7 @@ media_list() {
         (cd "$1" && find . -type f | sed 's|^\./||')
     else
         # -slt gives each entry as "Path = ..." followed by "Folder = +" or "-".
-        7zz l -ba -slt "$1" 2>/dev/null | awk '/^Path = / { path = substr($0, 8) } /^Folder = -/ { print path }'
+        7zz l -ba -slt -- "$1" 2>/dev/null | awk '/^Path = / { path = substr($0, 8) } /^Folder = -/ { print path }'
     fi
 }
 

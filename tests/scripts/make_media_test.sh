@@ -9,7 +9,7 @@ script=$(cd "$(dirname "$0")/../.." && pwd -P)/scripts/make-media
 needs xorriso genisoimage 7zz wimcapture wimappend wimextract
 unset WIMLIB_IMAGEX_IGNORE_CASE
 
-win=$in/win iso=$in/win.iso prog=$tmp/autodeploy.exe
+win=$in/win iso=$in/-win.iso prog=$tmp/autodeploy.exe
 mkdir -p "$win/BOOT" "$win/efi/microsoft/boot" "$win/efi/boot" "$win/sources" "$tmp/pe/Windows/System32" "$in/full"
 for f in BOOT/ETFSBOOT.COM:4096 efi/microsoft/boot/efisys.bin:65536 efi/boot/bootx64.efi:3000 sources/Install.WIM:9000 \
     sources/setup.exe:1000; do head -c "${f#*:}" /dev/urandom >"$win/${f%:*}"; done
@@ -23,7 +23,7 @@ cp -a "$win" "$in/-odd" && mkdir "$in/dangling" && ln -s none "$in/dangling/x" &
     for f in -dash.txt --exclude=setup.exe $'new\nline'; do echo "$f" >"$in/-odd/$f"; done || fail "fixtures"
 
 for input in "$in/-odd" "$iso"; do
-    o="$tmp/from ${input##*/}" && mkdir -p "$o" && touch "$o/new.iso" && before=$(inputs) && ref=${input%.iso}
+    o="$tmp/from ${input##*/}" && mkdir -p "$o" && touch "$o/new.iso" && before=$(inputs) && ref=${input/%-win.iso/win}
     run env -C "$in" "$script" --force --program "$prog" --usb-folder "$o/usb" -- "${input##*/}" "$o/new.iso"
     [ "$rc" = 0 ] && [ "$(inputs)" = "$before" ] || fail "from ${input##*/}: status $rc, or the input changed"
     # Each El Torito entry without its LBA.
