@@ -9,6 +9,7 @@
 #
 #   handover_unavailable           why no QEMU PC can run here, in one line; nothing when one can
 #   handover_add NAME uefi|bios    a room machine whose cable has the MAC 52:54:00:77:00:NN, unplugged
+#   handover_site_dhcp             the site's DHCP server, an ordinary dnsmasq, beside the server
 #   handover_serve LOG READY COMMAND...   COMMAND (the server) in the sender's namespace, output to LOG,
 #                                  until LOG shows READY (120 s at most); stopped by room_close
 #   handover_power_on NAME         its QEMU PC, powered on; serial console in DIR/NAME/serial.log
@@ -56,12 +57,27 @@ handover_serve() {
     return 1
 }
 
-# Asks the server to stop as an operator would (so that it removes what it made), 20 s at most.
+# Asks the server to stop as an operator would (so that it removes what it made), 20 s at most;
+# its run folder (in its dnsmasq's command line) goes in any case.
 handover_stop() {
+    local run
     [ -n "$handover_server" ] || return 0
+    run=$(ip netns pids "$ROOM_ID-snd" 2>/dev/null | sed 's|.*|/proc/&/cmdline|' | xargs -r cat 2>/dev/null |
+        tr '\0' '\n' | grep -m 1 -o '^/run/serve-[a-z]*\.[^/]*') || true
     kill -TERM "$handover_server" 2>/dev/null
     timeout 20 tail --pid="$handover_server" -f /dev/null 2>/dev/null
+    [ -z "$run" ] || rm -rf -- "$run"
     handover_server=
+}
+
+# A plain DHCP server for the room (the site's: serve-pxe answers PXE beside it, in proxy mode)
+# at .2 in a namespace of its own, leasing .100 to .199.
+handover_site_dhcp() {
+    ip netns add "$ROOM_ID-site" && room_plug "$ROOM_ID-site" site "$ROOM_SUBNET.2" || return 1
+    ip netns exec "$ROOM_ID-site" dnsmasq -k --port=0 --interface=eth0 --bind-interfaces --pid-file= --log-facility=- \
+        --dhcp-range="$ROOM_SUBNET.100,$ROOM_SUBNET.199,255.255.255.0" --dhcp-leasefile="$ROOM_DIR/site.leases" \
+        2>"$ROOM_DIR/site.log" </dev/null &
+    disown $! # room_close ends it (with its namespace), and the shell need not report that
 }
 
 handover_close() {
@@ -86,6 +102,7 @@ handover_power_on() {
     fi
     "${qemu[@]}" >"$dir/qemu.log" 2>&1 </dev/null &
     echo $! >"$dir/qemu.pid"
+    disown $!
     echo "$EPOCHREALTIME" >"$dir/powered"
     echo "powered on" >"$dir/stage"
 }
