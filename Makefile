@@ -11,7 +11,7 @@ PACKAGES := cmake ninja-build g++ make googletest \
             wimtools udpcast iproute2 xorriso icoutils librsvg2-bin util-linux bsdutils coreutils procps time \
             clang clang-format clang-tidy cppcheck shellcheck \
             git gcc binutils pesign python3 qemu-system-x86 ovmf ipxe dnsmasq-base 7zip isc-dhcp-client \
-            gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 genisoimage
+            gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 genisoimage chromium etherwake tcpdump
 
 WINDOWS_BUILD := build/windows
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix

@@ -7,10 +7,13 @@
 #   seconds:MIN:MAX            the same, said as seconds
 #   multiple:STEP:MIN:MAX      a whole number from MIN to MAX that STEP divides
 #   even-port                  an even UDP port number, 2 to 65534
-#   bitrate                    bits per second, a whole number with an optional k or m
+#   bitrate                    bits per second, a whole number with an optional k or m, at most
+#                              2147483647 (udp-sender 20120424 keeps the rate in a signed 32-bit
+#                              number: a larger one stalls every transfer)
 #   fec                        udpcast's STRIPESxREDUNDANCY[/STRIPESIZE]
 #   ipv4                       a dotted IPv4 address
-#   text                       anything
+#   choice:WORD:WORD...        one of the WORDs
+#   text                       anything but nothing
 #
 #   check_value KIND VALUE     prints VALUE as it is passed on (whole numbers without their
 #                              leading zeros); fails, printing nothing, when VALUE is not of KIND
@@ -44,7 +47,10 @@ check_value() {
             printf '%s\n' "$value"
             ;;
         bitrate)
-            [[ $value =~ ^[0-9]{1,9}[kKmM]?$ && $value =~ ^0*[1-9] ]] || return 1
+            [[ $value =~ ^[0-9]{1,10}[kKmM]?$ && $value =~ ^0*[1-9] ]] || return 1
+            part=$((10#${value%[kKmM]}))
+            case $value in *[kK]) part=$((part * 1000)) ;; *[mM]) part=$((part * 1000000)) ;; esac
+            [ "$part" -le 2147483647 ] || return 1
             printf '%s\n' "$value"
             ;;
         fec)
@@ -60,7 +66,8 @@ check_value() {
             for part in ${value//./ }; do check_whole "$part" 0 255 >/dev/null || return 1; done
             printf '%s\n' "$value"
             ;;
-        text) printf '%s\n' "$value" ;;
+        choice) [[ :${kind#choice:}: == *:"$value":* && $value != *:* ]] && printf '%s\n' "$value" ;;
+        text) [ -n "$value" ] && printf '%s\n' "$value" ;;
         *) return 2 ;;
     esac
 }
@@ -74,9 +81,10 @@ check_describe() {
         seconds) echo "a number of seconds from ${bounds[1]} to ${bounds[2]}" ;;
         multiple) echo "a multiple of ${bounds[1]} from ${bounds[2]} to ${bounds[3]}" ;;
         even-port) echo "an even port number from 2 to 65534" ;;
-        bitrate) echo "bits per second, a whole number with an optional k or m (e.g. 100m)" ;;
+        bitrate) echo "bits per second, at most 2147483647 (2147m), a whole number with an optional k or m (e.g. 100m)" ;;
         fec) echo "STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)" ;;
         ipv4) echo "an IPv4 address (e.g. 224.0.0.1)" ;;
+        choice) local words=${1#choice:}; echo "${words//:/ or }" ;;
         text) echo "a value" ;;
     esac
 }

@@ -4,7 +4,8 @@
 # Source it from bash.
 #
 #   lock_file PATH   takes the lock on PATH for the rest of the calling shell; status 0, or one line
-#                    (who holds it, what to do) and status 1 when another process holds it
+#                    (who holds it, what to do) and status 1 when another process holds it, or
+#                    PATH was replaced (by a run that held it) between the open and the lock
 
 # lock_holder PATH: "pid N: COMMAND" of the oldest other process that has PATH open (the pid
 # that /proc/locks gives is the flock command's, which has ended by then).
@@ -23,7 +24,12 @@ lock_holder() {
 lock_file() {
     local path=$1 fd holder
     exec {fd}<"$path" || { echo "cannot open $path to lock it"; return 1; }
-    flock -n -x "$fd" && return 0
+    if flock -n -x "$fd"; then
+        [ "/proc/$BASHPID/fd/$fd" -ef "$path" ] && return 0
+        exec {fd}<&-
+        echo "$path was replaced by another run just now; run again"
+        return 1
+    fi
     holder=$(lock_holder "$path")
     exec {fd}<&-
     echo "$path is being changed by another run (${holder:-its process is not known}); wait until it has ended, then run again"

@@ -5,17 +5,21 @@
 #
 #   options_row NAME KIND ARGUMENT HELP-LINE...
 #                        --NAME; ARGUMENT is "-" for a flag, "PORT=9000" gives a default
+#   options_drop NAME...  removes rows again (a script that takes another's rows but not all)
 #   options_parse ARGS...
 #                        fills OPTION[NAME] (the value as check_value passes it on; 1 for a flag
 #                        given; empty when not given) and OPTIONS_ARGS (the other arguments);
+#                        a value given is checked even when empty;
 #                        -h/--help runs the script's usage and exits 0; a usage error or a value
-#                        not of its kind: one line, exit status 2
+#                        not of its kind (an empty one included): one line, exit status 2
+#   options_withheld NAME REASON
+#                        --NAME, in any form, is refused with "--NAME cannot be used: REASON"
 #   options_help COLUMN  the rows as --help shows them, help text from COLUMN on, then -h
 #   options_passed       OPTIONS_PASSED: every option given (or with a default) as --NAME [VALUE]:
 #                        those with a default first, then the flags, then the values given
 
 OPTIONS_NAMES=()
-declare -A OPTIONS_KIND=() OPTIONS_ARGUMENT=() OPTIONS_HELP=() OPTIONS_DEFAULTED=() OPTION=()
+declare -A OPTIONS_KIND=() OPTIONS_ARGUMENT=() OPTIONS_HELP=() OPTIONS_DEFAULTED=() OPTIONS_GIVEN=() OPTIONS_WITHHELD=() OPTION=()
 OPTIONS_ARGS=()
 OPTIONS_PASSED=()
 
@@ -34,6 +38,18 @@ options_row() {
     for line in "$@"; do OPTIONS_HELP[$name]+=$line$'\n'; done
 }
 
+options_withheld() { OPTIONS_WITHHELD[$1]=$2; }
+
+options_drop() {
+    local name kept=() row
+    for row in "${OPTIONS_NAMES[@]}"; do
+        for name in "$@"; do [ "$row" != "$name" ] || continue 2; done
+        kept+=("$row")
+    done
+    OPTIONS_NAMES=("${kept[@]}")
+    for name in "$@"; do unset "OPTIONS_KIND[$name]" "OPTIONS_DEFAULTED[$name]" "OPTION[$name]"; done
+}
+
 options_parse() {
     local arg name value
     while [ $# -gt 0 ]; do
@@ -45,24 +61,29 @@ options_parse() {
             --?*)
                 name=${arg#--}
                 name=${name%%=*}
+                [ -z "${OPTIONS_WITHHELD[$name]:-}" ] || msg_die 2 "--$name cannot be used: ${OPTIONS_WITHHELD[$name]}"
                 [ -n "${OPTIONS_KIND[$name]+set}" ] || msg_die 2 "unknown option: $arg (see --help)"
                 if [ "${OPTIONS_KIND[$name]}" = flag ]; then
                     [ "$arg" = "--$name" ] || msg_die 2 "unknown option: $arg (see --help)"
                     OPTION[$name]=1
-                elif [ "$arg" != "--$name" ]; then
+                    continue
+                fi
+                if [ "$arg" != "--$name" ]; then
                     OPTION[$name]=${arg#*=}
                 else
                     [ $# -ge 1 ] || msg_die 2 "$arg needs a value (see --help)"
                     OPTION[$name]=$1
                     shift
                 fi
+                OPTIONS_GIVEN[$name]=1
                 ;;
             -?*) msg_die 2 "unknown option: $arg (see --help)" ;;
             *) OPTIONS_ARGS+=("$arg") ;;
         esac
     done
     for name in "${OPTIONS_NAMES[@]}"; do
-        [ "${OPTIONS_KIND[$name]}" != flag ] && [ -n "${OPTION[$name]}" ] || continue
+        [ "${OPTIONS_KIND[$name]}" != flag ] && [ -n "${OPTION[$name]}${OPTIONS_GIVEN[$name]:-}" ] || continue
+        [ -n "${OPTION[$name]}" ] || msg_die 2 "--$name needs $(check_describe "${OPTIONS_KIND[$name]}"), got nothing"
         value=$(check_value "${OPTIONS_KIND[$name]}" "${OPTION[$name]}") ||
             msg_die 2 "--$name needs $(check_describe "${OPTIONS_KIND[$name]}"), got '${OPTION[$name]}'"
         OPTION[$name]=$value

@@ -3,26 +3,11 @@
 # ports that must be free, the probe for another DHCP server and dnsmasq's configuration. Source it
 # from bash; it needs iproute2, and for pxe_dhcp_answer dhclient (Debian package isc-dhcp-client).
 #
-#   pxe_interface_problem IF        why IF cannot face the PCs, in one line with the fix; nothing when it can
 #   pxe_address IF                  IF's first IPv4 address with its prefix length (10.0.0.1/24)
 #   pxe_range_problem RANGE CIDR    why FIRST,LAST is no range in the subnet CIDR; nothing when it is
 #   pxe_port_holder udp|tcp PORT IF ADDRESS   who listens where that port on IF would clash; nothing when free
 #   pxe_dhcp_answer IF SECONDS DIR  the address of a DHCP server that answers on IF within SECONDS
 #   pxe_dnsmasq_config IF ADDRESS CIDR proxy|FIRST,LAST TFTP_DIR LEASE_FILE BOOT_URL
-
-pxe_interface_problem() {
-    local interface=$1 flags
-    case $interface in
-        '' | */* | . | ..) ;;
-        *) [ -e "/sys/class/net/$interface" ] && flags=$(ip -o link show dev "$interface" 2>/dev/null) ;;
-    esac
-    [ -n "${flags:-}" ] ||
-        { echo "no such network interface: $interface; name the one that faces the PCs (see 'ip -br link')"; return; }
-    flags=$(printf '%s\n' "$flags" | sed -n 's/^[^<]*<\([^>]*\)>.*/,\1,/p')
-    [[ $flags == *,UP,* ]] || { echo "$interface is down: bring it up (ip link set $interface up)"; return; }
-    [ -n "$(pxe_address "$interface")" ] ||
-        echo "$interface has no IPv4 address: add one (ip addr add 10.0.0.1/24 brd + dev $interface)"
-}
 
 pxe_address() { ip -4 -o addr show dev "$1" 2>/dev/null | awk '{ print $4; exit }'; }
 
@@ -108,14 +93,18 @@ tftp-root=$tftp
 dhcp-match=set:ipxe,175
 dhcp-userclass=set:ipxe,iPXE
 pxe-service=tag:!ipxe,x86PC,"autodeploy",undionly.kpxe
-pxe-service=tag:!ipxe,X86-64_EFI,"autodeploy",snponly.efi
-pxe-service=tag:!ipxe,BC_EFI,"autodeploy",snponly.efi
 # The server address after the empty name: without it iPXE on BIOS finds nothing to boot.
 dhcp-boot=tag:ipxe,$url,,$address
 EOC
     if [ "$mode" = proxy ]; then
+        printf '%s\n' 'pxe-service=tag:!ipxe,X86-64_EFI,"autodeploy",snponly.efi' \
+            'pxe-service=tag:!ipxe,BC_EFI,"autodeploy",snponly.efi'
         printf 'dhcp-range=%s,proxy,%s\n' "$(pxe_network "$address" "$m")" "$mask"
     else
+        # dnsmasq sends a UEFI PC's loader (pxe-service) only from a proxy, on port 4011: with a range
+        # of its own the loader goes into the offer itself.
+        printf '%s\n' 'dhcp-match=set:efi,option:client-arch,7' 'dhcp-match=set:efi,option:client-arch,9' \
+            "dhcp-boot=tag:efi,tag:!ipxe,snponly.efi,,$address"
         printf 'dhcp-range=%s,%s,%s,1h\n' "${mode%%,*}" "${mode#*,}" "$mask"
     fi
 }

@@ -7,7 +7,8 @@ the summary. Each is a command of its own, so that a caller can run them as sepa
   pxe_service.py summary EVENTS         the table, once
   pxe_service.py forget SERVED MAC...|all
 
-DIR holds wimboot.i386, wimboot.x86_64.efi and boot.wim. Every decision is pxe_state's.
+DIR holds wimboot.i386, wimboot.x86_64.efi and boot.wim. Every decision is pxe_state's. The server's
+own page (/) is the room's table as room_state makes it from the event log, for a phone.
 """
 
 import http.server
@@ -20,6 +21,7 @@ import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pxe_state  # noqa: E402  (beside this file)
+import room_state  # noqa: E402
 
 CHUNK = 1 << 20
 
@@ -28,6 +30,7 @@ class EventLog:
     """Appends events from any thread, each line whole and flushed at once (the view follows it)."""
 
     def __init__(self, path):
+        self.path = path
         self.file = open(path, "a", encoding="ascii")
         self.lock = threading.Lock()
 
@@ -55,10 +58,11 @@ class BootRequest(http.server.BaseHTTPRequestHandler):
         self.server.access_log.write("%s %s\n" % (self.client_address[0], format % args))
         self.server.access_log.flush()
 
-    def _send_text(self, text):
-        body = text.encode("ascii")
+    def _send_text(self, text, kind="text/plain"):
+        body = text.encode("utf-8")
         self.send_response(200)
-        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Type", kind)
+        self.send_header("Cache-Control", "no-store")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
@@ -68,7 +72,10 @@ class BootRequest(http.server.BaseHTTPRequestHandler):
         query = urllib.parse.parse_qs(url.query)
         mac = pxe_state.normal_mac(query.get("mac", [""])[0])
         server = self.server
-        if url.path == "/boot.ipxe":
+        if url.path == "/":
+            page = room_state.room_from(server.events.path).page(time.time())
+            self._send_text(page, "text/html; charset=utf-8")
+        elif url.path == "/boot.ipxe":
             self._send_text(pxe_state.chain_script(server.base))
         elif url.path == "/pc.ipxe":
             platform = query.get("platform", [""])[0]

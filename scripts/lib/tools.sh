@@ -8,6 +8,7 @@ tools_package() {
         wim*) echo wimtools ;;
         udp-sender | udp-receiver) echo udpcast ;;
         ip) echo iproute2 ;;
+        7zz) echo 7zip ;;
         wine | wineserver) echo wine ;;
         *) echo "$1" ;;
     esac

@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# wim.sh: a WIM file given by the operator, read with wiminfo (wimtools).
+# wim.sh: a WIM file given by the operator, read with wiminfo (wimtools), its name passed after
+# "--" so that no name is taken for an option.
 #
 #   wim_open WIM            refuses (exit 1) a WIM that is missing, not a regular or readable
 #                           file, not a WIM, or one part of a split WIM; sets WIM_INFO and
@@ -16,7 +17,7 @@ wim_open() {
     [ -e "$wim" ] || msg_die 1 "no such file: $wim"
     [ -f "$wim" ] || msg_die 1 "not a regular file: $wim"
     [ -r "$wim" ] || msg_die 1 "cannot read $wim"
-    WIM_INFO=$(wiminfo "$wim" 2>/dev/null) || msg_die 1 "not a WIM file: $wim"
+    WIM_INFO=$(wiminfo -- "$wim" 2>/dev/null) || msg_die 1 "not a WIM file: $wim"
     WIM_COUNT=$(wim_field 'Image Count')
     part=$(wim_field 'Part Number')
     check_value count "$WIM_COUNT" >/dev/null || msg_die 1 "not a WIM file: $wim"
@@ -28,7 +29,7 @@ wim_open() {
 
 wim_image_count() {
     local count
-    count=$(wiminfo "$1" 2>/dev/null | sed -n 's/^Image Count:[[:space:]]*//p') && [[ $count =~ ^[0-9]+$ ]] || return 1
+    count=$(wiminfo -- "$1" 2>/dev/null | sed -n 's/^Image Count:[[:space:]]*//p') && [[ $count =~ ^[0-9]+$ ]] || return 1
     echo "$count"
 }
 
@@ -38,4 +39,4 @@ wim_check_index() {
     fi
 }
 
-wim_image_name() { wiminfo "$1" "$2" 2>/dev/null | sed -n 's/^Name:[[:space:]]*//p' | head -n 1; }
+wim_image_name() { wiminfo -- "$1" "$2" 2>/dev/null | sed -n 's/^Name:[[:space:]]*//p' | head -n 1; }

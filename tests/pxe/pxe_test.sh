@@ -86,7 +86,8 @@ start_serve() { # start_serve ARGS...: serve-pxe in the lab, its output in $tmp/
     [ -d "$run_dir" ] || fail "no /run/serve-pxe.* folder of this run"
 }
 stop_serve() {
-    kill -TERM "$serve_pid" && wait "$serve_pid" || fail "serve-pxe ended with status $? on SIGTERM"
+    kill -TERM "$serve_pid" && timeout 60 tail --pid="$serve_pid" -f /dev/null && wait "$serve_pid" ||
+        fail "serve-pxe did not end with status 0 within 60 s of SIGTERM (status $?)"
     serve_pid=
     [ -z "$(ip netns pids $lab)" ] && [ ! -e "$run_dir" ] ||
         fail "serve-pxe left processes ($(ip netns pids $lab | paste -s -d ' ')) or $run_dir behind"
@@ -103,19 +104,22 @@ stand_ins() { # stand_ins PHASE: both PCs reach their stand-in boot manager
 start_serve --dhcp proxy
 boot_pcs first
 stand_ins first
-waited 20 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
+waited 60 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
 [[ $(row $bios_mac) =~ ^$bios_mac\ +10\.99\.0\.1[0-5][0-9]\ +BIOS\ +WinPE\ started ]] &&
     [[ $(row $uefi_mac) =~ ^$uefi_mac\ +10\.99\.0\.1[0-5][0-9]\ +UEFI\ +WinPE\ started ]] ||
     fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
 [ "$(cat "$tmp/work/served")" = "$bios_mac
 $uefi_mac" ] || fail "served list: $(cat "$tmp/work/served")"
-ok "proxy DHCP: a BIOS and a UEFI PC boot WinPE's boot manager from boot.wim, addresses from the site's DHCP"
+[ "$(wimdir "$tmp/work/boot.wim" 1 --path=/Windows/System32 | grep -c '/autodeploy\(-guard\)\?\.exe$')" = 2 ] ||
+    fail "the served boot.wim lacks the program or its guard: $(wimdir "$tmp/work/boot.wim" 1 --path=/Windows/System32)"
+ok "proxy DHCP: a BIOS and a UEFI PC boot WinPE's boot manager from boot.wim (with the program and its guard), \
+addresses from the site's DHCP"
 power_off
 boot_pcs again
 for f in bios uefi; do
     waited 240 "$tmp/again.$f" "booting from its disk" >/dev/null || fail "the $f PC was not sent to its disk"
 done
-waited 10 "$tmp/serve.out" "$uefi_mac .*sent to its disk" >/dev/null && [[ $(row $bios_mac) == *"sent to its disk" ]] ||
+waited 60 "$tmp/serve.out" "$uefi_mac .*sent to its disk" >/dev/null && [[ $(row $bios_mac) == *"sent to its disk" ]] ||
     fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
 ! grep -a -q "stand-in" "$tmp/again.bios" "$tmp/again.uefi" || fail "a served PC got WinPE again"
 ok "the same PCs booting again are sent to their disk (iPXE exit)"
@@ -126,7 +130,7 @@ grep -a -q "^serve-pxe: summary" "$tmp/serve.out" && [[ $(grep -a -c "sent to it
 ok "SIGTERM: a summary, status 0, no process or run folder left"
 
 # --- 2. a range of our own: refused beside the site's DHCP; then, alone, WinPE again after --again ---
-run ip netns exec $lab "$serve" --interface br0 --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" \
+run timeout 120 ip netns exec $lab "$serve" --interface br0 --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" \
     --dhcp 10.99.0.200,10.99.0.220 "$in/win.iso"
 [ "$rc" = 1 ] && [ "$(cat "$tmp/err")" = "serve-pxe: a DHCP server (10.99.0.2) answers on br0: use --dhcp proxy beside it, or stop it first (two DHCP servers break a network)" ] ||
     fail "a range beside the site's DHCP: status $rc"
@@ -137,7 +141,7 @@ start_serve --dhcp 10.99.0.200,10.99.0.220 --again all
 grep -q "is up to date" "$tmp/serve.out" || fail "the boot image was prepared again"
 boot_pcs range
 stand_ins range
-waited 20 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
+waited 60 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
 [[ $(row $bios_mac) =~ ^$bios_mac\ +10\.99\.0\.2[0-2][0-9]\ +BIOS\ +WinPE ]] &&
     [[ $(row $uefi_mac) =~ ^$uefi_mac\ +10\.99\.0\.2[0-2][0-9]\ +UEFI\ +WinPE ]] ||
     fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"

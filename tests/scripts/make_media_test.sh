@@ -1,11 +1,12 @@
 #!/bin/bash
 # scripts/make-media on a Windows-setup-shaped tree in the mixed case of real media (stand-in boot
-# images, a two-image sources/boot.wim, an install image), as a folder and as a Joliet-only ISO.
+# images, a two-image sources/boot.wim, an install image), as a folder and as a UDF ISO (whose ISO 9660
+# names are 8.3 capitals: only UDF has the names as they are).
 set -u -o pipefail
 name=make_media_test
 . "$(dirname "$0")/test_lib.sh"
 script=$(cd "$(dirname "$0")/../.." && pwd -P)/scripts/make-media
-needs xorriso wimcapture wimappend wimextract
+needs xorriso genisoimage 7zz wimcapture wimappend wimextract
 unset WIMLIB_IMAGEX_IGNORE_CASE
 
 win=$in/win iso=$in/win.iso prog=$tmp/autodeploy.exe
@@ -15,12 +16,15 @@ for f in BOOT/ETFSBOOT.COM:4096 efi/microsoft/boot/efisys.bin:65536 efi/boot/boo
 echo x | tee "$tmp/pe/Windows/System32/cmd.exe" >"$in/full/x"
 pe_file "$prog" && printf MZ >"$tmp/mz.exe" && { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe"
 { wimcapture "$tmp/pe" "$win/sources/boot.wim" PE && wimappend "$tmp/pe" "$win/sources/boot.wim" Setup --boot &&
-    xorriso -as mkisofs -J -joliet-long -b BOOT/ETFSBOOT.COM -no-emul-boot -boot-load-size 8 -o "$iso" "$win" &&
+    genisoimage -quiet -udf -o "$iso" "$win" &&
     cp -r "$win" "$in/noefi" && rm "$in/noefi/efi/microsoft/boot/efisys.bin"; } >/dev/null 2>&1 || fail "fixtures"
+# Names as data (tar options, a newline, links followed) in a folder named like an option.
+cp -a "$win" "$in/-odd" && mkdir "$in/dangling" && ln -s none "$in/dangling/x" && ln -s ../full/x "$in/-odd/link" &&
+    for f in -dash.txt --exclude=setup.exe $'new\nline'; do echo "$f" >"$in/-odd/$f"; done || fail "fixtures"
 
-for input in "$win" "$iso"; do
-    o="$tmp/from ${input##*/}" && mkdir -p "$o" && touch "$o/new.iso" && before=$(inputs)
-    run "$script" --force --program "$prog" --usb-folder "$o/usb" "$input" "$o/new.iso"
+for input in "$in/-odd" "$iso"; do
+    o="$tmp/from ${input##*/}" && mkdir -p "$o" && touch "$o/new.iso" && before=$(inputs) && ref=${input%.iso}
+    run env -C "$in" "$script" --force --program "$prog" --usb-folder "$o/usb" -- "${input##*/}" "$o/new.iso"
     [ "$rc" = 0 ] && [ "$(inputs)" = "$before" ] || fail "from ${input##*/}: status $rc, or the input changed"
     # Each El Torito entry without its LBA.
     [ "$(xorriso -indev "$o/new.iso" -report_el_torito plain 2>/dev/null | awk '/^El Torito boot img /{ $NF = ""; print }
@@ -30,8 +34,8 @@ El Torito img path : 1 /BOOT/ETFSBOOT.COM
 El Torito img path : 2 /efi/microsoft/boot/efisys.bin" ] || fail "from ${input##*/}: El Torito entries"
     xorriso -osirrox on -indev "$o/new.iso" -extract / "$o/iso" >/dev/null 2>&1 || fail "from ${input##*/}: extract the ISO"
     for medium in "$o/iso" "$o/usb"; do
-        [ "$(diff -r -x boot.wim "$win" "$medium")" = "Only in $win/sources: Install.WIM" ] ||
-            fail "$medium: not the input's files unchanged, less the install image: $(diff -r -x boot.wim "$win" "$medium")"
+        [ "$(diff -r -x boot.wim "$ref" "$medium")" = "Only in $ref/sources: Install.WIM" ] ||
+            fail "$medium: not the input's files unchanged, less the install image: $(diff -r -x boot.wim "$ref" "$medium")"
         wimextract "$medium/sources/boot.wim" 2 /Windows/System32/autodeploy.exe --to-stdout 2>/dev/null | cmp -s - "$prog" &&
             ! wimextract "$medium/sources/boot.wim" 1 /Windows/System32/autodeploy.exe --to-stdout >/dev/null 2>&1 ||
             fail "$medium: autodeploy.exe not in image 2 of boot.wim alone"
@@ -47,9 +51,12 @@ device="is a device or a system file; the script writes only files: for a USB st
 mknod "$in/disk" b 7 250 2>/dev/null || skip "cannot make a device node (mknod needs root): device refusals not tested"
 refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else grep -v disk; fi <<'EOF'
 2|"$win"|missing WINDOWS_ISO_OR_FOLDER or OUTPUT.iso (see --help)
+2|--usb-folder "" "$win" "$in/x.iso"|--usb-folder needs a value, got nothing
+1|"$in/dangling" "$in/x.iso"|$in/dangling/x is a symbolic link that leads nowhere, or not a file or folder; remove it, or give a folder without it
 1|--program "$tmp/none.exe" "$win" "$in/x.iso"|program not found: $tmp/none.exe
 1|--program "$tmp/mz.exe" "$win" "$in/x.iso"|not a Windows program (no PE header): $tmp/mz.exe; give the 64-bit console build (make release: build/release/src/autodeploy.exe)
 1|"$in/none" "$in/x.iso"|no such file or folder: $in/none
+1|"$win/sources/boot.wim" "$in/x.iso"|not an ISO file: $win/sources/boot.wim (give a Windows installation ISO or its folder)
 1|"$iso" "$iso"|OUTPUT.iso $iso is $iso, which this run reads; give another name
 1|"$win" "$win/sources/boot.wim"|OUTPUT.iso $win/sources/boot.wim is inside $win, which this run reads; write it outside that folder
 1|"$win" "$win/new.iso"|OUTPUT.iso $win/new.iso is inside $win, which this run reads; write it outside that folder
@@ -66,4 +73,29 @@ refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else gr
 1|--usb-folder "$in/disk" "$win" "$in/x.iso"|--usb-folder $in/disk $device
 EOF
 )
+
+# A disk without room for the run's peak (a 64 KiB tmpfs in a mount namespace of the test's own), a
+# read-only disk (another) and folder.
+mkdir "$in/small" "$in/small-ro" "$in/ro" && chmod 555 "$in/ro" || fail "fixtures"
+# shellcheck disable=SC2016 # expanded by that shell
+if unshare -m true 2>/dev/null; then refusals unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs "$0" && mount -t tmpfs -o ro tmpfs "$0-ro" && exec env "$@"' "$in/small" <<'EOF'
+1|TMPDIR="$in/small" "$script" --program "$prog" "$win" "$in/x.iso"|56KiB free on the disk of $in/small, but this run needs 250KiB there at its peak (the medium's files and two more copies of boot.wim while it is rebuilt, in TMPDIR $in/small): free some room there, or set TMPDIR to a folder on a disk with more room
+1|"$script" --program "$prog" "$win" "$in/small/x.iso"|64KiB free on the disk of $in/small, but this run needs 1.2MiB there at its peak (OUTPUT.iso $in/small/x.iso): free some room there, or give an OUTPUT.iso on another disk
+1|"$script" --program "$prog" --usb-folder "$in/small-ro/usb" "$win" "$in/x.iso"|--usb-folder $in/small-ro/usb is on a read-only file system ($in/small-ro); give a place on a writable disk, or mount that one read-write
+1|"$script" --program "$prog" --usb-folder "$in/ro/usb" "$win" "$in/x.iso"|--usb-folder $in/ro/usb cannot be written: $in/ro is read-only (dr-xr-xr-x); make it writable (chmod u+w) or give another place
+EOF
+else skip "no mount namespace (unshare -m needs root): a lack of room or a read-only disk not tested"; fi
+
+# Interrupted while the ISO is written (a stand-in xorriso that writes part of it and waits): HUP, INT
+# or TERM to the process group leave nothing behind.
+# shellcheck disable=SC2016 # the stand-in's own expansions
+mkdir "$tmp/slow" && printf '#!/bin/sh\nwhile [ "$1" != -o ]; do shift; done\nhead -c 1000 /dev/zero >"$2"; exec sleep 30\n' >"$tmp/slow/xorriso" && chmod +x "$tmp/slow/xorriso" || fail "fixtures"
+for signal in HUP INT TERM; do
+    before=$(inputs) && set -m # a process group of its own, where INT is not ignored
+    PATH="$tmp/slow:$PATH" "$script" --program "$prog" --usb-folder "$in/usb" "$win" "$in/x.iso" &>/dev/null </dev/null &
+    pid=$! && set +m
+    for ((i = 0; i < 300; i++)); do [ -z "$(find "$in" -name '.x.iso.make-media.*' -size +0)" ] || break; sleep 0.1; done
+    kill -s "$signal" -- "-$pid" && ! wait "$pid" && [ "$(inputs)" = "$before" ] || fail "$signal: status 0, or left files: $(diff <(echo "$before") <(inputs))"
+done
+ok "interrupted while the ISO is written, it leaves nothing behind"
 finish

@@ -6,6 +6,15 @@ name=send_image_test
 . "$(dirname "$0")/test_lib.sh"
 script=$(cd "$(dirname "$0")/../.." && pwd -P)/scripts/send-image
 needs wimcapture wimappend wiminfo ip timeout
+# It runs in a network namespace with an interface fit to send on (the one udp-sender would pick).
+ns=adsend$$ && ip netns add "$ns" 2>/dev/null || { skip "cannot create network namespaces (needs root)"; finish; exit 77; }
+at_exit() { ip netns pids "$ns" | xargs -r kill -KILL; ip netns delete "$ns"; }
+# shellcheck disable=SC2086 # each $command is several arguments
+for command in "link add vdown0 type veth peer name vnolink0" "link add vgood0 type veth peer name vnoaddr0" \
+    "link add v32 type veth peer name v32p" "addr add 10.213.61.1/24 brd + dev vgood0" "addr add 10.9.0.1/32 dev v32" \
+    "link set lo up" "link set vnolink0 up" "link set vnoaddr0 up" "link set vgood0 up" "link set v32 up" "link set v32p up"
+do ip -n "$ns" $command || fail "ip $command in $ns"; done
+send=(timeout 30 ip netns exec "$ns" "$script")
 
 mkdir -p "$tmp/bin" "$tmp/c" || fail "mkdir"
 # Windows installations with the files bcdboot reads (a and b), and one without (c).
@@ -36,13 +45,13 @@ sends() { # sends UDP-SENDER-ARGUMENTS (a pattern) COMMAND...: COMMAND succeeds,
 }
 
 # Every option, with leading zeros and in both spellings; image 2 goes out as a 1-image WIM, removed after.
-sends "--file $TMPDIR/send-image.*/image.wim --nopointopoint --portbase 9000 --nokbd --min-receivers 3 --max-wait 120 \
---max-bitrate 100m --fec 8x8/128 --blocksize 8192 --ttl 2 --mcast-rdv-address 224.0.0.1" "$script" --nokbd --min-receivers 03 \
-    --max-wait 120 --max-bitrate 100m --fec=8x8/128 --blocksize 08192 --ttl=2 --mcast-rdv-address 224.0.0.1 "$install" 2
+sends "--file $TMPDIR/send-image.*/image.wim --nopointopoint --nokbd --min-receivers 3 --max-wait 120 --interface vgood0 \
+--max-bitrate 2147483647 --fec 8x8/128 --blocksize 8192" "${send[@]}" --nokbd --min-receivers 03 --interface=vgood0 \
+    --max-wait 120 --max-bitrate 2147483647 --fec=8x8/128 --blocksize 08192 "$install" 2
 [ "$(wiminfo "$tmp/sent" | grep -e '^Name:' -e '^Image Count:' | tr -s ' ')" = $'Image Count: 1\nName: Enterprise' ] &&
     [ -z "$(ls -A "$TMPDIR")" ] && [ "$(tail -n 1 "$tmp/out")" = "send-image: transfer complete: 1 of 1 PCs received all of it" ] ||
     fail "every option: not image 2 alone that was sent, or the temporary WIM was left"
-ok "image 2 is exported alone and removed after; udp-sender gets --nopointopoint, port 9000 and every option"
+ok "image 2 is exported alone and removed after; udp-sender gets --nopointopoint and every option"
 
 # Each PC that joins is counted once, with what starts the sending; udp-sender's lines pass unchanged.
 udp='New connection from 10.0.0.5  (#0) 00000009\nNew connection from 10.0.0.5  (#0) 00000009\n'
@@ -52,7 +61,7 @@ for case in "--min-receivers 2|when 2 have joined or when you press Enter (once 
     "--nokbd --max-wait 60|60 seconds after the first joined|60 seconds after the first joined"; do
     IFS='|' read -r options first second <<<"$case"
     # shellcheck disable=SC2086 # $options is several arguments
-    STUB_STDERR=$udp sends "--file $single --nopointopoint --portbase 9000 $options" "$script" $options "$single"
+    STUB_STDERR=$udp sends "--file $single --nopointopoint $options" "${send[@]}" $options "$single"
     cmp -s "$tmp/sent" "$single" || fail "$options: the 1-image WIM was not sent as it is"
     [ "$(grep joined "$tmp/out")" = "send-image: 1 PC has joined (the latest: 10.0.0.5); sending starts $first
 send-image: 2 PCs have joined (the latest: 10.0.0.6); sending starts $second" ] || fail "$options: joins"
@@ -60,14 +69,21 @@ send-image: 2 PCs have joined (the latest: 10.0.0.6); sending starts $second" ] 
 done
 ok "a 1-image WIM is sent as it is; each PC that joins is counted once; udp-sender's output passes unchanged"
 
-STUB_STATUS=3 STUB_STDERR='' run "$script" --max-wait 5 "$install" 2
+STUB_STATUS=3 STUB_STDERR='' run "${send[@]}" --max-wait 5 "$install" 2
 [ "$rc" = 3 ] && [ "$(cat "$tmp/err")" = "send-image: udp-sender exited with status 3" ] &&
     [ -z "$(ls -A "$TMPDIR")" ] || fail "udp-sender fails: status $rc, or the temporary WIM was left"
 ok "udp-sender's failure: its status, one line, the temporary WIM removed"
 
+# Exported onto a full disk: the disk is named, not the image; nothing is sent or left.
+rm -f "$tmp/args" && before=$(inputs) && mkdir "$tmp/full" || fail "mkdir"
+run unshare -m sh -c 'mount -t tmpfs -o size=16k tmpfs "$0" && exec "$@"' "$tmp/full" env TMPDIR="$tmp/full" "${send[@]}" "$install" 2
+[ "$rc:$(tail -n 1 "$tmp/err")" = "1:send-image: no room left for image 2 in $tmp/full: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent" ] &&
+    [ "$(inputs)" = "$before" ] && [ -z "$(ls -A "$tmp/full")" ] && [ ! -e "$tmp/args" ] || fail "full disk: status $rc"
+ok "an export onto a full disk says so, sends nothing and leaves nothing"
+
 rm -f "$tmp/args"
 # Stopped while udp-sender (which blocks TERM as it sends) runs: it ends too, and nothing is left.
-STUB_HANG=1 "$script" --max-wait 5 "$install" 2 >/dev/null 2>&1 </dev/null &
+STUB_HANG=1 ip netns exec "$ns" "$script" --max-wait 5 "$install" 2 >/dev/null 2>&1 </dev/null &
 pid=$!
 for ((i = 0; i < 100; i++)); do [ ! -s "$tmp/pid" ] || break; sleep 0.1; done
 start=$SECONDS && kill -TERM "$pid" && wait "$pid"
@@ -77,21 +93,29 @@ rc=$?
 ok "stopped with TERM, it stops udp-sender for sure at once (status 143) and leaves no file"
 
 rm -f "$tmp/args"
-refusals "$script" <<'EOF'
-2|"$install" --ttl|--ttl needs a value (see --help)
+refusals "${send[@]}" <<'EOF'
+2|"$install" --fec|--fec needs a value (see --help)
 2|--async "$install"|unknown option: --async (see --help)
 2||missing INSTALL.WIM (see --help)
 2|"$install" 1 2|too many arguments (see --help)
 2|--min-receivers 0 "$install"|--min-receivers needs a whole number from 1 to 999999, got '0'
 2|--max-wait x "$install"|--max-wait needs a number of seconds from 1 to 999999, got 'x'
 2|--nokbd "$install"|--nokbd needs --min-receivers or --max-wait, or the transfer would never start
-2|--portbase 9001 "$install"|--portbase needs an even port number from 2 to 65534, got '9001'
-2|--max-bitrate 1g "$install"|--max-bitrate needs bits per second, a whole number with an optional k or m (e.g. 100m), got '1g'
+2|--max-bitrate 2148m "$install"|--max-bitrate needs bits per second, at most 2147483647 (2147m), a whole number with an optional k or m (e.g. 100m), got '2148m'
 2|--fec 8x0 "$install"|--fec needs STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128), got '8x0'
 2|--blocksize 1458 "$install"|--blocksize needs a multiple of 4 from 256 to 65000, got '1458'
-2|--ttl 256 "$install"|--ttl needs a whole number from 1 to 255, got '256'
-2|--mcast-rdv-address 224.0.1 "$install"|--mcast-rdv-address needs an IPv4 address (e.g. 224.0.0.1), got '224.0.1'
 2|--interface nosuch9 "$install"|no such network interface: nosuch9; name the one that faces the PCs (see 'ip -br link')
+EOF
+# What the PCs' receiver can never hear, and empty values: refused, one line each.
+for option in ttl=2 mcast-rdv-address=224.0.0.1 portbase=9000 portbase; do
+    echo "2|--$option \"\$install\"|--${option%=*} cannot be used: the PCs' receiver keeps udpcast's defaults and would never hear the sender (see --help)"
+done >"$tmp/rows" && refusals "${send[@]}" <"$tmp/rows"
+for option in interface:'a value' min-receivers:'a whole number from 1 to 999999' \
+    max-wait:'a number of seconds from 1 to 999999' fec:'STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)' \
+    blocksize:'a multiple of 4 from 256 to 65000' max-bitrate:'bits per second, at most 2147483647 (2147m), a whole number with an optional k or m (e.g. 100m)'; do
+    echo "2|--${option%%:*}= \"\$install\"|--${option%%:*} needs ${option#*:}, got nothing"
+done >"$tmp/rows" && refusals "${send[@]}" <"$tmp/rows"
+refusals "${send[@]}" <<'EOF'
 2|"$install" 0|INDEX needs a whole number of 1 or more, got '0'
 1|"$in/none.wim"|no such file: $in/none.wim
 1|"$in"|not a regular file: $in
@@ -105,7 +129,7 @@ EOF
 
 # Only a PC that received all of the image makes a success (the last line says how many); the others are named.
 while IFS='|' read -r status udp line; do
-    STUB_STDERR=$udp run "$script" --max-wait 5 "$single"
+    STUB_STDERR=$udp run "${send[@]}" --max-wait 5 "$single"
     [ "$rc:$(grep -h '^send-image: [nt][or]' "$tmp/out" "$tmp/err")" = "$status:send-image: $line" ] || fail "[$udp]: status $rc"
 done <<EOF
 1|No participants... exiting\\n|no PC received the image (0 joined); start the PCs in WinPE, wait until they have joined, then run send-image again
@@ -114,24 +138,21 @@ done <<EOF
 EOF
 ok "no PC that received all of it is a failure; those that did not are named"
 
-# Interfaces on which every PC would wait: down, without link, IPv4 address or broadcast address.
-ns=adsend$$
-if ip netns add "$ns" 2>/dev/null; then
-    at_exit() { ip netns pids "$ns" | xargs -r kill -KILL; ip netns delete "$ns"; }
-    # shellcheck disable=SC2086 # each $command is several arguments
-    for command in "link add vdown0 type veth peer name vnolink0" "link add vgood0 type veth peer name vnoaddr0" \
-        "addr add 10.213.61.1/24 brd + dev vgood0" "link set lo up" "link set vnolink0 up" "link set vnoaddr0 up" \
-        "link set vgood0 up"; do ip -n "$ns" $command || fail "ip $command in $ns"; done
-    refusals timeout 30 ip netns exec "$ns" "$script" <<'EOF'
+# Interfaces on which every PC would wait: the loopback, down, without link, IPv4 address or broadcast address, a /32.
+refusals "${send[@]}" <<'EOF'
 2|--interface vdown0 "$single"|vdown0 is down: bring it up (ip link set vdown0 up); the PCs would wait silently
 2|--interface vnolink0 "$single"|vnolink0 has no link: plug in its cable or check the switch port; the PCs would wait silently
 2|--interface vnoaddr0 "$single"|vnoaddr0 has no IPv4 address: add one with 'brd +' (ip addr add 10.0.0.1/24 brd + dev vnoaddr0); the PCs would wait silently
-2|--interface lo "$single"|lo has no IPv4 broadcast address: add the address again with 'brd +' (ip addr del 127.0.0.1/8 dev lo; ip addr add 127.0.0.1/8 brd + dev lo); udpcast sends its control traffic to the broadcast address and every PC would wait silently
+2|--interface lo "$single"|lo is the loopback interface, which reaches no PC: name the one that faces the PCs (see 'ip -br link')
+2|--interface v32 "$single"|v32 has the address 10.9.0.1/32, whose subnet holds no PC and no broadcast address: give it the PCs' subnet (ip addr del 10.9.0.1/32 dev v32; ip addr add 10.9.0.1/24 brd + dev v32); the PCs would wait silently
 EOF
-    sends "--file $single --nopointopoint --portbase 9000 --interface vgood0" \
-        timeout 30 ip netns exec "$ns" "$script" --interface vgood0 "$single"
-    ok "an interface that is up, linked and has a broadcast address is passed on"
-else
-    skip "cannot create network namespaces (ip netns add failed; needs root): interface checks not tested"
-fi
+# Without --interface, the one udp-sender picks (eth0 first; with a link first) is checked.
+ip -n "$ns" link add eth0 type veth peer name eth0p && ip -n "$ns" addr add 10.0.0.1/24 dev eth0 && ip -n "$ns" link set eth0 up &&
+    ip -n "$ns" link set eth0p up || fail "adding eth0 to $ns"
+refusals "${send[@]}" <<'EOF'
+2|"$single"|eth0, which udp-sender picks without --interface, has no IPv4 broadcast address: add the address again with 'brd +' (ip addr del 10.0.0.1/24 dev eth0; ip addr add 10.0.0.1/24 brd + dev eth0), or name the interface that faces the PCs with --interface; udpcast sends its control traffic to the broadcast address and every PC would wait silently
+EOF
+IFNAME=lo refusals "${send[@]}" <<'EOF'
+2|"$single"|lo, which udp-sender picks without --interface, is the loopback interface, which reaches no PC: name the one that faces the PCs with --interface (see 'ip -br link')
+EOF
 finish

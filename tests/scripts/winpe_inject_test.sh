@@ -39,9 +39,11 @@ ok "the bootable image gets the program, the guard beside it, the launch script 
 
 # Again with another program: it is replaced; a third run with it does not grow the WIM.
 run "$script" --program "$prog2" "$two" && size=$(stat -c %s "$two")
-extract 2 autodeploy.exe | cmp -s - "$prog2" && run "$script" --program "$prog2" "$two" && [ "$rc" = 0 ] &&
-    [ "$(stat -c %s "$two")" = "$size" ] || fail "running again: not replaced, or $size bytes became $(stat -c %s "$two")"
-ok "running again replaces the program and does not grow the WIM"
+extract 2 autodeploy.exe | cmp -s - "$prog2" && ln "$two" "$in/hard.wim" && run "$script" --program "$prog2" "$two" &&
+    [ "$rc" = 0 ] && [ "$(stat -c %s "$two")" = "$size" ] && [ ! "$in/hard.wim" -ef "$two" ] && rm "$in/hard.wim" ||
+    fail "running again: not replaced, or $size bytes became $(stat -c %s "$two")"
+[ "$(sed -n 2p "$tmp/out")" = "winpe-inject: $two had 1 other hard link; those names still lead to the old content (the update is a new file): link them anew (ln -f) or update them too" ] || fail "a hard link to the WIM not said"
+ok "running again replaces the program and does not grow the WIM; a hard link to it is said to keep the old content"
 
 # The deliberate override: a marker beside the guard, which a run without the option takes out again.
 run "$script" --program "$prog" --guard "$prog2" --override-disk-guard "$two" && extract 2 autodeploy-guard.exe | cmp -s - "$prog2" &&
@@ -57,6 +59,7 @@ refusals "$script" --program "$prog" <<'EOF'
 2||missing BOOT.WIM (see --help)
 2|"$two" "$ro"|too many arguments (see --help)
 2|--index 0 "$two"|--index needs a whole number of 1 or more, got '0'
+2|--index= "$two"|--index needs a whole number of 1 or more, got nothing
 1|"$in/none.wim"|no such file: $in/none.wim
 1|"$in"|not a regular file: $in
 1|"$in/random.wim"|not a WIM file: $in/random.wim
@@ -75,6 +78,9 @@ refusals "$script" --program "$prog" <<'EOF'
 1|"$clash"|wimupdate could not update image 1 of $clash: \"/Windows/System32/autodeploy.exe\" is a directory! Specify the path at which to place the file inside this directory. Exiting with error code 32: One of the specified paths to delete was a directory.; fix that and run again ($clash is left as it was)
 EOF
 
+ln -s two.wim "$in/-two.wim" && run env -C "$in" "$script" --program "$prog" -- -two.wim &&
+    [ "$(head -n 1 "$tmp/out")" = 'winpe-inject: updated image 2 ("Setup") of -two.wim' ] || fail "-two.wim: status $rc"
+
 # Interrupted while wimupdate writes (a stand-in that makes its partial file beside the copy, as
 # wimlib does, and waits): HUP, INT and TERM to the process group leave nothing behind.
 mkdir -p "$tmp/slow"
@@ -87,13 +93,15 @@ for signal in HUP INT TERM; do
     pid=$!
     set +m
     for ((i = 0; i < 100; i++)); do [ -z "$(find "$in" -name '*.partial')" ] || break; sleep 0.1; done
+    run "$script" --program "$prog2" "$two"
+    [ "$rc" = 1 ] && [ "$(cat "$tmp/err")" = "winpe-inject: $two is being changed by another run (pid $pid: /bin/bash $script --program $prog $two); wait until it has ended, then run again" ] || fail "a second run at once: status $rc"
     kill -s "$signal" -- "-$pid"
     wait "$pid"
     rc=$?
     [ "$rc" != 0 ] && [ "$(inputs)" = "$before" ] ||
         fail "$signal: status $rc, or left files: $(diff <(echo "$before") <(inputs))"
 done
-ok "interrupted by HUP, INT or TERM to its process group, it leaves the WIM as it was and nothing beside it"
+ok "interrupted by HUP, INT or TERM to its process group, it leaves the WIM as it was and nothing beside it; a second run meanwhile is refused with the first one's pid"
 
 # A stand-in wimextract that reads back nothing.
 mkdir -p "$tmp/bin"
@@ -101,5 +109,11 @@ printf '#!/bin/sh\nexit 0\n' >"$tmp/bin/wimextract"
 chmod +x "$tmp/bin/wimextract"
 refusals env PATH="$tmp/bin:$PATH" "$script" --program "$prog" <<'EOF'
 1|--index 2 "$two"|the updated image does not read back \\Windows\\System32\\autodeploy.exe correctly; $two left as it was
+EOF
+# scripts/demo checks what it is given with the same helpers.
+script=${script%/*}/demo && refusals env -C "$in" "$script" <<'EOF'
+2|--machines|--machines needs a value (see --help)
+2|--firmware=|--firmware needs uefi or bios, got nothing
+2|--image -two.wim --index 3|--index must be from 1 to 2 (the images of -two.wim), not '3'
 EOF
 finish

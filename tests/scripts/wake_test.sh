@@ -1,0 +1,42 @@
+#!/bin/bash
+# scripts/lib/wake.sh: the wake list, and the magic packets as captured on a private bridge: for
+# the MACs asked, on the interface asked only.
+set -u -o pipefail
+name=wake_test
+. "$(dirname "$0")/test_lib.sh"
+. "$(dirname "$0")/../../scripts/lib/wake.sh"
+printf '# the room\n52-54-00-AA-00-01\n\n52:54:00:aa:00:02  # by the door\n' >"$in/macs"
+while IFS='|' read -r spec expected; do
+    [ "$(wake_list --wake "$spec" | paste -s -d ' ')" = "$expected" ] || fail "wake_list [$spec]: $(wake_list --wake "$spec")"
+    ok "wake list [$spec]"
+done <<EOF2
+$in/macs|52:54:00:aa:00:01 52:54:00:aa:00:02
+52:54:00:aa:00:03,52-54-00-AA-00-04|52:54:00:aa:00:03 52:54:00:aa:00:04
+52:54:00:aa:00:03,door|--wake needs MACs (52:54:00:12:34:56) separated by commas, or a file of them one a line; got 'door'
+EOF2
+needs etherwake tcpdump
+ns=adwake$$
+ip netns add "$ns" 2>/dev/null || { skip "cannot create network namespaces (needs root)"; finish; exit 77; }
+at_exit() { ip netns pids "$ns" | xargs -r kill -KILL; ip netns delete "$ns"; }
+for pair in room:br0 other:br1; do
+    ip -n "$ns" link add "${pair%:*}0" type veth peer name "${pair%:*}1" && ip -n "$ns" link add "${pair#*:}" type bridge &&
+        ip -n "$ns" link set "${pair%:*}1" master "${pair#*:}" && ip -n "$ns" link set "${pair%:*}0" up &&
+        ip -n "$ns" link set "${pair%:*}1" up && ip -n "$ns" link set "${pair#*:}" up || fail "setting up $ns"
+    ip netns exec "$ns" tcpdump -i "${pair#*:}" -U -w "$tmp/${pair#*:}.pcap" ether proto 0x0842 2>"$tmp/${pair#*:}.err" &
+done
+for ((i = 0; i < 50; i++)); do [ "$(grep -ls 'listening on' "$tmp"/br?.err | wc -l)" = 2 ] && break; sleep 0.1; done
+ip netns exec "$ns" bash -c ". '$(dirname "$0")/../../scripts/lib/wake.sh' && wake_send room0 52:54:00:aa:00:01 52:54:00:aa:00:02" ||
+    fail "wake_send"
+sleep 1
+ip netns pids "$ns" | xargs -r kill -INT
+wait
+# Each frame as hex: to everyone, from room0, type 0842, six times ff, sixteen times the MAC.
+frames() { tcpdump -r "$1" -xx -n 2>/dev/null | awk '/^[^\t]/ { if (f) print f; f = "" } /^\t/ { $1 = ""; gsub(/ /, ""); f = f $0 } END { if (f) print f }'; }
+own=$(ip netns exec "$ns" cat /sys/class/net/room0/address | tr -d :)
+magic() { printf 'ffffffffffff%s0842ffffffffffff' "$own"; for ((i = 0; i < 16; i++)); do printf '%s' "${1//:/}"; done; echo; }
+[ "$(frames "$tmp/br0.pcap")" = "$(magic 52:54:00:aa:00:01; magic 52:54:00:aa:00:02)" ] ||
+    fail "the frames on the room's bridge: $(frames "$tmp/br0.pcap")"
+ok "one well-formed magic packet for each MAC on the room's interface"
+[ -z "$(frames "$tmp/br1.pcap")" ] || fail "frames on another interface: $(frames "$tmp/br1.pcap")"
+ok "nothing on another interface"
+finish
