@@ -80,11 +80,13 @@ lint: ensure-deps
 	scripts/lint
 
 # The main job on a simulated network: MACHINES=N PCs (1-16; one PC: FIRMWARE=uefi or bios),
-# IMAGE=install.wim INDEX=N to send your own image; OFFLINE=1 without network (stand-in receiver).
+# IMAGE=install.wim INDEX=N to send your own image; OFFLINE=1 without network (stand-in receiver);
+# PXE=1: each PC (1-8) first boots from the network in QEMU, then gets the image (README: from power-on).
 demo: ensure-deps
 	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
+	$(if $(PXE),cmake --preset release $(RECEIVER_SETTINGS) >/dev/null)
 	scripts/demo --machines $(MACHINES) --firmware $(FIRMWARE) \
-	    $(if $(IMAGE),--image $(abspath $(IMAGE)) --index $(INDEX)) $(if $(OFFLINE),--offline)
+	    $(if $(IMAGE),--image $(abspath $(IMAGE)) --index $(INDEX)) $(if $(OFFLINE),--offline) $(if $(PXE),--pxe)
 
 # The deployable program and its disk 0 guard, with udpcast's receiver built from source and embedded (see above).
 release: ensure-deps

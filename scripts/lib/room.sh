@@ -11,13 +11,16 @@
 #
 #   room_unavailable          why this machine cannot hold a room, in one line; nothing when it can
 #   room_open ID DIR          namespaces ID-sw (bridge) and ID-snd (sender, 10.77.0.1); files in DIR
-#   room_add_machine NAME uefi|bios   a machine: namespace, prefix, program, stand-in tools
+#   room_add_machine NAME uefi|bios [MAC]   a machine: namespace, prefix, program, stand-in tools;
+#                             with MAC, its cable has that MAC and stays unplugged until room_connect
+#   room_connect NAME ADDRESS plugs that machine in, with ADDRESS
 #   room_boot NAME            starts autodeploy.exe there; console in DIR/NAME/console.txt; when
 #                             it ends, its exit status in DIR/NAME/status; times in started, ended
 #   room_send ARGS...         scripts/send-image in the sender's namespace (caller redirects),
 #                             killed after ROOM_SEND_LIMIT seconds if that is set
 #   room_stage NAME [BYTES]   how far the machine has got (see there)
-#   room_watch SECONDS BYTES NAME...   one live line per machine until each has ended
+#   room_watch SECONDS BYTES NAME...   one live line per machine until each has ended; runs
+#                             "${ROOM_EACH[@]}" NAME... first each time, when set
 #   room_table SHA256 LOGS NAME...     the outcome, a row per machine; consoles and journals to LOGS
 #   room_halt NAME            ends everything running on that machine
 #   room_close                removes every machine, namespace and prefix of the room
@@ -34,6 +37,7 @@ room_repo=$(dirname "$(dirname "$room_lib_dir")")
 . "$room_lib_dir/station.sh"
 ROOM_SUBNET=10.77.0
 ROOM_MACHINES=()
+ROOM_EACH=()
 
 # Why this machine cannot hold a room, in one line; nothing when it can.
 room_unavailable() {
@@ -61,16 +65,27 @@ room_open() {
     room_plug "$ROOM_ID-snd" snd "$ROOM_SUBNET.1" || return 1
 }
 
-# room_plug NAMESPACE PORT ADDRESS: eth0 in NAMESPACE, cabled to port PORT of the bridge.
+# room_plug NAMESPACE PORT ADDRESS [MAC]: eth0 in NAMESPACE (with MAC), cabled to port PORT of the
+# bridge; without ADDRESS ('') the port stays down (room_port_up plugs it in).
 room_plug() {
-    local ns=$1 port=$2 address=$3
-    ip link add eth0 netns "$ns" mtu "${ROOM_MTU:-1500}" type veth peer name "$port" netns "$ROOM_ID-sw" \
-        mtu "${ROOM_MTU:-1500}" &&
-        ip -n "$ROOM_ID-sw" link set "$port" master br0 up &&
+    local ns=$1 port=$2 address=$3 mac=${4:-}
+    ip link add eth0 netns "$ns" mtu "${ROOM_MTU:-1500}" ${mac:+address "$mac"} type veth peer name "$port" \
+        netns "$ROOM_ID-sw" mtu "${ROOM_MTU:-1500}" &&
+        ip -n "$ROOM_ID-sw" link set "$port" master br0 &&
         ip -n "$ROOM_ID-sw" link set br0 up &&
-        ip -n "$ns" addr add "$address/24" brd + dev eth0 &&
         ip -n "$ns" link set lo up &&
-        ip -n "$ns" link set eth0 up
+        ip -n "$ns" link set eth0 up || return 1
+    [ -z "$address" ] || room_port_up "$ns" "$port" "$address"
+}
+
+room_port_up() { # room_port_up NAMESPACE PORT ADDRESS
+    ip -n "$1" addr add "$3/24" brd + dev eth0 && ip -n "$ROOM_ID-sw" link set "$2" up
+}
+
+room_connect() {
+    local dir=$ROOM_DIR/$1
+    printf '%s\n' "$2" >"$dir/address"
+    room_port_up "$(cat "$dir/namespace")" "$(cat "$dir/port")" "$2"
 }
 
 # The template prefix: made once with the project's Wine wrapper, its server stopped so that its
@@ -105,7 +120,7 @@ room_step() {
 }
 
 room_add_machine() {
-    local name=$1 firmware=$2
+    local name=$1 firmware=$2 mac=${3:-} address
     case $firmware in uefi | bios) ;; *) echo "room: firmware is uefi or bios" >&2; return 2 ;; esac
     local number=$((${#ROOM_MACHINES[@]} + 1))
     local ns="$ROOM_ID-m$number" dir="$ROOM_DIR/$name"
@@ -114,8 +129,11 @@ room_add_machine() {
     mkdir -p "$dir"
     printf '%s\n' "$ns" >"$dir/namespace"
     printf '%s\n' "$firmware" >"$dir/firmware"
+    printf 'm%s\n' "$number" >"$dir/port"
+    address=$ROOM_SUBNET.$((10 + number))
+    if [ -n "$mac" ]; then printf '%s\n' "$mac" >"$dir/mac" && address=''; fi
     room_step "$name: its namespace" ip netns add "$ns" || return 1
-    room_step "$name: its network" room_plug "$ns" "m$number" "$ROOM_SUBNET.$((10 + number))" || return 1
+    room_step "$name: its network" room_plug "$ns" "m$number" "$address" "$mac" || return 1
     room_step "the template prefix" room_template || return 1
     room_step "$name: copying the prefix" room_copy_prefix "$ROOM_TEMPLATE" "$prefix" || return 1
     room_step "$name: copying the program and the stand-ins" station_make "$prefix/drive_c/autodeploy" \
@@ -169,13 +187,15 @@ room_stage() {
         END { print stage == "" ? "booting" : stage }'
 }
 
-# room_state NAME [BYTES]: how far the machine has got, or how it ended.
+# room_state NAME [BYTES]: how far the machine has got, or how it ended; before autodeploy.exe
+# starts, what the file NAME/stage says (when anything writes one).
 room_state() {
     local status
     status=$(cat "$ROOM_DIR/$1/status" 2>/dev/null) || true
     case $status in
-        '') room_stage "$1" "${2:-0}" ;;
+        '') if [ -e "$ROOM_DIR/$1/console.txt" ]; then room_stage "$1" "${2:-0}"; else cat "$ROOM_DIR/$1/stage" 2>/dev/null || echo off; fi ;;
         0) echo 'done' ;;
+        -) cat "$ROOM_DIR/$1/stage" ;;
         *) echo "failed (exit status $status)" ;;
     esac
 }
@@ -186,6 +206,7 @@ room_watch() {
     local deadline=$(($(date +%s) + $1)) bytes=$2 first=1 name ended
     shift 2
     while :; do
+        [ ${#ROOM_EACH[@]} = 0 ] || "${ROOM_EACH[@]}" "$@"
         if [ -t 1 ]; then
             [ $first = 1 ] || printf '\033[%dA' $#
             room_live "$bytes" "$@"
@@ -203,11 +224,15 @@ room_watch() {
     [ -t 1 ] || room_live "$bytes" "$@"
 }
 
-room_live() { # room_live BYTES NAME...
-    local bytes=$1 name
+room_live() { # room_live BYTES NAME...: with the MAC and IP of machines that have a MAC file
+    local bytes=$1 name dir
     shift
     for name in "$@"; do
-        printf '  %s  %-4s  %-28s\n' "$name" "$(cat "$ROOM_DIR/$name/firmware")" "$(room_state "$name" "$bytes")"
+        dir=$ROOM_DIR/$name
+        printf '  %s' "$name"
+        [ ! -e "$dir/mac" ] ||
+            printf '  %s  %-15s' "$(cat "$dir/mac")" "$(cat "$dir/address" 2>/dev/null || echo -)"
+        printf '  %-4s  %-28s\n' "$(cat "$dir/firmware")" "$(room_state "$name" "$bytes")"
     done
 }
 
@@ -225,8 +250,8 @@ room_table() {
         status=$(cat "$dir/status" 2>/dev/null || echo -)
         got=$(tr -d '\r\n' <"$drive_c/image.sha256" 2>/dev/null || true)
         if [ -z "$got" ]; then match="not applied"; elif [ "$got" = "$sent_sha" ]; then match=byte-exact; else match=DIFFERENT; fi
-        seconds=$(awk -v a="$(cat "$dir/started")" -v b="$(cat "$dir/ended" 2>/dev/null || echo "$EPOCHREALTIME")" \
-            'BEGIN { printf "%.1f", b - a }')
+        seconds=$(awk -v a="$(cat "$dir/started" 2>/dev/null || true)" \
+            -v b="$(cat "$dir/ended" 2>/dev/null || echo "$EPOCHREALTIME")" 'BEGIN { if (a == "") print "-"; else printf "%.1f", b - a }')
         boot=$(awk -F'\t' '$1 == "bcdboot" { print $4 " " $6 }' "$drive_c/journal.txt" 2>/dev/null | tr -d '\r')
         printf '%-6s %-5s %-18s %-5s %-12s %-10s %s\n' "$name" "$(cat "$dir/firmware")" "$(room_stage "$name")" \
             "$status" "$match" "${boot:--}" "$seconds"

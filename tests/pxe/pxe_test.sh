@@ -32,19 +32,11 @@ at_exit() {
     done
 }
 
-# --- the medium: a UDF ISO whose sources/boot.wim has a second, bootable image ---------------------
-pe=$tmp/pe/Windows/Boot
-mkdir -p "$pe/EFI" "$pe/PXE" "$pe/DVD/PCAT" "$pe/DVD/EFI" "$tmp/pe/Windows/System32" "$tmp/medium/sources"
-cflags=(-Os -ffreestanding -nostdlib -Wall -Wextra -Werror)
-{ i686-w64-mingw32-gcc "${cflags[@]}" -Wl,--subsystem,16 -Wl,-e,_bootmgr_entry -o "$pe/PXE/bootmgr.exe" "$here/bootmgr.c" &&
-    x86_64-w64-mingw32-gcc "${cflags[@]}" -mno-red-zone -Wl,--subsystem,10 -Wl,-e,efi_main -o "$pe/EFI/bootmgfw.efi" \
-        "$here/bootmgfw.c" && echo 'int main(void) { return 0; }' >"$tmp/p.c" &&
-    x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c" &&
-    cp "$tmp/autodeploy.exe" "$tmp/autodeploy-guard.exe"; } || fail "building the stand-ins"
-for d in PCAT EFI; do echo "stand-in BCD" >"$pe/DVD/$d/BCD" && head -c 4096 /dev/zero >"$pe/DVD/$d/boot.sdi"; done
-echo x >"$tmp/pe/Windows/System32/cmd.exe"
-{ wimcapture "$tmp/pe" "$tmp/medium/sources/boot.wim" PE && wimappend "$tmp/pe" "$tmp/medium/sources/boot.wim" Setup --boot &&
-    genisoimage -quiet -udf -o "$in/win.iso" "$tmp/medium"; } >/dev/null 2>&1 || fail "making the medium"
+# --- the medium: a UDF ISO whose sources/boot.wim boots our stand-in boot managers -----------------
+. "$here/../../scripts/lib/standin_boot.sh"
+{ standin_boot_medium "$tmp/standin" "$in/win.iso" && echo 'int main(void) { return 0; }' >"$tmp/p.c" &&
+    x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c" && cp "$tmp/autodeploy.exe" "$tmp/autodeploy-guard.exe"; } ||
+    fail "making the medium"
 
 # --- the lab: bridge br0 (10.99.0.1, serve-pxe's side) with two taps and the site's DHCP server ----
 { ip netns add $lab && ip netns add $site && ip -n $lab link add br0 type bridge && ip -n $lab link set br0 up &&
@@ -103,8 +95,8 @@ stop_serve() {
 row() { grep -a "^$1 " "$tmp/serve.out" | tail -n 1; } # the latest line of the PC with MAC $1
 stand_ins() { # stand_ins PHASE: both PCs reach their stand-in boot manager
     local b u
-    b=$(waited 240 "$tmp/$1.bios" "stand-in bootmgr.exe started") || fail "$1: the BIOS PC did not start bootmgr.exe"
-    u=$(waited 240 "$tmp/$1.uefi" "stand-in bootmgfw.efi started") || fail "$1: the UEFI PC did not start bootmgfw.efi"
+    b=$(waited 240 "$tmp/$1.bios" "$STANDIN_BOOT_LINE_BIOS") || fail "$1: the BIOS PC did not start bootmgr.exe"
+    u=$(waited 240 "$tmp/$1.uefi" "$STANDIN_BOOT_LINE_UEFI") || fail "$1: the UEFI PC did not start bootmgfw.efi"
     printf '%s: power-on to stand-in boot manager (QEMU TCG): BIOS %s s, UEFI %s s\n' "$1" "$b" "$u"
 }
 
