@@ -74,8 +74,7 @@ refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else gr
 EOF
 )
 
-# A disk without room for the run's peak (a 64 KiB tmpfs in a mount namespace of the test's own), a
-# read-only disk (another) and folder.
+# No room for the run's peak (a 64 KiB tmpfs in a mount namespace of our own), a read-only disk and folder.
 mkdir "$in/small" "$in/small-ro" "$in/ro" && chmod 555 "$in/ro" || fail "fixtures"
 # shellcheck disable=SC2016 # expanded by that shell
 if unshare -m true 2>/dev/null; then refusals unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs "$0" && mount -t tmpfs -o ro tmpfs "$0-ro" && exec env "$@"' "$in/small" <<'EOF'
@@ -86,8 +85,7 @@ if unshare -m true 2>/dev/null; then refusals unshare -m sh -c 'mount -t tmpfs -
 EOF
 else skip "no mount namespace (unshare -m needs root): a lack of room or a read-only disk not tested"; fi
 
-# Interrupted while the ISO is written (a stand-in xorriso that writes part of it and waits): HUP, INT
-# or TERM to the process group leave nothing behind.
+# Interrupted while the ISO is written (a stand-in xorriso writes part of it and waits): nothing is left.
 # shellcheck disable=SC2016 # the stand-in's own expansions
 mkdir "$tmp/slow" && printf '#!/bin/sh\nwhile [ "$1" != -o ]; do shift; done\nhead -c 1000 /dev/zero >"$2"; exec sleep 30\n' >"$tmp/slow/xorriso" && chmod +x "$tmp/slow/xorriso" || fail "fixtures"
 for signal in HUP INT TERM; do
