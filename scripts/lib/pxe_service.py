@@ -158,13 +158,7 @@ def serve(args):
 
 
 def room_from(path):
-    room = pxe_state.Room()
-    with open(path, encoding="ascii") as lines:
-        for line in lines:
-            event = pxe_state.parse_event(line)
-            if event:
-                room.apply(*event)
-    return room
+    return pxe_state.replay(path, pxe_state.Room())
 
 
 HELP = ("Power on the PCs to boot from the network (PXE); Ctrl-C stops serving.",

@@ -117,6 +117,16 @@ def parse_event(line):
         return None
 
 
+def replay(path, room):
+    """Applies every event of the log at PATH to ROOM, in order; returns ROOM."""
+    with open(path, encoding="ascii") as lines:
+        for line in lines:
+            event = parse_event(line)
+            if event:
+                room.apply(*event)
+    return room
+
+
 class Room:
     """One row per PC (MAC, IP, firmware, stage), from events in the order they happened."""
 

@@ -303,10 +303,4 @@ class Room:
 
 
 def room_from(path):
-    room = Room()
-    with open(path, encoding="ascii") as lines:
-        for line in lines:
-            event = pxe_state.parse_event(line)
-            if event:
-                room.apply(*event)
-    return room
+    return pxe_state.replay(path, Room())
