@@ -45,7 +45,7 @@ sends() { # sends UDP-SENDER-ARGUMENTS (a pattern) COMMAND...: COMMAND succeeds,
 }
 
 # Every option, with leading zeros and in both spellings; image 2 goes out as a 1-image WIM, removed after.
-sends "--file $TMPDIR/send-image.*/image.wim --nopointopoint --nokbd --min-receivers 3 --max-wait 120 --interface vgood0 \
+sends "--file $TMPDIR/send-image.*/image.wim --nopointopoint --retries-until-drop 70 --nokbd --min-receivers 3 --max-wait 120 --interface vgood0 \
 --max-bitrate 2147483647 --fec 8x8/128 --blocksize 8192" "${send[@]}" --nokbd --min-receivers 03 --interface=vgood0 \
     --max-wait 120 --max-bitrate 2147483647 --fec=8x8/128 --blocksize 08192 "$install" 2
 [ "$(wiminfo "$tmp/sent" | grep -e '^Name:' -e '^Image Count:' | tr -s ' ')" = $'Image Count: 1\nName: Enterprise' ] &&
@@ -61,7 +61,7 @@ for case in "--min-receivers 2|when 2 have joined or when you press Enter (once 
     "--nokbd --max-wait 60|60 seconds after the first joined|60 seconds after the first joined"; do
     IFS='|' read -r options first second <<<"$case"
     # shellcheck disable=SC2086 # $options is several arguments
-    STUB_STDERR=$udp sends "--file $single --nopointopoint $options" "${send[@]}" $options "$single"
+    STUB_STDERR=$udp sends "--file $single --nopointopoint --retries-until-drop 70 $options" "${send[@]}" $options "$single"
     cmp -s "$tmp/sent" "$single" || fail "$options: the 1-image WIM was not sent as it is"
     [ "$(grep joined "$tmp/out")" = "send-image: 1 PC has joined (the latest: 10.0.0.5); sending starts $first
 send-image: 2 PCs have joined (the latest: 10.0.0.6); sending starts $second" ] || fail "$options: joins"
@@ -128,14 +128,16 @@ refusals "${send[@]}" <<'EOF'
 EOF
 [ ! -e "$tmp/args" ] || fail "a refused image reached udp-sender"
 
-# Only a PC that received all of the image makes a success (the last line says how many); the others are named.
-while IFS='|' read -r status udp line; do
+# Only a PC that received all of the image makes a success (the last line says how many); the others are named,
+# and so is the PC that holds the room up, and the one dropped for it.
+while IFS='|' read -r status udp lines; do
     STUB_STDERR=$udp run "${send[@]}" --max-wait 5 "$single"
-    [ "$rc:$(grep -h '^send-image: [nt][or]' "$tmp/out" "$tmp/err")" = "$status:send-image: $line" ] || fail "[$udp]: status $rc"
+    said=$(grep -h '^send-image: ' "$tmp/out" "$tmp/err" | grep -v -e ' joined ' -e ': sending [0-9]' -e ' holds image ' | sed 's/^send-image: //' | paste -s -d '/')
+    [ "$rc:$said" = "$status:$lines" ] || fail "[$udp]: status $rc, said [$said]"
 done <<EOF
 1|No participants... exiting\\n|no PC received the image (0 joined); start the PCs in WinPE, wait until they have joined, then run send-image again
-1|New connection from 10.0.0.6  (#1) 00000009\\nStarting transfer: 00000009\\nDropping client #1 because of timeout\\n|no PC received the image (1 joined); start the PCs in WinPE, wait until they have joined, then run send-image again
-0|${done}New connection from 10.0.0.6  (#1) 00000009\\nDropping client #1 because of timeout\\n|transfer complete: 1 of 2 PCs received all of it; not: 10.0.0.6 (run send-image again for them)
+1|New connection from 10.0.0.6  (#1) 00000009\\nStarting transfer: 00000009\\nTimeout notAnswered=[1] notReady=[1] nrAns=0 nrRead=0 nrPart=1 avg=100\\nTimeout notAnswered=[1] notReady=[1]\\nDropping client #1 because of timeout\\n|10.0.0.6 does not answer and holds up the room: udp-sender drops it after about 60 s of silence (--retries-until-drop 70)/dropped 10.0.0.6: it stopped answering; the others go on (run send-image again for it)/no PC received the image (1 joined); start the PCs in WinPE, wait until they have joined, then run send-image again
+0|New connection from 10.0.0.6  (#1) 00000009\\n${done%%Start*}Timeout notAnswered=[0,1] notReady=[0,1]\\nDropping client #1 because of timeout\\n${done#*\\n}|10.0.0.5 does not answer and holds up the room: udp-sender drops it after about 60 s of silence (--retries-until-drop 70)/10.0.0.6 does not answer and holds up the room: udp-sender drops it after about 60 s of silence (--retries-until-drop 70)/dropped 10.0.0.6: it stopped answering; the others go on (run send-image again for it)/transfer complete: 1 of 2 PCs received all of it; not: 10.0.0.6 (run send-image again for them)
 EOF
 ok "no PC that received all of it is a failure; those that did not are named"
 
