@@ -54,7 +54,7 @@ send_options() {
         'dead PC holds up the whole room until then. Default 70:' \
         'about a minute of silence (each request after the tenth' \
         'waits a second), measured to keep a healthy but slow or' \
-        "loaded room whole; udp-sender's own 200 is three minutes."
+        "loaded room whole; udp-sender's own 200 is over three minutes."
     options_row fec fec 'SxR[/N]' 'forward error correction: S stripes (1-1024), R' \
         'redundant packets (1-128) per stripe of N data packets' \
         '(1-128; default: as the slice size gives), e.g. 8x8/128.' \

@@ -149,6 +149,13 @@ refusals "${send[@]}" <<'EOF'
 2|--interface lo "$single"|lo is the loopback interface, which reaches no PC: name the one that faces the PCs (see 'ip -br link')
 2|--interface v32 "$single"|v32 has the address 10.9.0.1/32, whose subnet holds no PC and no broadcast address: give it the PCs' subnet (ip addr del 10.9.0.1/32 dev v32; ip addr add 10.9.0.1/24 brd + dev v32); the PCs would wait silently
 EOF
+# A port taken (here by a process that holds UDP 9001) is refused with its holder.
+ip netns exec "$ns" python3 -c 'import socket,time; s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM); s.bind(("",9001)); time.sleep(60)' &
+holder=$! && for ((i = 0; i < 50; i++)); do ip netns exec "$ns" ss -Hlun 'sport = :9001' | grep -q . && break; sleep 0.1; done
+refusals "${send[@]}" <<EOF
+1|"\$single"|UDP port 9000 or 9001 is held by python3 (pid $holder): end it (a send-image still running?), then run again
+EOF
+kill "$holder" && wait "$holder" 2>/dev/null
 # Without --interface, the one udp-sender picks (eth0 first; with a link first) is checked.
 ip -n "$ns" link add eth0 type veth peer name eth0p && ip -n "$ns" addr add 10.0.0.1/24 dev eth0 && ip -n "$ns" link set eth0 up &&
     ip -n "$ns" link set eth0p up || fail "adding eth0 to $ns"
