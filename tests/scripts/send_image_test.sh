@@ -94,7 +94,7 @@ rc=$?
 ok "stopped with TERM, it stops udp-sender for sure at once (status 143) and leaves no file"
 
 rm -f "$tmp/args"
-refusals "${send[@]}" <<'EOF'
+table=$(cat <<'EOF'
 2|"$install" --fec|--fec needs a value (see --help)
 2|--async "$install"|unknown option: --async (see --help)
 2||missing INSTALL.WIM (see --help)
@@ -106,15 +106,14 @@ refusals "${send[@]}" <<'EOF'
 2|--fec 8x0 "$install"|--fec needs STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128), got '8x0'
 2|--blocksize 1458 "$install"|--blocksize needs a multiple of 4 from 256 to 65000, got '1458'
 2|--interface nosuch9 "$install"|no such network interface: nosuch9; name the one that faces the PCs (see 'ip -br link')
+2|--interface= "$install"|--interface needs a value that is not empty, got ''
 EOF
-# What the PCs' receiver can never hear, and empty values: refused, one line each.
+)
+# Each bad value once more as an empty one (--NAME=): refused the same way.
+refusals "${send[@]}" < <(printf '%s\n' "$table" && sed -n "s/^2|--\([a-z-]*\) [^ ]* \(\"\$install\"|--\1 needs .*, got '\).*'$/2|--\1= \2'/p" <<<"$table")
+# What the PCs' receiver can never hear: refused, one line each.
 for option in ttl=2 mcast-rdv-address=224.0.0.1 portbase=9000 portbase; do
     echo "2|--$option \"\$install\"|--${option%=*} cannot be used: the PCs' receiver keeps udpcast's defaults and would never hear the sender (see --help)"
-done >"$tmp/rows" && refusals "${send[@]}" <"$tmp/rows"
-for option in interface:'a value that is not empty' min-receivers:'a whole number from 1 to 999999' \
-    max-wait:'a number of seconds from 1 to 999999' fec:'STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)' \
-    blocksize:'a multiple of 4 from 256 to 65000' max-bitrate:'bits per second, at most 2147483647 (2147m), a whole number with an optional k or m (e.g. 100m)'; do
-    echo "2|--${option%%:*}= \"\$install\"|--${option%%:*} needs ${option#*:}, got ''"
 done >"$tmp/rows" && refusals "${send[@]}" <"$tmp/rows"
 refusals "${send[@]}" <<'EOF'
 2|"$install" 0|INDEX needs a whole number of 1 or more, got '0'
