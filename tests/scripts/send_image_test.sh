@@ -147,7 +147,7 @@ refusals "${send[@]}" <<'EOF'
 EOF
 # A port taken (here by a process that holds UDP 9001) is refused with its holder.
 ip netns exec "$ns" python3 -c 'import socket,time; s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM); s.bind(("",9001)); time.sleep(60)' &
-holder=$! && for ((i = 0; i < 50; i++)); do ip netns exec "$ns" ss -Hlun 'sport = :9001' | grep -q . && break; sleep 0.1; done
+holder=$! && disown && for ((i = 0; i < 50; i++)); do ip netns exec "$ns" ss -Hlun 'sport = :9001' | grep -q . && break; sleep 0.1; done
 refusals "${send[@]}" <<EOF
 1|"\$single"|UDP port 9000 or 9001 is held by python3 (pid $holder): end it (a send-image still running?), then run again
 EOF
