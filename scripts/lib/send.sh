@@ -50,6 +50,11 @@ send_options() {
         'm: 100m is 100 Mbit/s. At most 2147m: udp-sender keeps' \
         'the rate in 32 bits, and a larger one stalls the sending.' \
         'Default: no limit.'
+    options_row retries-until-drop whole:1:999999 N=70 'drop a PC that has not answered N requests in a row: a' \
+        'dead PC holds up the whole room until then. Default 70:' \
+        'about a minute of silence (each request after the tenth' \
+        'waits a second), measured to keep a healthy but slow or' \
+        "loaded room whole; udp-sender's own 200 is over three minutes."
     options_row fec fec 'SxR[/N]' 'forward error correction: S stripes (1-1024), R' \
         'redundant packets (1-128) per stripe of N data packets' \
         '(1-128; default: as the slice size gives), e.g. 8x8/128.' \
@@ -127,31 +132,47 @@ send_joined() {
     msg_say '%s (the latest: %s); sending starts %s' "$who" "$2" "$next"
 }
 
-# send_watch LOG: udp-sender reports on standard error, a line per PC that connects ("New
-# connection from 10.0.0.12  (#0) 00000009"): its lines pass through unchanged, and each PC that
-# joins adds a line of ours on standard output. From "Starting transfer" on, the rest passes
-# through as it comes (the progress line is rewritten after carriage returns, not ended by line feeds).
+# send_line LINE: a line of udp-sender's (see udpsender.sh) said in our words on standard output:
+# each PC that joins (counted once, even when it connects again after a restart), the PC that
+# holds up the room by not answering, and the PC dropped for it.
+send_line() {
+    local line=$1 address number numbers retries=${OPTION[retries-until-drop]}
+    case $line in
+        'New connection from '*)
+            address=${line#New connection from } number=${line#*(#}
+            address=${address%% *} number=${number%%)*}
+            SEND_ADDRESS[$number]=$address
+            if [ -z "${SEND_SEEN[$address]:-}" ]; then
+                SEND_SEEN[$address]=1
+                SEND_COUNT=$((SEND_COUNT + 1))
+                send_joined "$SEND_COUNT" "$address"
+            fi
+            ;;
+        'Timeout notAnswered=['*)
+            numbers=${line#Timeout notAnswered=[}
+            numbers=${numbers%%]*}
+            for number in ${numbers//,/ }; do
+                [ -z "${SEND_STALLING[$number]:-}" ] || continue
+                SEND_STALLING[$number]=1
+                msg_say '%s does not answer and holds up the room: udp-sender drops it after about %s s of silence (--retries-until-drop %s)' \
+                    "${SEND_ADDRESS[$number]:-PC #$number}" $((retries > 10 ? retries - 10 : 1)) "$retries"
+            done
+            ;;
+        'Dropping client #'*)
+            number=${line#Dropping client #}
+            number=${number%% *}
+            msg_say 'dropped %s: it stopped answering; the others go on (run %s again for it)' \
+                "${SEND_ADDRESS[$number]:-PC #$number}" "$MSG_NAME"
+            ;;
+    esac
+}
+
+# send_watch LOG: udp-sender's standard error passes through unchanged (and into LOG) as it comes;
+# each line ended by a line feed or carriage return goes to send_line.
 send_watch() {
-    local log=$1 line address count=0
-    local -A seen=()
-    while IFS= read -r line; do
-        printf '%s\n' "$line" >&2
-        printf '%s\n' "$line" >>"$log"
-        case $line in
-            'New connection from '*)
-                address=${line#New connection from }
-                address=${address%% *}
-                # A PC that connects again (restarted while waiting) is counted once.
-                if [ -z "${seen[$address]:-}" ]; then
-                    seen[$address]=1
-                    count=$((count + 1))
-                    send_joined "$count" "$address"
-                fi
-                ;;
-            'Starting transfer'*) break ;;
-        esac
-    done
-    tee -a -- "$log" >&2
+    SEND_COUNT=0
+    declare -gA SEND_SEEN=() SEND_ADDRESS=() SEND_STALLING=()
+    udpsender_follow send_line "$1"
 }
 
 send_start() {

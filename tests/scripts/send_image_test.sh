@@ -45,7 +45,7 @@ sends() { # sends UDP-SENDER-ARGUMENTS (a pattern) COMMAND...: COMMAND succeeds,
 }
 
 # Every option, with leading zeros and in both spellings; image 2 goes out as a 1-image WIM, removed after.
-sends "--file $TMPDIR/send-image.*/image.wim --nopointopoint --nokbd --min-receivers 3 --max-wait 120 --interface vgood0 \
+sends "--file $TMPDIR/send-image.*/image.wim --nopointopoint --retries-until-drop 70 --nokbd --min-receivers 3 --max-wait 120 --interface vgood0 \
 --max-bitrate 2147483647 --fec 8x8/128 --blocksize 8192" "${send[@]}" --nokbd --min-receivers 03 --interface=vgood0 \
     --max-wait 120 --max-bitrate 2147483647 --fec=8x8/128 --blocksize 08192 "$install" 2
 [ "$(wiminfo "$tmp/sent" | grep -e '^Name:' -e '^Image Count:' | tr -s ' ')" = $'Image Count: 1\nName: Enterprise' ] &&
@@ -61,7 +61,7 @@ for case in "--min-receivers 2|when 2 have joined or when you press Enter (once 
     "--nokbd --max-wait 60|60 seconds after the first joined|60 seconds after the first joined"; do
     IFS='|' read -r options first second <<<"$case"
     # shellcheck disable=SC2086 # $options is several arguments
-    STUB_STDERR=$udp sends "--file $single --nopointopoint $options" "${send[@]}" $options "$single"
+    STUB_STDERR=$udp sends "--file $single --nopointopoint --retries-until-drop 70 $options" "${send[@]}" $options "$single"
     cmp -s "$tmp/sent" "$single" || fail "$options: the 1-image WIM was not sent as it is"
     [ "$(grep joined "$tmp/out")" = "send-image: 1 PC has joined (the latest: 10.0.0.5); sending starts $first
 send-image: 2 PCs have joined (the latest: 10.0.0.6); sending starts $second" ] || fail "$options: joins"
@@ -79,8 +79,7 @@ rm -f "$tmp/args" && before=$(inputs) && mkdir "$tmp/full" || fail "mkdir"
 # shellcheck disable=SC2016 # expanded by the inner sh
 run unshare -m sh -c 'mount -t tmpfs -o size=16k tmpfs "$0" && exec "$@"' "$tmp/full" env TMPDIR="$tmp/full" "${send[@]}" "$install" 2
 [ "$rc:$(tail -n 1 "$tmp/err")" = "1:send-image: no room left for image 2 in $tmp/full: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent" ] &&
-    [ "$(inputs)" = "$before" ] && [ -z "$(ls -A "$tmp/full")" ] && [ ! -e "$tmp/args" ] || fail "full disk: status $rc"
-ok "an export onto a full disk says so, sends nothing and leaves nothing"
+    [ "$(inputs)" = "$before" ] && [ -z "$(ls -A "$tmp/full")" ] && [ ! -e "$tmp/args" ] || fail "full disk: status $rc"; ok "an export onto a full disk says so, sends nothing and leaves nothing"
 
 rm -f "$tmp/args"
 # Stopped while udp-sender (which blocks TERM as it sends) runs: it ends too, and nothing is left.
@@ -94,7 +93,7 @@ rc=$?
 ok "stopped with TERM, it stops udp-sender for sure at once (status 143) and leaves no file"
 
 rm -f "$tmp/args"
-refusals "${send[@]}" <<'EOF'
+table=$(cat <<'EOF'
 2|"$install" --fec|--fec needs a value (see --help)
 2|--async "$install"|unknown option: --async (see --help)
 2||missing INSTALL.WIM (see --help)
@@ -106,16 +105,14 @@ refusals "${send[@]}" <<'EOF'
 2|--fec 8x0 "$install"|--fec needs STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128), got '8x0'
 2|--blocksize 1458 "$install"|--blocksize needs a multiple of 4 from 256 to 65000, got '1458'
 2|--interface nosuch9 "$install"|no such network interface: nosuch9; name the one that faces the PCs (see 'ip -br link')
+2|--interface= "$install"|--interface needs a value, got nothing
 EOF
-# What the PCs' receiver can never hear, and empty values: refused, one line each.
-for option in ttl=2 mcast-rdv-address=224.0.0.1 portbase=9000 portbase; do
-    echo "2|--$option \"\$install\"|--${option%=*} cannot be used: the PCs' receiver keeps udpcast's defaults and would never hear the sender (see --help)"
-done >"$tmp/rows" && refusals "${send[@]}" <"$tmp/rows"
-for option in interface:'a value' min-receivers:'a whole number from 1 to 999999' \
-    max-wait:'a number of seconds from 1 to 999999' fec:'STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)' \
-    blocksize:'a multiple of 4 from 256 to 65000' max-bitrate:'bits per second, at most 2147483647 (2147m), a whole number with an optional k or m (e.g. 100m)'; do
-    echo "2|--${option%%:*}= \"\$install\"|--${option%%:*} needs ${option#*:}, got nothing"
-done >"$tmp/rows" && refusals "${send[@]}" <"$tmp/rows"
+)
+# Each bad value once more as an empty one (--NAME=): refused the same way.
+refusals "${send[@]}" < <(printf '%s\n' "$table" && sed -n "s/^2|--\([a-z-]*\) [^ ]* \(\"\$install\"|--\1 needs .*, got \)'.*'$/2|--\1= \2nothing/p" <<<"$table")
+# What the PCs' receiver can never hear: refused, one line each.
+for o in ttl=2 mcast-rdv-address=224.0.0.1 portbase=9000 portbase; do echo "2|--$o \"\$install\"|--${o%=*} cannot be used: \
+the PCs' receiver keeps udpcast's defaults and would never hear the sender (see --help)"; done >"$tmp/rows" && refusals "${send[@]}" <"$tmp/rows"
 refusals "${send[@]}" <<'EOF'
 2|"$install" 0|INDEX needs a whole number of 1 or more, got '0'
 1|"$in/none.wim"|no such file: $in/none.wim
@@ -128,14 +125,15 @@ refusals "${send[@]}" <<'EOF'
 EOF
 [ ! -e "$tmp/args" ] || fail "a refused image reached udp-sender"
 
-# Only a PC that received all of the image makes a success (the last line says how many); the others are named.
-while IFS='|' read -r status udp line; do
+# Only a PC that received all of it is a success (the last line says how many); the PC that holds the room up is named.
+while IFS='|' read -r status udp lines; do
     STUB_STDERR=$udp run "${send[@]}" --max-wait 5 "$single"
-    [ "$rc:$(grep -h '^send-image: [nt][or]' "$tmp/out" "$tmp/err")" = "$status:send-image: $line" ] || fail "[$udp]: status $rc"
+    said=$(grep -h '^send-image: ' "$tmp/out" "$tmp/err" | grep -v -e ' joined ' -e ': sending [0-9]' -e ' holds image ' | sed 's/^send-image: //' | paste -s -d '/')
+    [ "$rc:$said" = "$status:$lines" ] || fail "[$udp]: status $rc, said [$said]"
 done <<EOF
 1|No participants... exiting\\n|no PC received the image (0 joined); start the PCs in WinPE, wait until they have joined, then run send-image again
-1|New connection from 10.0.0.6  (#1) 00000009\\nStarting transfer: 00000009\\nDropping client #1 because of timeout\\n|no PC received the image (1 joined); start the PCs in WinPE, wait until they have joined, then run send-image again
-0|${done}New connection from 10.0.0.6  (#1) 00000009\\nDropping client #1 because of timeout\\n|transfer complete: 1 of 2 PCs received all of it; not: 10.0.0.6 (run send-image again for them)
+1|New connection from 10.0.0.6  (#1) 00000009\\nStarting transfer: 00000009\\nTimeout notAnswered=[1] notReady=[1] nrAns=0 nrRead=0 nrPart=1 avg=100\\nTimeout notAnswered=[1] notReady=[1]\\nDropping client #1 because of timeout\\n|10.0.0.6 does not answer and holds up the room: udp-sender drops it after about 60 s of silence (--retries-until-drop 70)/dropped 10.0.0.6: it stopped answering; the others go on (run send-image again for it)/no PC received the image (1 joined); start the PCs in WinPE, wait until they have joined, then run send-image again
+0|New connection from 10.0.0.6  (#1) 00000009\\n${done%%Start*}Timeout notAnswered=[0,1] notReady=[0,1]\\nDropping client #1 because of timeout\\n${done#*\\n}|10.0.0.5 does not answer and holds up the room: udp-sender drops it after about 60 s of silence (--retries-until-drop 70)/10.0.0.6 does not answer and holds up the room: udp-sender drops it after about 60 s of silence (--retries-until-drop 70)/dropped 10.0.0.6: it stopped answering; the others go on (run send-image again for it)/transfer complete: 1 of 2 PCs received all of it; not: 10.0.0.6 (run send-image again for them)
 EOF
 ok "no PC that received all of it is a failure; those that did not are named"
 
@@ -146,6 +144,12 @@ refusals "${send[@]}" <<'EOF'
 2|--interface vnoaddr0 "$single"|vnoaddr0 has no IPv4 address: add one with 'brd +' (ip addr add 10.0.0.1/24 brd + dev vnoaddr0); the PCs would wait silently
 2|--interface lo "$single"|lo is the loopback interface, which reaches no PC: name the one that faces the PCs (see 'ip -br link')
 2|--interface v32 "$single"|v32 has the address 10.9.0.1/32, whose subnet holds no PC and no broadcast address: give it the PCs' subnet (ip addr del 10.9.0.1/32 dev v32; ip addr add 10.9.0.1/24 brd + dev v32); the PCs would wait silently
+EOF
+# A port taken (here by a process that holds UDP 9001) is refused with its holder.
+ip netns exec "$ns" python3 -c 'import socket,time; s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM); s.bind(("",9001)); time.sleep(60)' &
+holder=$! && disown && for ((i = 0; i < 50; i++)); do ip netns exec "$ns" ss -Hlun 'sport = :9001' | grep -q . && break; sleep 0.1; done
+refusals "${send[@]}" <<EOF
+1|"\$single"|UDP port 9000 or 9001 is held by python3 (pid $holder): end it (a send-image still running?), then run again
 EOF
 # Without --interface, the one udp-sender picks (eth0 first; with a link first) is checked.
 ip -n "$ns" link add eth0 type veth peer name eth0p && ip -n "$ns" addr add 10.0.0.1/24 dev eth0 && ip -n "$ns" link set eth0 up &&
