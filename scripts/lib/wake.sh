@@ -5,18 +5,18 @@
 # (-b), so that a switch that has forgotten a sleeping PC's port floods it to every port. Needs
 # root. Source it from bash.
 #
-#   wake_list OPTION SPEC  MAC[,MAC...] or a FILE with one MAC a line (blank lines and # comments
+#   wake_list OPTION GIVEN MAC[,MAC...] or a FILE with one MAC a line (blank lines and # comments
 #                         aside; the list of PCs served is one): the MACs, lower case with colons,
 #                         one a line; fails with one line naming the entry that is no MAC
 #   wake_send IF MAC...   a magic packet to each MAC, on IF only; fails when etherwake does
 
 wake_list() {
-    local option=$1 spec=$2 entries entry mac macs=()
-    if [ -f "$spec" ]; then
-        entries=$(sed -e 's/#.*//' -e 's/[[:space:]]//g' -e '/^$/d' -- "$spec") ||
-            { echo "cannot read $spec"; return 1; }
+    local option=$1 given=$2 entries entry mac macs=()
+    if [ -f "$given" ]; then
+        entries=$(sed -e 's/#.*//' -e 's/[[:space:]]//g' -e '/^$/d' -- "$given") ||
+            { echo "cannot read $given"; return 1; }
     else
-        entries=$(printf '%s\n' "${spec//,/$'\n'}")
+        entries=$(printf '%s\n' "${given//,/$'\n'}")
     fi
     for entry in $entries; do
         mac=${entry,,}

@@ -6,8 +6,7 @@ name=serve_pxe_test
 . "$(dirname "$0")/test_lib.sh"
 script=$(cd "$(dirname "$0")/../.." && pwd -P)/scripts/serve-pxe
 export AUTODEPLOY_WIMBOOT_DIR=$1
-# The headers of an x64 program: MZ, the PE header at 64, machine 0x8664.
-{ printf 'MZ' && head -c 58 /dev/zero && printf '\x40\0\0\0PE\0\0\x64\x86'; } >"$in/autodeploy.exe" && echo text >"$in/notes.txt" && mkdir -p "$in/empty"
+pe_file "$in/autodeploy.exe" && echo text >"$in/notes.txt" && mkdir -p "$in/empty"
 for t in dnsmasq 7zz wiminfo dhclient; do command -v $t >/dev/null || { skip "$t is not installed (make deps)"; exit 77; }; done
 [ -r "$1/wimboot.i386" ] || { skip "no wimboot in $1 (the build makes it)"; exit 77; }
 if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then

@@ -1,12 +1,12 @@
 #!/bin/bash
 # scripts/serve-room's refusals, each one line with the fix, before anything starts (the room
-# itself, from QEMU PCs to the image received, is the end-to-end test). Usage: serve_room_test.sh WIMBOOT_DIR
+# itself is not run here). Usage: serve_room_test.sh WIMBOOT_DIR
 set -u -o pipefail
 name=serve_room_test
 . "$(dirname "$0")/test_lib.sh"
 script=$(cd "$(dirname "$0")/../.." && pwd -P)/scripts/serve-room
 export AUTODEPLOY_WIMBOOT_DIR=$1
-{ printf 'MZ' && head -c 58 /dev/zero && printf '\x40\0\0\0PE\0\0\x64\x86'; } >"$in/autodeploy.exe" && echo text >"$in/notes.txt" && mkdir -p "$in/empty"
+pe_file "$in/autodeploy.exe" && echo text >"$in/notes.txt" && mkdir -p "$in/empty"
 for t in dnsmasq 7zz wiminfo udp-sender etherwake; do command -v $t >/dev/null || { skip "$t is not installed (make deps)"; exit 77; }; done
 [ -r "$1/wimboot.i386" ] || { skip "no wimboot in $1 (the build makes it)"; exit 77; }
 refusals "$script" <<'EOF2'

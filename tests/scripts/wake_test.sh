@@ -6,9 +6,9 @@ name=wake_test
 . "$(dirname "$0")/test_lib.sh"
 . "$(dirname "$0")/../../scripts/lib/wake.sh"
 printf '# the room\n52-54-00-AA-00-01\n\n52:54:00:aa:00:02  # by the door\n' >"$in/macs"
-while IFS='|' read -r spec expected; do
-    [ "$(wake_list --wake "$spec" | paste -s -d ' ')" = "$expected" ] || fail "wake_list [$spec]: $(wake_list --wake "$spec")"
-    ok "wake list [$spec]"
+while IFS='|' read -r given expected; do
+    [ "$(wake_list --wake "$given" | paste -s -d ' ')" = "$expected" ] || fail "wake_list [$given]: $(wake_list --wake "$given")"
+    ok "wake list [$given]"
 done <<EOF2
 $in/macs|52:54:00:aa:00:01 52:54:00:aa:00:02
 52:54:00:aa:00:03,52-54-00-AA-00-04|52:54:00:aa:00:03 52:54:00:aa:00:04
