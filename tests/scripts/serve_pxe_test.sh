@@ -9,7 +9,7 @@ export AUTODEPLOY_WIMBOOT_DIR=$1
 pe_file "$in/autodeploy.exe" && echo text >"$in/notes.txt" && mkdir -p "$in/empty"
 for t in dnsmasq 7zz wiminfo dhclient; do command -v $t >/dev/null || { skip "$t is not installed (make deps)"; exit 77; }; done
 [ -r "$1/wimboot.i386" ] || { skip "no wimboot in $1 (the build makes it)"; exit 77; }
-if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+if nobody_reaches "$script"; then
     refusals setpriv --reuid=65534 --regid=65534 --clear-groups "$script" <<'EOF2'
 1|"$in/empty"|needs root (DHCP and TFTP ports, the user nobody for dnsmasq): run it with sudo
 EOF2

@@ -15,7 +15,7 @@ refusals "$script" <<'EOF2'
 2|"$in/empty" "$in/notes.txt"|needs --machines N and/or --max-wait SECONDS, or the sending would never start
 2|--machines 2 --wake 52:54:00:12:34:56,door "$in/empty" "$in/notes.txt"|--wake needs MACs (52:54:00:12:34:56) separated by commas, or a file of them one a line; got 'door'
 EOF2
-if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+if nobody_reaches "$script"; then
     refusals setpriv --reuid=65534 --regid=65534 --clear-groups "$script" --max-wait 9 <<'EOF2'
 1|"$in/empty" "$in/notes.txt"|needs root (DHCP and TFTP ports, the user nobody for dnsmasq): run it with sudo
 EOF2

@@ -37,6 +37,14 @@ pe_file() {
         printf %b "\\x${c:2}\\x${c:0:2}\\x0b\\x02" && head -c 66 /dev/zero && printf %b "\\x${4:-03}\\0" && head -c 20000 /dev/urandom; } >"$1"
 }
 
+# nobody_reaches SCRIPT: whether SCRIPT can be run as the user nobody (setpriv, as root) to try a
+# refusal of non-root users; a checkout in a private folder cannot be, which a SKIP line says.
+nobody_reaches() {
+    [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null || return 1
+    setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$1" ||
+        { skip "the user nobody cannot reach $1 (a checkout in a private folder): not-root refusal not tried"; return 1; }
+}
+
 # refusals COMMAND... <TABLE: each row "STATUS|ARGUMENTS|MESSAGE" (both expanded as the row runs, so
 # "$in/x" and quotes work) runs COMMAND ARGUMENTS, which must end with STATUS, print exactly
 # "SCRIPT: MESSAGE" on stderr ($script names the script) and nothing on stdout, and leave $tmp/in
