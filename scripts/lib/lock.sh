@@ -7,18 +7,26 @@
 #                    (who holds it, what to do) and status 1 when another process holds it, or
 #                    PATH was replaced (by a run that held it) between the open and the lock
 
-# lock_holder PATH: "pid N: COMMAND" of the oldest other process that has PATH open (the pid
-# that /proc/locks gives is the flock command's, which has ended by then).
+# lock_holder PATH: "pid N: COMMAND" of the other run that has PATH open: of the processes that
+# have it open, one whose parent has not (the run, not one of its subshells; pids wrap, so the
+# lowest is not always the oldest). The pid that /proc/locks gives is the flock command's, which has
+# ended by then.
 lock_holder() {
-    local fd pid oldest=
+    local fd pid parent
+    local -A holders=()
     for fd in /proc/[0-9]*/fd/*; do
         pid=${fd#/proc/} pid=${pid%%/*}
-        if [ "$pid" != $$ ] && [ "$pid" != "$BASHPID" ] && [ "$fd" -ef "$1" ] 2>/dev/null &&
-            { [ -z "$oldest" ] || [ "$pid" -lt "$oldest" ]; }; then
-            oldest=$pid
+        if [ "$pid" != $$ ] && [ "$pid" != "$BASHPID" ] && [ "$fd" -ef "$1" ] 2>/dev/null; then
+            holders[$pid]=1
         fi
     done
-    [ -n "$oldest" ] && printf 'pid %s: %s' "$oldest" "$(tr '\0' ' ' </proc/"$oldest"/cmdline 2>/dev/null | sed 's/ $//')"
+    for pid in "${!holders[@]}"; do
+        parent=$(awk '/^PPid:/ { print $2 }' "/proc/$pid/status" 2>/dev/null)
+        [ -z "${holders[${parent:-0}]:-}" ] || continue
+        printf 'pid %s: %s' "$pid" "$(tr '\0' ' ' </proc/"$pid"/cmdline 2>/dev/null | sed 's/ $//')"
+        return 0
+    done
+    return 1
 }
 
 lock_file() {
