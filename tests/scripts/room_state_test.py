@@ -131,7 +131,8 @@ class Page(unittest.TestCase):
             try:
                 self.assertEqual(server.stdout.readline(), "ready\n")
                 dom = subprocess.run(["timeout", "90", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                                      "--dump-dom", "http://127.0.0.1:%d/" % port], capture_output=True, text=True).stdout
+                                      "--user-data-dir=" + tmp + "/chromium", "--dump-dom",
+                                      "http://127.0.0.1:%d/" % port], capture_output=True, text=True).stdout
                 terminal = room_state.room_from(tmp + "/events").table(time.time())[1]
             finally:
                 server.terminate()

@@ -40,8 +40,9 @@ terminal_table() {
     grep -a '^52:' "$serve_log" | awk '{ last[$1] = $0 } END { for (m in last) print last[m] }' | sed 's/  \+/\t/g' | sort
 }
 page_table() {
-    ip netns exec "$ROOM_ID-snd" timeout 60 chromium --headless --no-sandbox --disable-gpu --dump-dom \
-        http://10.77.0.1:8080/ 2>/dev/null >"$tmp/page.html"
+    # From another host on the room's network (the site's DHCP server's), as a phone would.
+    ip netns exec "$ROOM_ID-site" timeout 60 chromium --headless --no-sandbox --disable-gpu \
+        --user-data-dir="$tmp/chromium" --dump-dom http://10.77.0.1:8080/ 2>/dev/null >"$tmp/page.html"
     sed -n 's|.*<h1[^>]*>\(.*\)</h1>.*|\1|p' "$tmp/page.html"
     grep -o '<tr[^>]*><td>.*</td></tr>' "$tmp/page.html" | sed -e 's|<tr[^>]*><td>||' -e 's|</td></tr>||' \
         -e 's|</td><td>|\t|g' | sort
