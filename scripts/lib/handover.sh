@@ -4,8 +4,8 @@
 # always -accel tcg) cabled to the room's bridge, until its boot manager (standin_boot.sh) prints
 # its line on the serial port. Then the QEMU PC is switched off and the machine's Wine "WinPE"
 # takes its place on the bridge, with the same MAC and the IP address the server gave the PC, and
-# runs autodeploy.exe (room_boot). The server (serve-pxe or serve-room) runs in the room's sender
-# namespace; the address is the one the server's own neighbour table holds for that MAC.
+# runs autodeploy.exe (room_boot). The server (serve-room) runs in the room's sender namespace; the
+# address is the one the server's own neighbour table holds for that MAC.
 #
 #   handover_unavailable           why no QEMU PC can run here, in one line; nothing when one can
 #   handover_add NAME uefi|bios    a room machine whose cable has the MAC 52:54:00:77:00:NN, unplugged
@@ -16,6 +16,8 @@
 #   handover_step NAME...          hands over each PC whose boot manager has started; the others'
 #                                  stage (DIR/NAME/stage) from the server's line for their MAC
 #   handover_stop                  asks the server to stop (SIGTERM), as Ctrl-C would
+#   handover_wait SECONDS          waits that long at most for the server to end by itself, then
+#                                  stops it; returns its exit status
 #   handover_times NAME...         per PC: seconds from power-on to its boot manager and to its end
 #
 # After room_open, before handover_serve. HANDOVER_OVMF: the UEFI firmware (Debian's ovmf).
@@ -70,7 +72,16 @@ handover_stop() {
     handover_server=
 }
 
-# A plain DHCP server for the room (the site's: serve-pxe answers PXE beside it, in proxy mode)
+handover_wait() {
+    local pid=$handover_server status=0
+    [ -n "$pid" ] || return 1
+    timeout "$1" tail --pid="$pid" -f /dev/null 2>/dev/null
+    handover_stop
+    wait "$pid" 2>/dev/null || status=$?
+    return "$status"
+}
+
+# A plain DHCP server for the room (the site's: the server answers PXE beside it, in proxy mode)
 # at .2 in a namespace of its own, leasing .100 to .199.
 handover_site_dhcp() {
     ip netns add "$ROOM_ID-site" && room_plug "$ROOM_ID-site" site "$ROOM_SUBNET.2" || return 1
@@ -119,9 +130,9 @@ handover_step() {
             handover_take "$name" || { echo "$HANDOVER_FAILED" >"$dir/stage" && echo - >"$dir/status"; }
             continue
         fi
-        # The server's live line for the PC: MAC, IP, firmware, stage (serve-pxe's columns).
+        # The server's latest line for the PC: MAC, IP, firmware, then its stage (which has spaces).
         line=$(grep -a "^$mac " "$handover_log" 2>/dev/null | tail -n 1) || true
-        [ -z "$line" ] || cut -c 47- <<<"$line" >"$dir/stage"
+        [ -z "$line" ] || sed -E 's/^([^ ]+ +){3}//' <<<"$line" >"$dir/stage"
     done
 }
 

@@ -172,7 +172,8 @@ netboot_start() {
         --access-log "$run/access.log" >"$run/service.out" 2>&1 &
     NETBOOT_PIDS+=($!)
     for ((i = 0; i < 50; i++)); do
-        grep -q '^ready' "$run/service.out" && grep -q 'TFTP root is' "$run/dnsmasq.log" && return
+        # -s: the background jobs may not have made their files yet.
+        grep -qs '^ready' "$run/service.out" && grep -qs 'TFTP root is' "$run/dnsmasq.log" && return
         kill -0 "${NETBOOT_PIDS[0]}" 2>/dev/null ||
             msg_die 1 "dnsmasq did not start: $(grep -v '^dnsmasq: started' "$run/dnsmasq.log" | tail -n 1)"
         kill -0 "${NETBOOT_PIDS[1]}" 2>/dev/null || msg_die 1 "the HTTP server did not start: $(tail -n 1 "$run/service.out")"

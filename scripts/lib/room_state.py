@@ -73,6 +73,11 @@ class SenderLog:
         return [("room", "ended", self.number)]
 
 
+def pcs(number, kind=""):
+    """"1 PC", "2 PCs"; with KIND: "1 late PC"."""
+    return "%d %sPC%s" % (number, kind, "" if number == 1 else "s")
+
+
 def clock(when):
     return time.strftime("%H:%M:%S", time.localtime(when))
 
@@ -170,8 +175,8 @@ class Room:
             self.share = value
         elif kind == "complete" and self.state == "sending":
             took = max(when - self.since, 0.001)
-            self.figures.append("transfer %s: %d bytes to %d PCs in %.1f s, %.1f Mbit/s, %s retransmitted" % (
-                value, self.settings["size"], self.joined_now, took, self.settings["size"] * 8 / took / 1e6, self.share))
+            self.figures.append("transfer %s: %d bytes to %s in %.1f s, %.1f Mbit/s, %s retransmitted" % (
+                value, self.settings["size"], pcs(self.joined_now), took, self.settings["size"] * 8 / took / 1e6, self.share))
         if kind in ("complete", "ended") and self.state != "done":
             self.state = "done" if kind == "complete" else "ended"
 
@@ -218,7 +223,7 @@ class Room:
         s, n, joined = self.settings, self.transfer, self.joined_now
         late = sum(1 for r in self.rows.values() if self._late(r))
         if self.state == "sending":
-            text = "transfer %d: sending to %d PCs, %d%%" % (n, joined, self.percent)
+            text = "transfer %d: sending to %s, %d%%" % (n, pcs(joined), self.percent)
             return text + ("; %d late, waiting for the next transfer" % late if late else "")
         if self.state == "listening" and n == 1:
             starts = []
@@ -231,11 +236,11 @@ class Room:
             return "%s; sending starts %s" % (total, " or ".join(starts))
         if self.state == "listening":
             if joined:
-                return "transfer %d: %d late PCs joined; sending starts at %s unless another joins" % (
-                    n, joined, clock(self.last_join + s["late_wait"]))
+                return "transfer %d: %s joined; sending starts at %s unless another joins" % (
+                    n, pcs(joined, "late "), clock(self.last_join + s["late_wait"]))
             return "transfer %d: waiting for late PCs until %s" % (n, clock(self.since + s["late_wait"]))
         if self.state == "idle":
-            return "%d PCs booted from the network" % sum(1 for r in self.rows.values() if r["offered"])
+            return "%s booted from the network" % pcs(sum(1 for r in self.rows.values() if r["offered"]))
         return "%d of %d PCs that joined received the whole image" % self.outcome()[1:3]
 
     # --- rows as text ------------------------------------------------------------------------------

@@ -40,7 +40,7 @@ ROAD = [
     (81, "room", "ended", "1", {}, "1 of 2 PCs that joined received the whole image", "next"),
     (82, "room", "listening", "2", {B: "WinPE started"}, "transfer 2: waiting for late PCs until 00:02:22", None),
     (90, "10.0.0.12", "joined", "2", {B: "joined the multicast (transfer 2)"},
-     "transfer 2: 1 late PCs joined; sending starts at 00:02:30 unless another joins", None),
+     "transfer 2: 1 late PC joined; sending starts at 00:02:30 unless another joins", None),
     (149, None, None, None, {}, None, None),
     (150, None, None, None, {}, None, "start"),
     (151, "room", "sending", "2", {B: "receiving 0%"}, None, None),
@@ -131,7 +131,8 @@ class Page(unittest.TestCase):
             try:
                 self.assertEqual(server.stdout.readline(), "ready\n")
                 dom = subprocess.run(["timeout", "90", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                                      "--dump-dom", "http://127.0.0.1:%d/" % port], capture_output=True, text=True).stdout
+                                      "--user-data-dir=" + tmp + "/chromium", "--dump-dom",
+                                      "http://127.0.0.1:%d/" % port], capture_output=True, text=True).stdout
                 terminal = room_state.room_from(tmp + "/events").table(time.time())[1]
             finally:
                 server.terminate()

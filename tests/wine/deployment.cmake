@@ -32,3 +32,10 @@ autodeploy_wine_test(real_wire_test SCRIPT "${CMAKE_CURRENT_LIST_DIR}/real_wire_
                      "$<TARGET_FILE:autodeploy>" "$<TARGET_FILE:standin>" "${receiver}"
                      "${CMAKE_BINARY_DIR}/machine-template" "${AUTODEPLOY_GPT_SCRIPT}" "${AUTODEPLOY_MBR_SCRIPT}")
 set_tests_properties(real_wire_test PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+# A room on serve-room from power-on: QEMU PCs boot from the network, then their Wine machines get
+# the image (needs root, QEMU and Chromium; else skipped). Alone: the emulated PCs need both cores.
+autodeploy_wine_test(room_road_test SCRIPT "${CMAKE_CURRENT_LIST_DIR}/room_road_test.sh" ARGS
+                     "$<TARGET_FILE:autodeploy>" "$<TARGET_FILE:standin>" "${CMAKE_BINARY_DIR}/machine-template"
+                     "${CMAKE_BINARY_DIR}/wimboot")
+set_tests_properties(room_road_test PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900 RUN_SERIAL ON)
