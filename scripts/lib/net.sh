@@ -4,7 +4,8 @@
 #   net_interface_problem [IF]  why IF cannot face the PCs, in one line with the fix; nothing and
 #                               status 0 when it can. Without IF (or an empty one): the interface
 #                               udp-sender picks itself (net_udpsender_choice). It cannot when it is
-#                               missing, the loopback, down, without link, without an IPv4 address,
+#                               missing (an address given for a name: the interface holding it is
+#                               named), the loopback, down, without link, without an IPv4 address,
 #                               with a /31 or /32 one (no PC on its subnet) or without a broadcast
 #                               address (udpcast sends its control traffic there; every PC would
 #                               wait silently). Needs no multicast or default route: udp-sender
@@ -36,7 +37,7 @@ net_udpsender_choice() {
 }
 
 net_interface_problem() {
-    local interface=${1:-} flags address cidr who fix='' how="name the one that faces the PCs (see 'ip -br link')"
+    local interface=${1:-} flags address cidr holder who fix='' how="name the one that faces the PCs (see 'ip -br link')"
     who=$interface
     if [ -z "$interface" ]; then
         interface=$(net_udpsender_choice)
@@ -52,6 +53,13 @@ net_interface_problem() {
         */* | . | ..) flags= ;;
         *) [ -e "/sys/class/net/$interface" ] && flags=$(ip -o link show dev "$interface" 2>/dev/null) ;;
     esac
+    if [ -z "${flags:-}" ] && [[ $interface =~ ^[0-9]{1,3}(\.[0-9]{1,3}){3}$ ]]; then
+        # An address where a name belongs: name the interface that holds it, if one does.
+        holder=$(ip -4 -o addr show 2>/dev/null | awk -v a="$interface" '{ sub(/\/.*/, "", $4) } $4 == a { print $2; exit }')
+        [ -z "$holder" ] || { echo "$interface is an address, not an interface: name the interface that holds it (--interface $holder)"; return 1; }
+        echo "$interface is an address, and no interface here holds it; $how"
+        return 1
+    fi
     [ -n "${flags:-}" ] || { echo "no such network interface: $interface; $how"; return 1; }
     flags=$(printf '%s\n' "$flags" | sed -n 's/^[^<]*<\([^>]*\)>.*/,\1,/p')
     if [[ $flags == *,LOOPBACK,* ]]; then

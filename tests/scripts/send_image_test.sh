@@ -105,6 +105,8 @@ table=$(cat <<'EOF'
 2|--fec 8x0 "$install"|--fec needs STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128), got '8x0'
 2|--blocksize 1458 "$install"|--blocksize needs a multiple of 4 from 256 to 65000, got '1458'
 2|--interface nosuch9 "$install"|no such network interface: nosuch9; name the one that faces the PCs (see 'ip -br link')
+2|--interface 10.213.61.1 "$install"|10.213.61.1 is an address, not an interface: name the interface that holds it (--interface vgood0)
+2|--interface 10.213.61.9 "$install"|10.213.61.9 is an address, and no interface here holds it; name the one that faces the PCs (see 'ip -br link')
 2|--interface= "$install"|--interface needs a value, got nothing
 EOF
 )
