@@ -16,6 +16,7 @@
 #   handover_step NAME...          hands over each PC whose boot manager has started; the others'
 #                                  stage (DIR/NAME/stage) from the server's line for their MAC
 #   handover_stop                  asks the server to stop (SIGTERM), as Ctrl-C would
+#   handover_run_folder            the running server's folder under /run
 #   handover_wait SECONDS          waits that long at most for the server to end by itself, then
 #                                  stops it; returns its exit status
 #   handover_times NAME...         per PC: seconds from power-on to its boot manager and to its end
@@ -64,12 +65,17 @@ handover_serve() {
 handover_stop() {
     local run
     [ -n "$handover_server" ] || return 0
-    run=$(ip netns pids "$ROOM_ID-snd" 2>/dev/null | sed 's|.*|/proc/&/cmdline|' | xargs -r cat 2>/dev/null |
-        tr '\0' '\n' | grep -m 1 -o '^/run/serve-[a-z]*\.[^/]*') || true
+    run=$(handover_run_folder)
     kill -TERM "$handover_server" 2>/dev/null
     timeout 20 tail --pid="$handover_server" -f /dev/null 2>/dev/null
     [ -z "$run" ] || rm -rf -- "$run"
     handover_server=
+}
+
+# The server's run folder, as its dnsmasq was given it (other runs on this machine have their own).
+handover_run_folder() {
+    ip netns pids "$ROOM_ID-snd" 2>/dev/null | sed 's|.*|/proc/&/cmdline|' | xargs -r cat 2>/dev/null |
+        tr '\0' '\n' | grep -m 1 -o '^/run/serve-[a-z]*\.[^/]*' || true
 }
 
 handover_wait() {

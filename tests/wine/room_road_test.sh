@@ -30,8 +30,7 @@ handover_serve "$serve_log" "serving on eth0" "$here/../../scripts/serve-room" -
     --machines 2 --late-wait 15 --max-bitrate 2m --program "$ROOM_PROGRAM" --work-dir "$tmp/pxe" \
     "$tmp/medium.iso" "$tmp/image.wim" || fail "serve-room did not start: $(cat "$serve_log")"
 server=$handover_server
-run_dir=$(ip netns pids "$ROOM_ID-snd" | sed 's|.*|/proc/&/cmdline|' | xargs -r cat 2>/dev/null | tr '\0' '\n' |
-    grep -m 1 -o '^/run/serve-pxe\.[^/]*')
+run_dir=$(handover_run_folder)
 
 # The terminal's table as it stands: its latest top line, then the latest line of each PC, sorted,
 # cells a tab apart; the page's the same way (Chromium's DOM after the page has loaded).
