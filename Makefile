@@ -9,7 +9,7 @@ SHELL := /bin/bash
 PACKAGES := cmake ninja-build g++ make googletest \
             g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
             wimtools udpcast iproute2 xorriso icoutils librsvg2-bin util-linux bsdutils coreutils procps time \
-            clang clang-format clang-tidy cppcheck shellcheck \
+            clang clang-format clang-tidy cppcheck shellcheck flake8 nginx-light curl \
             git gcc binutils pesign python3 qemu-system-x86 ovmf ipxe dnsmasq-base 7zip isc-dhcp-client \
             gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 genisoimage chromium etherwake tcpdump
 
@@ -77,7 +77,7 @@ test-windows:
 
 # clang-format (check only), clang-tidy, cppcheck and shellcheck over the tree: any finding fails.
 lint: ensure-deps
-	scripts/lint
+	lab/lint
 
 # The main job on a simulated network: MACHINES=N PCs (1-16; one PC: FIRMWARE=uefi or bios),
 # IMAGE=install.wim INDEX=N to send your own image; OFFLINE=1 without network (stand-in receiver);
@@ -85,7 +85,7 @@ lint: ensure-deps
 demo: ensure-deps
 	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
 	$(if $(PXE),cmake --preset release $(RECEIVER_SETTINGS) >/dev/null)
-	scripts/demo --machines $(MACHINES) --firmware $(FIRMWARE) \
+	lab/demo --machines $(MACHINES) --firmware $(FIRMWARE) \
 	    $(if $(IMAGE),--image $(abspath $(IMAGE)) --index $(INDEX)) $(if $(OFFLINE),--offline) $(if $(PXE),--pxe)
 
 # The deployable program and its disk 0 guard, with udpcast's receiver built from source and embedded (see above).
@@ -96,7 +96,7 @@ release: ensure-deps
 
 # Figures, not pass/fail: see build/bench.txt and the README.
 bench: ensure-deps
-	scripts/bench $(BENCH_RUNS)
+	lab/bench $(BENCH_RUNS)
 
 # Plants each fault of tests/mutants/faults.tsv in a scratch copy and checks that the tests named
 # for it catch it (FAULTS="name ..." for some; not part of make test: it takes a while).

@@ -3,7 +3,7 @@
 //      baseline program that only starts the same six tools (the floor for this work);
 //   2. stage_file throughput for the embedded receiver's size and for 64 MiB, against CopyFileW of
 //      the same bytes.
-// Usage: bench_runner.exe DIRECTORY RECEIVER RUNS RECEIVER-BYTES   (scripts/bench: DIRECTORY holds
+// Usage: bench_runner.exe DIRECTORY RECEIVER RUNS RECEIVER-BYTES   (lab/bench: DIRECTORY holds
 //   autodeploy.exe, baseline.exe and the stand-in tools; RECEIVER the stand-in receiver the baseline
 //   starts; RECEIVER-BYTES the embedded receiver's size, for the staging figure)
 #include <algorithm>

@@ -15,8 +15,8 @@
 #   options_withheld NAME REASON
 #                        --NAME, in any form, is refused with "--NAME cannot be used: REASON"
 #   options_help COLUMN  the rows as --help shows them, help text from COLUMN on, then -h
-#   options_passed       OPTIONS_PASSED: every option given (or with a default) as --NAME [VALUE]:
-#                        those with a default first, then the flags, then the values given
+#   options_passed NAME...  OPTIONS_PASSED: each of the NAMEd rows given (or with a default) as
+#                        --NAME [VALUE]: those with a default first, then the flags, then the values given
 
 OPTIONS_NAMES=()
 declare -A OPTIONS_KIND=() OPTIONS_ARGUMENT=() OPTIONS_HELP=() OPTIONS_DEFAULTED=() OPTIONS_GIVEN=() OPTIONS_WITHHELD=() OPTION=()
@@ -115,8 +115,8 @@ options_passed() {
     local pass name
     OPTIONS_PASSED=()
     for pass in default flag value; do
-        for name in "${OPTIONS_NAMES[@]}"; do
-            [ -n "${OPTION[$name]}" ] || continue
+        for name in "$@"; do
+            [ -n "${OPTION[$name]:-}" ] || continue
             case $pass:${OPTIONS_KIND[$name]} in
                 flag:flag) OPTIONS_PASSED+=("--$name") ;;
                 *:flag) ;;

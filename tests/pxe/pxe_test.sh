@@ -13,7 +13,7 @@ export AUTODEPLOY_WIMBOOT_DIR=$1
 ovmf=/usr/share/OVMF/OVMF_CODE_4M.fd
 lab=pxt$$-lab site=pxt$$-site
 
-why=$(. "$here/../../scripts/lib/room.sh" && room_unavailable)
+why=$(. "$here/../../lab/lib/room.sh" && room_unavailable)
 [ -n "$why" ] || [ -c /dev/net/tun ] || why="no /dev/net/tun"
 for t in qemu-system-x86_64 dnsmasq wimcapture genisoimage x86_64-w64-mingw32-gcc i686-w64-mingw32-gcc; do
     [ -n "$why" ] || command -v $t >/dev/null || why="$t is not installed (make deps)"
@@ -33,7 +33,7 @@ at_exit() {
 }
 
 # --- the medium: a UDF ISO whose sources/boot.wim boots our stand-in boot managers -----------------
-. "$here/../../scripts/lib/standin_boot.sh"
+. "$here/../../lab/lib/standin_boot.sh"
 { standin_boot_medium "$tmp/standin" "$in/win.iso" && echo 'int main(void) { return 0; }' >"$tmp/p.c" &&
     x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c" && cp "$tmp/autodeploy.exe" "$tmp/autodeploy-guard.exe"; } ||
     fail "making the medium"

@@ -31,6 +31,6 @@ refusals timeout 30 ip netns exec "$ns" "$script" --interface <<'EOF2'
 1|pxe0 --dhcp 10.97.0.10,10.97.0.20 "$in/empty"|the range 10.97.0.10-10.97.0.20 is not in the subnet 10.98.0.1/24 of the interface: give addresses of that subnet
 1|pxe0 --http-port 8081 --program "$in/autodeploy.exe" "$in/empty"|TCP port 8081 (HTTP) on pxe0 is taken by python3 (pid $(ip netns pids "$ns" | head -n 1)): stop it first, or choose another port with --http-port
 1|pxe0 --program "$in/autodeploy.exe" --work-dir "$tmp/work" "$in/empty"|$in/empty has no sources/boot.wim: give a Windows installation ISO or its folder
-1|pxe0 --program "$in/notes.txt" "$in/empty"|not a Windows x64 program: $in/notes.txt (NOT-PE); give the autodeploy.exe of 'make release'
+1|pxe0 --program "$in/notes.txt" "$in/empty"|not a Windows program (no PE header): $in/notes.txt; give the 64-bit console build (make release: build/release/src/autodeploy.exe)
 EOF2
 finish

@@ -1,6 +1,8 @@
 #!/bin/bash
-# scripts/serve-room's refusals, each one line with the fix, before anything starts (the room
-# itself is not run here). Usage: serve_room_test.sh WIMBOOT_DIR
+# scripts/serve-room's and serve-pxe's refusals, each one line with the fix, before anything starts; a room
+# run whole in a namespace with a stand-in udp-sender that records what it is given (the QEMU PCs are
+# pxe_test's and room_road_test's); and a server killed outright, after which nothing of it answers a PC.
+# Usage: serve_room_test.sh WIMBOOT_DIR
 set -u -o pipefail
 name=serve_room_test
 . "$(dirname "$0")/test_lib.sh"
@@ -20,13 +22,70 @@ if nobody_reaches "$script"; then
 1|"$in/empty" "$in/notes.txt"|needs root (DHCP and TFTP ports, the user nobody for dnsmasq): run it with sudo
 EOF2
 fi
-ns=adroom$$
+ns=adroom$$ pc=adroompc$$
 ip netns add "$ns" 2>/dev/null || { skip "cannot create network namespaces (needs root)"; finish; exit 77; }
-at_exit() { ip netns pids "$ns" | xargs -r kill -KILL; ip netns delete "$ns"; }
-{ ip -n "$ns" link add room0 type veth peer name room1 && ip -n "$ns" addr add 10.98.0.1/24 brd + dev room0 &&
-    ip -n "$ns" link set room0 up && ip -n "$ns" link set room1 up; } || fail "setting up $ns"
+at_exit() { for n in "$ns" "$pc"; do ip netns pids "$n" | xargs -r kill -KILL; ip netns delete "$n"; done; }
+{ ip netns add "$pc" && ip -n "$ns" link add room0 type veth peer name room1 netns "$pc" &&
+    ip -n "$ns" addr add 10.98.0.1/24 brd + dev room0 && ip -n "$ns" link set room0 up && ip -n "$pc" link set room1 up &&
+    ip -n "$ns" link add other0 type veth peer name other1 && ip -n "$ns" addr add 10.97.0.1/24 brd + dev other0 &&
+    ip -n "$ns" link set other0 up && ip -n "$ns" link set other1 up; } || fail "setting up $ns"
 refusals timeout 30 ip netns exec "$ns" "$script" --machines 2 --program "$in/autodeploy.exe" --interface <<'EOF2'
 1|nosuch "$in/empty" "$in/notes.txt"|no such network interface: nosuch; name the one that faces the PCs (see 'ip -br link')
-1|room0 "$in/empty" "$in/notes.txt"|not a WIM file: $in/notes.txt
+1|room0 "$in/empty" "$in/notes.txt"|$in/empty has no sources/boot.wim: give a Windows installation ISO or its folder
 EOF2
+
+# A medium whose boot.wim is WinPE-shaped, an install WIM with what bcdboot reads, the program and its guard.
+mkdir -p "$tmp/pe/Windows/System32" "$in/medium/sources" "$tmp/os/Windows/System32/config" "$tmp/os/Windows/Boot/EFI" \
+    "$tmp/os/Windows/Boot/PCAT" "$tmp/bin" && cp "$in/autodeploy.exe" "$in/autodeploy-guard.exe" &&
+    touch "$tmp/os/Windows/System32/config/BCD-Template" "$tmp/os/Windows/Boot/EFI/bootmgfw.efi" \
+        "$tmp/os/Windows/Boot/PCAT/bootmgr" && wimcapture "$tmp/pe" "$in/medium/sources/boot.wim" PE --boot >/dev/null &&
+    wimcapture "$tmp/os" "$in/install.wim" Pro >/dev/null || fail "fixtures"
+# The stand-in: the first transfer gets one PC, sent when serve-room says so; later ones wait for PCs that never come.
+cat >"$tmp/bin/udp-sender" <<EOS && chmod +x "$tmp/bin/udp-sender" || fail "the stand-in"
+#!/bin/bash
+echo "\$*" >>"$tmp/args"
+[ ! -e "$tmp/joined" ] || exec sleep 600
+: >"$tmp/joined"
+printf 'New connection from 10.98.0.50  (#0) 00000009\n' >&2
+read -r _
+printf 'Starting transfer: 00000009\nTransfer complete.\nDisconnecting #0 (10.98.0.50)\n' >&2
+EOS
+serve=(timeout 120 ip netns exec "$ns" env "PATH=$tmp/bin:$PATH" "$script" --interface room0 --program "$in/autodeploy.exe")
+run "${serve[@]}" --machines 1 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"
+[ "$rc" = 0 ] && [ "$(tail -n 1 "$tmp/out")" = "every PC that joined received the whole image: 1 of 1" ] &&
+    [ "$(sort -u "$tmp/args")" = "--file $in/install.wim --nopointopoint --retries-until-drop 70 --interface room0" ] &&
+    [ "$(wc -l <"$tmp/args")" = 2 ] && [ -z "$(ip netns pids "$ns")" ] && [ -z "$(ls -d /run/serve-room.* 2>/dev/null)" ] ||
+    fail "a room of one: status $rc, udp-sender got [$(cat "$tmp/args")], or something of it is left"
+ok "a room of one: its two transfers with --retries-until-drop 70 and the interface; the room ends by itself, nothing left"
+
+# serve-pxe on the same work folder: its PXE answers, a second server is told who holds the folder, and once
+# killed outright (SIGKILL) nothing of it runs or answers; the next start clears what it left in /run.
+probe() { ip netns exec "$pc" python3 "$(dirname "$0")/../roomserver/dhcp_probe.py" room1 52:54:00:98:00:01; }
+pxe=(ip netns exec "$ns" "${script%/*}/serve-pxe" --interface room0 --program "$in/autodeploy.exe" --work-dir "$tmp/work")
+"${pxe[@]}" "$in/medium" >"$tmp/pxe.out" 2>&1 &
+server=$!
+for ((i = 0; i < 300; i++)); do grep -q 'serving on room0' "$tmp/pxe.out" && break; sleep 0.1; done
+[ "$(probe)" = "answered by 10.98.0.1" ] || fail "no answer to a PXE discover: $(cat "$tmp/pxe.out")"
+# shellcheck disable=SC2034 # read by the row
+holder=$(cat "$tmp/work/lock") && script=${script%/*}/serve-pxe && refusals timeout 30 ip netns exec "$ns" "$script" \
+    --interface other0 --program "$in/autodeploy.exe" <<'EOF2'
+1|--work-dir "$tmp/work" "$in/medium"|$tmp/work is in use by $holder: one server per work folder; end that one first, or give this one another --work-dir
+EOF2
+kill -KILL "$server" && { wait "$server"; } 2>/dev/null
+sleep 1
+[ -z "$(ip netns pids "$ns")" ] && ! probe >/dev/null || fail "after SIGKILL: $(ip netns pids "$ns" | xargs -r ps -o args= -p)"
+ok "killed outright: no process of the run is left and no PXE discover is answered"
+left=$(ls -d /run/serve-pxe.*) || fail "the killed run left nothing in /run"
+"${pxe[@]}" "$in/medium" >"$tmp/pxe.out" 2>&1 &
+for ((i = 0; i < 300; i++)); do grep -q 'serving on room0' "$tmp/pxe.out" && break; sleep 0.1; done
+kill -TERM $! && wait $! && [ ! -e "$left" ] || fail "started again: $(cat "$tmp/pxe.out"), or $left left"
+ok "started again, it removes what the killed run left in /run"
+
+mkdir -m 777 "$tmp/open" && mkdir -p "$tmp/linked" && ln -s /etc/passwd "$tmp/linked/served" || fail "mkdir"
+refusals timeout 30 "${pxe[@]:0:9}" --work-dir <<'EOF2'
+1|"$tmp/open" "$in/medium"|the work folder $tmp/open can be written by others (drwxrwxrwx): give one only root can write (--work-dir), or fix it
+1|"$tmp/open/room" "$in/medium"|the work folder $tmp/open/room lies in $tmp/open, which can be written by others (drwxrwxrwx): another user could swap it; give a work folder elsewhere (--work-dir)
+1|"$tmp/linked" "$in/medium"|$tmp/linked/served is a symbolic link: remove it (the server writes it anew), or give another --work-dir
+EOF2
+[ ! -e "$tmp/open/room" ] || fail "a refused work folder was made"
 finish

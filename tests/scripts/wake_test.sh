@@ -1,13 +1,18 @@
 #!/bin/bash
-# scripts/lib/wake.sh: the wake list, and the magic packets as captured on a private bridge: for
-# the MACs asked, on the interface asked only.
+# The room server's wake list, and its magic packets as captured on a private bridge: for the MACs
+# asked, on the interface asked only.
 set -u -o pipefail
 name=wake_test
 . "$(dirname "$0")/test_lib.sh"
-. "$(dirname "$0")/../../scripts/lib/wake.sh"
-printf '# the room\n52-54-00-AA-00-01\n\n52:54:00:aa:00:02  # by the door\n' >"$in/macs"
+PYTHONPATH=$(cd "$(dirname "$0")/../.." && pwd -P) && export PYTHONPATH
+wake_list() {
+    python3 -c 'import sys; from roomserver import cli
+try: print(" ".join(cli.mac_list(*sys.argv[1:])))
+except cli.Refusal as refusal: print(refusal)' "$@"
+}
+printf '# the room\n52-54-00-AA-00-01  LAB1-01\n\n52:54:00:aa:00:02  # by the door\n' >"$in/macs"
 while IFS='|' read -r given expected; do
-    [ "$(wake_list --wake "$given" | paste -s -d ' ')" = "$expected" ] || fail "wake_list [$given]: $(wake_list --wake "$given")"
+    [ "$(wake_list --wake "$given")" = "$expected" ] || fail "wake list [$given]: $(wake_list --wake "$given")"
     ok "wake list [$given]"
 done <<EOF2
 $in/macs|52:54:00:aa:00:01 52:54:00:aa:00:02
@@ -25,8 +30,8 @@ for pair in room:br0 other:br1; do
     ip netns exec "$ns" tcpdump -i "${pair#*:}" -U -w "$tmp/${pair#*:}.pcap" ether proto 0x0842 2>"$tmp/${pair#*:}.err" &
 done
 for ((i = 0; i < 50; i++)); do [ "$(grep -ls 'listening on' "$tmp"/br?.err | wc -l)" = 2 ] && break; sleep 0.1; done
-ip netns exec "$ns" bash -c ". '$(dirname "$0")/../../scripts/lib/wake.sh' && wake_send room0 52:54:00:aa:00:01 52:54:00:aa:00:02" ||
-    fail "wake_send"
+ip netns exec "$ns" python3 -c 'import sys; from roomserver.children import wake_on_lan
+sys.exit(not all(wake_on_lan("room0", mac) for mac in sys.argv[1:]))' 52:54:00:aa:00:01 52:54:00:aa:00:02 || fail "wake_on_lan"
 sleep 1
 ip netns pids "$ns" | xargs -r kill -INT
 wait

@@ -110,8 +110,8 @@ chmod +x "$tmp/bin/wimextract"
 refusals env PATH="$tmp/bin:$PATH" "$script" --program "$prog" <<'EOF'
 1|--index 2 "$two"|the updated image does not read back \\Windows\\System32\\autodeploy.exe correctly; $two left as it was
 EOF
-# scripts/demo checks what it is given with the same helpers.
-script=${script%/*}/demo && refusals env -C "$in" "$script" <<'EOF'
+# lab/demo checks what it is given with the same helpers.
+script=${script%/scripts/*}/lab/demo && refusals env -C "$in" "$script" <<'EOF'
 2|--machines|--machines needs a value (see --help)
 2|--firmware=|--firmware needs uefi or bios, got nothing
 2|--image -two.wim --index 3|--index must be from 1 to 2 (the images of -two.wim), not '3'

@@ -1,11 +1,11 @@
 #!/bin/bash
-# A room of three simulated PCs (scripts/lib/room.sh) on the real wire: autodeploy.exe with its
+# A room of three simulated PCs (lab/lib/room.sh) on the real wire: autodeploy.exe with its
 # real receiver under Wine, served through scripts/send-image; the stand-in dism records the image's SHA-256.
 # Usage: real_wire_test.sh PROGRAM STANDIN RECEIVER TEMPLATE-PREFIX GPT-SCRIPT MBR-SCRIPT  (77: skipped)
 set -uo pipefail
 name=real_wire_test
 here=$(cd "$(dirname "$0")" && pwd -P)
-. "$here/../../scripts/lib/room.sh"
+. "$here/../../lab/lib/room.sh"
 . "$here/../../scripts/lib/winimage.sh"
 ROOM_PROGRAM=$1 ROOM_STANDIN=$2 ROOM_TEMPLATE=$4
 receiver=$3 gpt_script=$5 mbr_script=$6

@@ -1,14 +1,14 @@
 #!/bin/bash
 # A small room on scripts/serve-room, from power-on to the image: a BIOS and a UEFI QEMU PC boot from
 # the network (real firmware, iPXE, wimboot; stand-in boot managers), each is handed over to its
-# Wine machine (scripts/lib/handover.sh), which runs the program with its real receiver; a third PC
+# Wine machine (lab/lib/handover.sh), which runs the program with its real receiver; a third PC
 # is powered on once the first transfer is sent and must be served by the second one, which
 # serve-room starts by itself. The room's page is read with headless Chromium during the run.
 # Usage: room_road_test.sh PROGRAM STANDIN TEMPLATE-PREFIX WIMBOOT-DIR   (77: skipped, with the reason)
 set -uo pipefail
 name=room_road_test
 here=$(cd "$(dirname "$0")" && pwd -P)
-. "$here/../../scripts/lib/handover.sh"
+. "$here/../../lab/lib/handover.sh"
 . "$here/../../scripts/lib/winimage.sh"
 ROOM_PROGRAM=$1 ROOM_STANDIN=$2 ROOM_TEMPLATE=$3
 export AUTODEPLOY_WIMBOOT_DIR=$4

@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # standin_boot.sh: a made-up Windows medium for booting PCs from the network where no Windows is
 # at hand (the demo, the tests): a UDF ISO whose sources/boot.wim has, as its bootable second
-# image, WinPE's boot files with boot managers of our own (scripts/standin-boot) in place of
+# image, WinPE's boot files with boot managers of our own (lab/standin-boot) in place of
 # Windows' own. wimboot starts them as it would start Windows': each prints one line on the serial
 # port and halts. Needs i686-w64-mingw32-gcc, x86_64-w64-mingw32-gcc, wimtools and genisoimage.
 #

@@ -31,8 +31,8 @@
 
 room_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 room_repo=$(dirname "$(dirname "$room_lib_dir")")
-. "$room_lib_dir/msg.sh"
-. "$room_lib_dir/cleanup.sh"
+. "$room_repo/scripts/lib/msg.sh"
+. "$room_repo/scripts/lib/cleanup.sh"
 . "$room_lib_dir/wine.sh"
 . "$room_lib_dir/station.sh"
 ROOM_SUBNET=10.77.0

@@ -1,0 +1,151 @@
+"""A small HTTP/1.1 server for the room, on asyncio: every host of the room's segment reaches it, so it trusts
+nothing. A request is a GET of one of a few paths with a few short query values, or it is refused; its head
+must come whole within HEAD_SECONDS; an address holds PER_ADDRESS connections at most, and when ALL of them are
+open the oldest one still waiting for its head makes room for a new one, so that idle connections never keep a
+PC out. Files go out with sendfile, never through Python; one connection, one request."""
+
+import asyncio
+import os
+import resource
+import select
+import urllib.parse
+
+HEAD_SECONDS = 10
+WRITE_SECONDS = 30  # for each piece of a file: a reader that stalls that long is dropped
+PER_ADDRESS = 16
+ALL = 512
+_REASONS = {200: "OK", 400: "Bad Request", 403: "Forbidden", 404: "Not Found", 405: "Method Not Allowed"}
+
+
+class Refused(Exception):
+    def __init__(self, status):
+        super().__init__(status)
+        self.status = status
+
+
+class Response:
+    def __init__(self, status=200, text="", kind="text/plain", path=None, on_piece=None):
+        self.status, self.text, self.kind, self.path, self.on_piece = status, text, kind, path, on_piece
+
+
+def query_values(query, names):
+    """{name: value} of QUERY, each of NAMES at most once, nothing else, each value 1 to 64 characters."""
+    try:
+        pairs = urllib.parse.parse_qsl(query, keep_blank_values=True, strict_parsing=bool(query), max_num_fields=8)
+    except ValueError:
+        raise Refused(400)
+    values = dict(pairs)
+    if len(values) != len(pairs) or not set(values) <= set(names) or not all(0 < len(v) <= 64 for v in values.values()):
+        raise Refused(400)
+    return values
+
+
+class HttpServer:
+    """ROUTE(path, query, address) -> Response, or raises Refused; ON_FAULT(exception) for a fault of ours."""
+
+    def __init__(self, route, on_fault):
+        self.route, self.on_fault, self.waiting, self.by_address = route, on_fault, {}, {}
+
+    async def start(self, address, port):
+        # A burst of connections is accepted before any is looked at: room for them beyond a login's 1,024.
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        try:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, 65536), max(hard, 65536)))
+        except (ValueError, OSError):
+            resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+        # The limit bounds a line of the request's head.
+        self.server = await asyncio.start_server(self._connection, address, port, limit=4096, reuse_address=True,
+                                                 backlog=256)
+
+    def close(self):
+        self.server.close()
+
+    def _admit(self, writer, address):
+        if self.by_address.get(address, 0) >= PER_ADDRESS:
+            return False
+        if sum(self.by_address.values()) >= ALL:
+            if not self.waiting:
+                return False
+            oldest = next(iter(self.waiting))
+            del self.waiting[oldest]
+            oldest.transport.abort()
+        self.by_address[address] = self.by_address.get(address, 0) + 1
+        self.waiting[writer] = True
+        return True
+
+    async def _connection(self, reader, writer):
+        address = (writer.get_extra_info("peername") or ("?",))[0]
+        if not self._admit(writer, address):
+            writer.transport.abort()
+            return
+        try:
+            try:
+                method, target = await asyncio.wait_for(self._head(reader), HEAD_SECONDS)
+                self.waiting.pop(writer, None)
+                if method != "GET":
+                    raise Refused(405)
+                url = urllib.parse.urlsplit(target)
+                response = self.route(url.path, url.query, address)
+            except Refused as refused:
+                response = Response(refused.status, _REASONS[refused.status] + "\n")
+            await self._send(writer, response)
+        except (asyncio.TimeoutError, asyncio.LimitOverrunError, asyncio.IncompleteReadError, ConnectionError,
+                TimeoutError, ValueError):
+            pass  # a head that never came whole, or a peer that went
+        except Exception as error:  # a fault of ours: this request fails, the room goes on
+            self.on_fault(error)
+        finally:
+            self.waiting.pop(writer, None)
+            self.by_address[address] -= 1
+            if not self.by_address[address]:
+                del self.by_address[address]
+            writer.transport.abort()
+
+    async def _head(self, reader):
+        parts = (await reader.readuntil(b"\n")).decode("ascii").split()
+        if len(parts) != 3 or not parts[2].startswith("HTTP/1.") or not parts[1].startswith("/"):
+            raise Refused(400)
+        for _ in range(64):
+            if (await reader.readuntil(b"\n")).strip() == b"":
+                return parts[0], parts[1]
+        raise Refused(400)
+
+    async def _send(self, writer, response):
+        size = os.path.getsize(response.path) if response.path else None
+        body = b"" if response.path else response.text.encode("utf-8")
+        head = "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\nCache-Control: no-store\r\n" \
+               "Connection: close\r\n\r\n" % (response.status, _REASONS[response.status], response.kind,
+                                              len(body) if size is None else size)
+        writer.write(head.encode("ascii") + body)
+        await asyncio.wait_for(writer.drain(), WRITE_SECONDS)
+        if response.path:
+            with open(response.path, "rb") as source:
+                await self._send_file(writer, source, size, response.on_piece)
+
+    async def _send_file(self, writer, source, size, on_piece):
+        """SOURCE to the peer with sendfile, a piece at a time in a worker thread (the threads share the cores,
+        as a server's workers do), the event loop told after each piece."""
+        loop, sent, fd = asyncio.get_running_loop(), 0, writer.get_extra_info("socket").fileno()
+        piece = max(1 << 22, size // 20)
+        while sent < size:
+            count = min(piece, size - sent)
+            await loop.run_in_executor(None, _push, fd, source.fileno(), sent, count)
+            sent += count
+            if on_piece:
+                on_piece(sent, size)
+
+
+def _push(fd, source, offset, count):
+    """COUNT bytes of SOURCE from OFFSET to the socket FD (non-blocking: waits for room, WRITE_SECONDS at most)."""
+    poller = select.poll()
+    poller.register(fd, select.POLLOUT)
+    while count:
+        try:
+            done = os.sendfile(fd, source, offset, count)
+        except BlockingIOError:
+            if not poller.poll(WRITE_SECONDS * 1000):
+                raise TimeoutError("the peer stopped reading")
+            continue
+        if not done:
+            raise ConnectionError("the peer went")
+        offset, count = offset + done, count - done

@@ -1,0 +1,28 @@
+"""The record of a run: one line per event, "SECONDS<TAB>KEY<TAB>KIND<TAB>VALUE", written as it happens and
+never read back to decide anything. The run before is kept as FILE.1."""
+
+import os
+import re
+
+_UNSAFE = re.compile(r"[^\x20-\x7e]")
+
+
+def clean(text, limit=300):
+    """TEXT with every character that is not printable ASCII as '?', at most LIMIT long: safe for a terminal,
+    a tab-separated line and a log reader."""
+    return _UNSAFE.sub("?", str(text))[:limit]
+
+
+class Journal:
+    def __init__(self, path):
+        self.file = None
+        if path:
+            if os.path.lexists(path):
+                os.replace(path, path + ".1")
+            self.file = open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644), "w",
+                             encoding="ascii")
+
+    def write(self, when, key, kind, value=""):
+        if self.file:
+            self.file.write("%.3f\t%s\t%s\t%s\n" % (when, clean(key), clean(kind), clean(value)))
+            self.file.flush()

@@ -1,0 +1,211 @@
+"""The room, without I/O: one PC per MAC (or per address, for a PC that joins the multicast without having
+booted from here), the transfers, and what to do next. Events come in with their time:
+
+  key MAC:     woken, offered (PXE architecture), address (IPv4), platform (iPXE's pcbios or efi), winpe (its
+               WinPE script was sent), loading (percent of boot.wim), started (boot.wim went whole), disk
+  key address: joined, dropped, received (value: the transfer's number)
+  key "room":  listening N, sending N, progress PERCENT, retransmitted SHARE, complete N, ended N
+
+A PC that reaches WinPE while a transfer is sent cannot join it (udp-sender takes no one in then): it is late
+and waits for the next transfer, which starts once no further PC has joined for late_wait seconds. After the
+last transfer the room is finished once no PC has joined the next one and none is on its way for late_wait.
+"""
+
+import re
+import time
+
+from roomserver import stages
+
+STALL = 300  # seconds without news after which a PC on its way no longer holds the room up
+WAKE_AGAIN = 120  # seconds after a wake-up without a request from the PC until the next one
+FIRMWARE_OF_ARCH = {"0": "BIOS", "6": "UEFI", "7": "UEFI", "9": "UEFI"}
+FIRMWARE_OF_PLATFORM = {"pcbios": "BIOS", "efi": "UEFI"}
+ON_ITS_WAY = ("offered", "loading", "started")
+IPV4 = re.compile(r"(25[0-5]|2[0-4]\d|1?\d?\d)(\.(25[0-5]|2[0-4]\d|1?\d?\d)){3}")
+
+
+def pcs(number, kind=""):
+    """"1 PC", "2 PCs"; with KIND: "1 late PC"."""
+    return "%d %sPC%s" % (number, kind, "" if number == 1 else "s")
+
+
+def clock(when):
+    return time.strftime("%H:%M:%S", time.localtime(when))
+
+
+class PC:
+    def __init__(self, mac, when):
+        self.mac, self.ip, self.firmware, self.stage, self.percent = mac, "-", "-", "off", 0
+        self.transfer = self.offered = self.started = self.received = self.woken_at = None
+        self.woken, self.answered, self.dropped, self.last = 0, False, False, when
+        self.unsaved = False  # served, but the list of PCs served could not be saved since
+
+
+class Room:
+    def __init__(self, machines=None, max_wait=None, late_wait=60, size=0):
+        self.pcs, self.by_ip = {}, {}
+        self.machines, self.max_wait, self.late_wait, self.size = machines, max_wait, late_wait, size
+        self.figures, self.share = [], "0.0%"  # the sender's figures, a line per transfer
+        self.transfer, self.state, self.percent = 0, "idle", 0  # state: idle, listening, sending, done, ended
+        self.since = self.first_join = self.last_join = None
+        self.joined_now = 0  # PCs in the current transfer
+        self.unsaved = None  # why the list of PCs served cannot be saved, while it cannot
+
+    def pc(self, key, when):
+        if key not in self.pcs:
+            self.pcs[key] = PC(None if IPV4.fullmatch(key) else key, when)
+        return self.pcs[key]
+
+    def _at(self, ip, when):
+        """The PC at address IP: one booted from here, or one of its own."""
+        if ip not in self.by_ip:
+            self.by_ip[ip] = ip
+            self.pc(ip, when).ip = ip
+        return self.pcs[self.by_ip[ip]]
+
+    def apply(self, when, key, kind, value=""):
+        if key == "room":
+            self._room(when, kind, value)
+        elif IPV4.fullmatch(key):
+            self._multicast(self._at(key, when), when, kind, value)
+        else:
+            self._network_boot(self.pc(key, when), key, when, kind, value)
+
+    def _multicast(self, pc, when, kind, value):
+        pc.last = when
+        if kind == "joined":
+            pc.stage, pc.transfer, pc.dropped = "joined", int(value), False
+            self.joined_now += 1
+            self.first_join = self.first_join or when
+            self.last_join = when
+        elif kind == "dropped":
+            pc.stage, pc.dropped = "dropped", True
+        elif kind == "received":
+            pc.stage, pc.received = "received", when
+
+    def _network_boot(self, pc, mac, when, kind, value):
+        pc.last = when
+        if kind == "woken":
+            pc.woken, pc.woken_at = pc.woken + 1, when
+            return
+        pc.answered = True
+        if kind == "address":
+            if self.by_ip.get(pc.ip) == mac:
+                del self.by_ip[pc.ip]
+            self._adopt(pc, value)
+            pc.ip, self.by_ip[value] = value, mac
+        elif kind == "offered":
+            pc.firmware = FIRMWARE_OF_ARCH.get(value, pc.firmware)
+            pc.offered = pc.offered or when
+            if pc.stage in ("off", "disk"):
+                pc.stage = "offered"
+        elif kind == "platform":
+            pc.firmware = FIRMWARE_OF_PLATFORM.get(value, pc.firmware)
+        elif kind in ("winpe", "loading"):
+            pc.stage, pc.percent = "loading", int(value or 0)
+        elif kind == "started":
+            pc.stage, pc.started = "started", when
+        elif kind == "disk":
+            pc.stage = "disk"
+
+    def _adopt(self, pc, ip):
+        """A PC known by its address only (ARP names its MAC later) becomes the MAC's PC."""
+        if self.by_ip.get(ip) == ip and ip in self.pcs:
+            alone = self.pcs.pop(ip)
+            pc.stage, pc.transfer, pc.received, pc.dropped = alone.stage, alone.transfer, alone.received, alone.dropped
+
+    def _room(self, when, kind, value):
+        if kind == "listening":
+            self.transfer, self.state, self.since, self.joined_now = int(value), "listening", when, 0
+            self.first_join = self.last_join = None
+        elif kind == "sending":
+            self.state, self.since, self.percent = "sending", when, 0
+        elif kind == "progress":
+            self.percent = int(value)
+        elif kind == "retransmitted":
+            self.share = value
+        elif kind == "complete" and self.state == "sending":
+            took = max(when - self.since, 0.001)
+            self.figures.append("transfer %s: %d bytes to %s in %.1f s, %.1f Mbit/s, %s retransmitted" % (
+                value, self.size, pcs(self.joined_now), took, self.size * 8 / took / 1e6, self.share))
+        if kind in ("complete", "ended") and self.state != "done":
+            self.state = "done" if kind == "complete" else "ended"
+
+    # --- what the room waits for, and what to do -----------------------------------------------------------
+    def late(self, pc):
+        return self.state == "sending" and pc.stage in ON_ITS_WAY
+
+    def _on_its_way(self, now):
+        return [pc for pc in self.pcs.values() if pc.stage in ON_ITS_WAY and now - pc.last < STALL]
+
+    def decision(self, now):
+        """'start' (the waiting transfer sends now), 'next' (a transfer has ended: listen for another),
+        'finish' (no PC is left waiting), 'failed' (udp-sender ended without a transfer), or None."""
+        if self.state == "listening" and self.joined_now:
+            if self.transfer > 1:
+                return "start" if now >= self.last_join + self.late_wait else None
+            if self.machines and self.joined_now >= self.machines:
+                return "start"
+            if self.max_wait is not None and now >= self.first_join + self.max_wait:
+                return "start"
+        elif self.state == "listening" and self.transfer > 1:
+            if not self._on_its_way(now) and now >= self.since + self.late_wait:
+                return "finish"
+        elif self.state == "done":
+            return "next"
+        elif self.state == "ended":
+            return "failed"
+        return None
+
+    def to_wake(self, now, macs):
+        """Of MACS, those to wake now: never woken, or woken WAKE_AGAIN seconds ago without a word since."""
+        return [mac for mac in macs if mac not in self.pcs
+                or (not self.pcs[mac].answered and now >= self.pcs[mac].woken_at + WAKE_AGAIN)]
+
+    def top(self, now):
+        n, joined = self.transfer, self.joined_now
+        if self.state == "sending":
+            late = sum(1 for pc in self.pcs.values() if self.late(pc))
+            text = "transfer %d: sending to %s, %d%%" % (n, pcs(joined), self.percent)
+            return text + ("; %d late, waiting for the next transfer" % late if late else "")
+        if self.state == "listening" and n == 1:
+            starts = ["at %d" % self.machines] if self.machines else []
+            if self.max_wait is not None:
+                starts.append("at " + clock(self.first_join + self.max_wait) if self.first_join
+                              else "%d s after the first joins" % self.max_wait)
+            total = "%d of %d joined" % (joined, self.machines) if self.machines else "%d joined" % joined
+            return "%s; sending starts %s" % (total, " or ".join(starts))
+        if self.state == "listening":
+            if joined:
+                return "transfer %d: %s joined; sending starts at %s unless another joins" % (
+                    n, pcs(joined, "late "), clock(self.last_join + self.late_wait))
+            return "transfer %d: waiting for late PCs until %s" % (n, clock(self.since + self.late_wait))
+        if self.state == "idle":
+            return "%s booted from the network" % pcs(sum(1 for pc in self.pcs.values() if pc.offered))
+        return "%d of %d PCs that joined received the whole image" % self.outcome()[1:3]
+
+    def stage(self, pc):
+        """(label, state) of PC as it stands."""
+        key = pc.stage
+        # Once the transfer is complete, a PC is still in it until udp-sender says it received everything.
+        if key == "joined" and self.state in ("sending", "done") and pc.transfer == self.transfer:
+            key = "receiving"
+        of_transfer = " (transfer %d)" % pc.transfer if pc.transfer and pc.transfer > 1 else ""
+        text = stages.label(key, woken=pc.woken, percent=pc.percent, room_percent=self.percent,
+                            transfer=pc.transfer, of_transfer=of_transfer)
+        if pc.unsaved and self.unsaved:
+            text += "; not yet saved as served: " + self.unsaved
+        if self.late(pc):
+            return text + stages.LATE, "late"
+        return text, stages.STAGES[key][1]
+
+    def ordered(self):
+        """Failed PCs first, then late ones, then the rest in the order they came."""
+        return sorted(self.pcs.values(), key=lambda pc: stages.RANK.get(self.stage(pc)[1], 2))
+
+    def outcome(self):
+        """(exit status, received, joined, PCs that joined without the image): 0 when at least one PC joined
+        and every one that did received the whole image."""
+        joined = [pc for pc in self.pcs.values() if pc.transfer]
+        missed = [pc for pc in joined if not pc.received]
+        return (0 if joined and not missed else 1), len(joined) - len(missed), len(joined), missed

@@ -1,0 +1,22 @@
+# shellcheck shell=bash
+# server.sh: handing over to the room server (roomserver/, a Python program), which runs the serving phase of
+# serve-pxe, serve-room and send-image. Source it after msg.sh and cleanup.sh.
+#
+#   server_check ARGS...      the values an operator gave that the server reads (--wake, --again), checked
+#                             before any work: one line and exit 2 when one is not of its kind
+#   server_exec MODE ARGS...  the server replaces this script (pxe, room or send); what cleanup_later named
+#                             is removed by it when it ends
+
+SERVER_HOME=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
+
+server_check() {
+    PYTHONPATH=$SERVER_HOME python3 -m roomserver check --name "$MSG_NAME" "$@" || exit
+}
+
+server_exec() {
+    local mode=$1 path remove=()
+    shift
+    for path in "${CLEANUP_PATHS[@]}"; do remove+=(--remove "$path"); done
+    trap - EXIT HUP INT TERM
+    PYTHONPATH=$SERVER_HOME exec python3 -m roomserver "$mode" --name "$MSG_NAME" "${remove[@]}" "$@"
+}

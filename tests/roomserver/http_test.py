@@ -1,0 +1,149 @@
+"""The room server's HTTP side as any host of the room's segment meets it: a table of hostile requests against
+the running server on loopback (each refused or harmless: nothing recorded, decided or drawn from it), 1,100
+idle connections that keep no PC out, and a PC's own road through it, boot image and served list included.
+The server runs in a process of its own (this file with --serve), with a stock login's 1,024 open files; the
+neighbour table says 127.0.0.2 is the PC."""
+import os
+import re
+import resource
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..")
+sys.path.insert(0, ROOT)
+PC, MAC = "127.0.0.2", "52:54:00:12:34:56"
+
+
+def serve(folder, port):
+    import asyncio
+    import argparse
+    from roomserver import http, neighbours, server
+    resource.setrlimit(resource.RLIMIT_NOFILE, (1024, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
+    http.HEAD_SECONDS = 2
+    neighbours.mac_of = lambda ip, interface: MAC if ip == PC else "52:54:00:99:99:99"
+    config = argparse.Namespace(mode="pxe", name="serve-pxe", interface="lo", address="127.0.0.1", port=port,
+                                dhcp="proxy", run=folder, work_dir=folder, journal=folder + "/journal", image=None,
+                                machines=None, max_wait=None, late_wait=60, wake=[], again=[], remove=[], sender=[])
+    room = server.Server(config)
+
+    async def run():
+        room.ended = asyncio.get_running_loop().create_future()
+        room.http = http.HttpServer(room.route, print)
+        await room.http.start("127.0.0.1", port)
+        print("ready", flush=True)
+        while True:
+            room.tick(time.time())
+            await asyncio.sleep(0.2)
+    asyncio.run(run())
+
+
+def get(request, source=PC, port=None, wait=5):
+    """The response to REQUEST (bytes) sent from SOURCE: (status or None when the server closed, body)."""
+    with socket.create_connection(("127.0.0.1", port), timeout=wait, source_address=(source, 0)) as s:
+        s.sendall(request)
+        data = b""
+        while True:
+            try:
+                part = s.recv(65536)
+            except (ConnectionResetError, socket.timeout):
+                break
+            if not part:
+                break
+            data += part
+    head, _, body = data.partition(b"\r\n\r\n")
+    found = re.match(rb"HTTP/1\.1 (\d+) ", head)
+    return (int(found.group(1)) if found else None), body
+
+
+HOSTILE = [  # request, status (None: closed without an answer), what the body holds
+    (b"GET /pc.ipxe?mac=52:54:00:12:34:56&platform=efi%0A1.0%09room%09ended%091 HTTP/1.1\r\n\r\n", 400, b""),
+    (b"GET /pc.ipxe?mac=%1b[2J%1b[H&platform=efi HTTP/1.1\r\n\r\n", 200, b"exit"),
+    (b"GET /pc.ipxe?mac=52:54:00:12:34:56&platform=" + b"x" * 60000 + b" HTTP/1.1\r\n\r\n", None, b""),
+    (b"GET /pc.ipxe?mac=52:54:00:12:34:56&platform=" + b"x" * 65 + b" HTTP/1.1\r\n\r\n", 400, b"Bad Request"),
+    (b"GET /pc.ipxe?mac=52:54:00:12:34:56&mac=52:54:00:12:34:57&platform=efi HTTP/1.1\r\n\r\n", 400, b""),
+    (b"GET /boot.wim?mac=52:54:00:12:34:56 HTTP/1.1\r\n\r\n", 403, b"Forbidden"),
+    (b"GET /boot.ipxe?room=progress HTTP/1.1\r\n\r\n", 400, b""),
+    (b"GET /../../etc/passwd HTTP/1.1\r\n\r\n", 404, b""),
+    (b"GET http://x/ HTTP/1.1\r\n\r\n", 400, b""),
+    (b"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", 405, b""),
+    (b"GET / HTTP/1.1\r\n" + b"X: y\r\n" * 100 + b"\r\n", 400, b""),
+    (b"GET /\xff\x1b HTTP/1.1\r\n\r\n", None, b""),
+    (b"GET / HTTP/1.1\r\n", None, b""),  # a head never finished
+]
+
+
+class Http(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp()
+        os.makedirs(cls.folder + "/http")
+        for name, size in (("boot.wim", 3 << 20), ("wimboot.i386", 1000), ("wimboot.x86_64.efi", 1000)):
+            with open(os.path.join(cls.folder, "http", name), "wb") as out:
+                out.write(os.urandom(size))
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            cls.port = probe.getsockname()[1]
+        cls.server = subprocess.Popen([sys.executable, __file__, "--serve", cls.folder, str(cls.port)],
+                                      stdout=subprocess.PIPE, text=True)
+        assert cls.server.stdout.readline() == "ready\n"
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.kill()
+        cls.server.wait()
+        subprocess.run(["rm", "-rf", cls.folder])
+
+    def test_1_hostile_requests_change_nothing(self):
+        for request, status, body in HOSTILE:
+            got = get(request, port=self.port)
+            self.assertEqual(got[0], status, request[:80])
+            self.assertIn(body, got[1], request[:80])
+        self.assertEqual(self.server.poll(), None)
+        with open(self.folder + "/journal", encoding="ascii") as journal:
+            self.assertEqual(journal.read(), "")
+        self.assertFalse(os.path.exists(self.folder + "/served"))
+
+    def test_2_idle_connections_keep_no_pc_out(self):
+        limit = resource.getrlimit(resource.RLIMIT_NOFILE)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (max(limit[0], 4096), max(limit[1], 4096)))
+        idle = [socket.create_connection(("127.0.0.1", self.port), source_address=("127.0.%d.%d" % (i // 11 % 250 + 1,
+                                         i % 11 + 10), 0)) for i in range(1100)]
+        try:
+            start = time.monotonic()
+            status, body = get(b"GET /boot.ipxe HTTP/1.1\r\n\r\n", port=self.port)
+            self.assertEqual((status, body.startswith(b"#!ipxe\nchain http://127.0.0.1:")), (200, True))
+            self.assertLess(time.monotonic() - start, 3)
+        finally:
+            for s in idle:
+                s.close()
+
+    def test_3_a_pc_boots_once(self):
+        status, script = get(b"GET /pc.ipxe?mac=52-54-00-12-34-56&platform=pcbios HTTP/1.1\r\n\r\n", port=self.port)
+        self.assertEqual(script.decode(), "#!ipxe\necho autodeploy: starting WinPE\nkernel http://127.0.0.1:%d/wimboot."
+                         "i386\ninitrd http://127.0.0.1:%d/boot.wim?mac=%s boot.wim\nboot\n"
+                         % (self.port, self.port, MAC))
+        # Another host cannot fetch it for the PC, nor mark it served.
+        boot_wim = b"GET /boot.wim?mac=" + MAC.encode() + b" HTTP/1.1\r\n\r\n"
+        self.assertEqual(get(boot_wim, "127.0.0.3", self.port)[0], 403)
+        self.assertFalse(os.path.exists(self.folder + "/served"))
+        status, image = get(boot_wim, port=self.port)
+        with open(self.folder + "/http/boot.wim", "rb") as sent:
+            self.assertEqual((status, image), (200, sent.read()))
+        with open(self.folder + "/served", encoding="ascii") as served:
+            self.assertEqual(served.read(), MAC + "\n")
+        self.assertIn(b"exit", get(b"GET /pc.ipxe?mac=" + MAC.encode() + b"&platform=pcbios HTTP/1.1\r\n\r\n",
+                                   port=self.port)[1])
+        page = get(b"GET / HTTP/1.1\r\n\r\n", port=self.port)[1].decode()
+        self.assertRegex(page, r'<tr class="done"><td>52:54:00:12:34:56</td><td>127\.0\.0\.2</td><td>BIOS</td>'
+                               r'<td>sent to its disk</td></tr>')
+
+
+if __name__ == "__main__":
+    if sys.argv[1:2] == ["--serve"]:
+        serve(sys.argv[2], int(sys.argv[3]))
+    else:
+        unittest.main()

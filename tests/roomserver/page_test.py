@@ -1,0 +1,59 @@
+"""The room's page in a real browser (headless Chromium), served by the room server's HTTP side: the rows are
+the terminal's, failed and late first, coloured by their state; it reloads itself and fetches nothing."""
+import asyncio
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from room_test import ROAD  # noqa: E402
+from roomserver import views  # noqa: E402
+from roomserver.http import HttpServer, Response  # noqa: E402
+from roomserver.room import Room  # noqa: E402
+
+
+class Page(unittest.TestCase):
+    @unittest.skipUnless(shutil.which("chromium"), "chromium is not installed (make deps)")
+    def test_page_in_chromium(self):
+        room, start = Room(machines=2, max_wait=300, size=2000000), time.time() - 75
+        for when, key, kind, value, *_ in ROAD:
+            if key and when <= 70:
+                room.apply(start + when, key, kind, value)
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        loop, ready = asyncio.new_event_loop(), threading.Event()
+        server = HttpServer(lambda *_: Response(text=views.page(room, time.time(), "serve-room"),
+                                                kind="text/html; charset=utf-8"), print)
+
+        def serve():
+            loop.run_until_complete(server.start("127.0.0.1", port))
+            ready.set()
+            loop.run_forever()
+        threading.Thread(target=serve, daemon=True).start()
+        ready.wait(10)
+        with tempfile.TemporaryDirectory() as profile:
+            dom = subprocess.run(["timeout", "90", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                                  "--disable-background-networking", "--user-data-dir=" + profile, "--dump-dom",
+                                  "http://127.0.0.1:%d/" % port], capture_output=True, text=True).stdout
+        rows = re.findall(r'<tr class="(\w+)">(.*?)</tr>', dom)
+        self.assertEqual([re.findall(r"<td>(.*?)</td>", cells) for _, cells in rows],
+                         [cells for cells, _ in views.table(room)[1]])
+        self.assertEqual([(state, re.findall(r"<td>(.*?)</td>", cells)[3]) for state, cells in rows], [
+            ("failed", "FAILED: dropped by the sender (transfer 1)"),
+            ("late", "WinPE started; late: waits for the next transfer"), ("receiving", "receiving 40%")])
+        self.assertIn("<h1", dom)
+        self.assertRegex(dom, r'http-equiv="refresh" content="\d+"')
+        self.assertNotRegex(dom, r"<script|src=|href=")
+
+
+if __name__ == "__main__":
+    result = unittest.main(exit=False).result
+    sys.exit(1 if result.failures or result.errors else 77 if result.skipped else 0)
