@@ -101,7 +101,8 @@ bench: ensure-deps
 # Plants each fault of tests/mutants/faults.tsv in a scratch copy and checks that the tests named
 # for it catch it (FAULTS="name ..." for some; not part of make test: it takes a while).
 mutants: ensure-deps
-	UDPCAST_SOURCE=$(if $(UDPCAST_SOURCE),$(abspath $(UDPCAST_SOURCE))) tests/mutants/run $(FAULTS)
+	UDPCAST_SOURCE=$(if $(UDPCAST_SOURCE),$(abspath $(UDPCAST_SOURCE))) \
+	    WIMBOOT_SOURCE=$(if $(WIMBOOT_SOURCE),$(abspath $(WIMBOOT_SOURCE))) tests/mutants/run $(FAULTS)
 
 clean:
 	-AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop

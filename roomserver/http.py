@@ -8,6 +8,7 @@ import asyncio
 import os
 import resource
 import select
+import socket
 import urllib.parse
 
 HEAD_SECONDS = 10
@@ -90,7 +91,7 @@ class HttpServer:
                 response = Response(refused.status, _REASONS[refused.status] + "\n")
             await self._send(writer, response)
         except (asyncio.TimeoutError, asyncio.LimitOverrunError, asyncio.IncompleteReadError, ConnectionError,
-                TimeoutError, ValueError):
+                ValueError):
             pass  # a head that never came whole, or a peer that went
         except Exception as error:  # a fault of ours: this request fails, the room goes on
             self.on_fault(error)
@@ -123,29 +124,47 @@ class HttpServer:
                 await self._send_file(writer, source, size, response.on_piece)
 
     async def _send_file(self, writer, source, size, on_piece):
-        """SOURCE to the peer with sendfile, a piece at a time in a worker thread (the threads share the cores,
-        as a server's workers do), the event loop told after each piece."""
-        loop, sent, fd = asyncio.get_running_loop(), 0, writer.get_extra_info("socket").fileno()
-        piece = max(1 << 22, size // 20)
+        """SOURCE to the peer with sendfile in worker threads (they share the cores, as a server's workers do),
+        each as much as the socket takes; a peer that reads slowly is waited for by the event loop, never by a
+        thread. ON_PIECE after each twentieth."""
+        loop, sent, sock = asyncio.get_running_loop(), 0, writer.get_extra_info("socket")
+        fd, piece = sock.fileno(), max(1 << 22, size // 20)
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_CORK, 1)  # full segments, as nginx's tcp_nopush
+        mark = piece
         while sent < size:
-            count = min(piece, size - sent)
-            await loop.run_in_executor(None, _push, fd, source.fileno(), sent, count)
-            sent += count
-            if on_piece:
+            done = await loop.run_in_executor(None, _push, fd, source.fileno(), sent, size - sent)
+            if not done:
+                await asyncio.wait_for(_writable(fd), WRITE_SECONDS)
+            sent += done
+            if on_piece and (sent >= mark or sent == size):
                 on_piece(sent, size)
+                mark += piece
 
 
 def _push(fd, source, offset, count):
-    """COUNT bytes of SOURCE from OFFSET to the socket FD (non-blocking: waits for room, WRITE_SECONDS at most)."""
-    poller = select.poll()
+    """COUNT bytes of SOURCE from OFFSET to the socket FD, as many as it takes within a few milliseconds of
+    waiting (a peer that reads fast is kept up with here, a slow one left to the event loop); how many."""
+    sent, poller = 0, select.poll()
     poller.register(fd, select.POLLOUT)
-    while count:
+    while sent < count:
         try:
-            done = os.sendfile(fd, source, offset, count)
+            done = os.sendfile(fd, source, offset + sent, count - sent)
         except BlockingIOError:
-            if not poller.poll(WRITE_SECONDS * 1000):
-                raise TimeoutError("the peer stopped reading")
-            continue
+            if poller.poll(5):
+                continue
+            break
         if not done:
-            raise ConnectionError("the peer went")
-        offset, count = offset + done, count - done
+            raise ConnectionError("the file ended early")
+        sent += done
+    return sent
+
+
+async def _writable(fd):
+    """Until FD takes more. Watched through a copy: the event loop keeps the original for its transport."""
+    loop, ready, watched = asyncio.get_running_loop(), asyncio.get_running_loop().create_future(), os.dup(fd)
+    loop.add_writer(watched, lambda: ready.done() or ready.set_result(None))
+    try:
+        await ready
+    finally:
+        loop.remove_writer(watched)
+        os.close(watched)

@@ -49,7 +49,7 @@ def get(request, source=PC, port=None, wait=5):
         while True:
             try:
                 part = s.recv(65536)
-            except (ConnectionResetError, socket.timeout):
+            except ConnectionResetError:  # closed by the server with the request unread
                 break
             if not part:
                 break
@@ -59,7 +59,8 @@ def get(request, source=PC, port=None, wait=5):
     return (int(found.group(1)) if found else None), body
 
 
-HOSTILE = [  # request, status (None: closed without an answer), what the body holds
+HOSTILE = [  # request, status (None: closed without an answer), what the body holds; from the PC's address
+    (b"GET /pc.ipxe?mac=52:54:00:12:34:56&platform=efi HTTP/1.1\r\n\r\n", 200, b"exit", "127.0.0.3"),
     (b"GET /pc.ipxe?mac=52:54:00:12:34:56&platform=efi%0A1.0%09room%09ended%091 HTTP/1.1\r\n\r\n", 400, b""),
     (b"GET /pc.ipxe?mac=%1b[2J%1b[H&platform=efi HTTP/1.1\r\n\r\n", 200, b"exit"),
     (b"GET /pc.ipxe?mac=52:54:00:12:34:56&platform=" + b"x" * 60000 + b" HTTP/1.1\r\n\r\n", None, b""),
@@ -81,7 +82,7 @@ class Http(unittest.TestCase):
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp()
         os.makedirs(cls.folder + "/http")
-        for name, size in (("boot.wim", 3 << 20), ("wimboot.i386", 1000), ("wimboot.x86_64.efi", 1000)):
+        for name, size in (("boot.wim", 3 << 20), ("wimboot.i386", 16 << 20), ("wimboot.x86_64.efi", 1000)):
             with open(os.path.join(cls.folder, "http", name), "wb") as out:
                 out.write(os.urandom(size))
         with socket.socket() as probe:
@@ -98,8 +99,8 @@ class Http(unittest.TestCase):
         subprocess.run(["rm", "-rf", cls.folder])
 
     def test_1_hostile_requests_change_nothing(self):
-        for request, status, body in HOSTILE:
-            got = get(request, port=self.port)
+        for request, status, body, *source in HOSTILE:
+            got = get(request, *source, port=self.port)
             self.assertEqual(got[0], status, request[:80])
             self.assertIn(body, got[1], request[:80])
         self.assertEqual(self.server.poll(), None)
@@ -107,18 +108,32 @@ class Http(unittest.TestCase):
             self.assertEqual(journal.read(), "")
         self.assertFalse(os.path.exists(self.folder + "/served"))
 
-    def test_2_idle_connections_keep_no_pc_out(self):
+    def test_2_idle_connections_and_stalled_readers_keep_no_pc_out(self):
         limit = resource.getrlimit(resource.RLIMIT_NOFILE)
         resource.setrlimit(resource.RLIMIT_NOFILE, (max(limit[0], 4096), max(limit[1], 4096)))
-        idle = [socket.create_connection(("127.0.0.1", self.port), source_address=("127.0.%d.%d" % (i // 11 % 250 + 1,
-                                         i % 11 + 10), 0)) for i in range(1100)]
+        connect = lambda source: socket.create_connection(("127.0.0.1", self.port), source_address=(source, 0))  # noqa
+        idle = [connect("127.0.%d.%d" % (i // 11 % 250 + 1, i % 11 + 10)) for i in range(1100)]
+        more = []
+        # Readers that ask for a file and never read it, more than there are worker threads.
+        for stalled in idle[-12:]:
+            stalled.sendall(b"GET /wimboot.i386 HTTP/1.1\r\n\r\n")
+        time.sleep(0.5)  # until each has filled its socket
         try:
             start = time.monotonic()
             status, body = get(b"GET /boot.ipxe HTTP/1.1\r\n\r\n", port=self.port)
             self.assertEqual((status, body.startswith(b"#!ipxe\nchain http://127.0.0.1:")), (200, True))
+            status, body = get(b"GET /wimboot.x86_64.efi HTTP/1.1\r\n\r\n", port=self.port)
+            self.assertEqual((status, len(body)), (200, 1000))
             self.assertLess(time.monotonic() - start, 3)
+            # One address holds 16 connections at most: the next is closed at once.
+            more += [connect("127.0.9.9") for _ in range(17)]
+            more[-1].settimeout(1)
+            try:
+                self.assertEqual(more[-1].recv(1), b"")
+            except ConnectionResetError:
+                pass
         finally:
-            for s in idle:
+            for s in idle + more:
                 s.close()
 
     def test_3_a_pc_boots_once(self):

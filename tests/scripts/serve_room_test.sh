@@ -51,7 +51,7 @@ read -r _
 printf 'Starting transfer: 00000009\nTransfer complete.\nDisconnecting #0 (10.98.0.50)\n' >&2
 EOS
 serve=(timeout 120 ip netns exec "$ns" env "PATH=$tmp/bin:$PATH" "$script" --interface room0 --program "$in/autodeploy.exe")
-run "${serve[@]}" --machines 1 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"
+run "${serve[@]}" --machines 1 --max-wait 600 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"
 [ "$rc" = 0 ] && [ "$(tail -n 1 "$tmp/out")" = "every PC that joined received the whole image: 1 of 1" ] &&
     [ "$(sort -u "$tmp/args")" = "--file $in/install.wim --nopointopoint --retries-until-drop 70 --interface room0" ] &&
     [ "$(wc -l <"$tmp/args")" = 2 ] && [ -z "$(ip netns pids "$ns")" ] && [ -z "$(ls -d /run/serve-room.* 2>/dev/null)" ] ||
