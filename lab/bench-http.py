@@ -33,7 +33,8 @@ def serve(folder):
     from roomserver import http, server
     config = argparse.Namespace(mode="pxe", name="serve-pxe", interface="br0", address="10.66.0.1", port=8080,
                                 dhcp="proxy", run=folder, work_dir=folder, journal=None, image=None, machines=None,
-                                max_wait=None, late_wait=60, wake=[], again=[], remove=[], sender=[])
+                                max_wait=None, late_wait=60, wake=[], again=[], remove=[], sender=[],
+                                listed=None, room=None)
     room = server.Server(config)
     room.show = lambda now: None
 

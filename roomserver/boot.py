@@ -2,6 +2,7 @@
 time) or its own disk (once it has received the boot image whole: it is not wiped again)."""
 
 LOADERS = {"pcbios": "wimboot.i386", "efi": "wimboot.x86_64.efi"}
+ALONE = "#!ipxe\necho autodeploy: this PC is not in the room list; booting from its disk\nexit\n"
 
 
 def chain_script(base):

@@ -2,7 +2,8 @@
 booted from here), the transfers, and what to do next. Events come in with their time:
 
   key MAC:     woken, offered (PXE architecture), address (IPv4), platform (iPXE's pcbios or efi), winpe (its
-               WinPE script was sent), loading (percent of boot.wim), started (boot.wim went whole), disk
+               WinPE script was sent), loading (percent of boot.wim), started (boot.wim went whole), disk,
+               ignored (a PC not in the room list asked: left alone; value: the PXE architecture)
   key address: joined, dropped, received (value: the transfer's number)
   key "room":  listening N, sending N, progress PERCENT, retransmitted SHARE, complete N, ended N
 
@@ -18,6 +19,7 @@ from roomserver import stages
 
 STALL = 300  # seconds without news after which a PC on its way no longer holds the room up
 WAKE_AGAIN = 120  # seconds after a wake-up without a request from the PC until the next one
+ALONE_SHOWN = 64  # PCs not in the room list shown at most: a flood of made-up MACs cannot grow the table
 FIRMWARE_OF_ARCH = {"0": "BIOS", "6": "UEFI", "7": "UEFI", "9": "UEFI"}
 FIRMWARE_OF_PLATFORM = {"pcbios": "BIOS", "efi": "UEFI"}
 ON_ITS_WAY = ("offered", "loading", "started")
@@ -34,16 +36,18 @@ def clock(when):
 
 
 class PC:
-    def __init__(self, mac, when):
-        self.mac, self.ip, self.firmware, self.stage, self.percent = mac, "-", "-", "off", 0
+    def __init__(self, mac, when, name=None):
+        self.mac, self.name, self.ip, self.firmware, self.stage, self.percent = mac, name, "-", "-", "off", 0
         self.transfer = self.offered = self.started = self.received = self.woken_at = None
         self.woken, self.answered, self.dropped, self.last = 0, False, False, when
         self.unsaved = False  # served, but the list of PCs served could not be saved since
 
 
 class Room:
-    def __init__(self, machines=None, max_wait=None, late_wait=60, size=0):
-        self.pcs, self.by_ip = {}, {}
+    """LISTED: the room list (roomlist.RoomList), or None when every PC is the room's."""
+
+    def __init__(self, machines=None, max_wait=None, late_wait=60, size=0, listed=None):
+        self.pcs, self.by_ip, self.listed, self.alone_more = {}, {}, listed, 0
         self.machines, self.max_wait, self.late_wait, self.size = machines, max_wait, late_wait, size
         self.figures, self.share = [], "0.0%"  # the sender's figures, a line per transfer
         self.transfer, self.state, self.percent = 0, "idle", 0  # state: idle, listening, sending, done, ended
@@ -53,7 +57,8 @@ class Room:
 
     def pc(self, key, when):
         if key not in self.pcs:
-            self.pcs[key] = PC(None if IPV4.fullmatch(key) else key, when)
+            mac = None if IPV4.fullmatch(key) else key
+            self.pcs[key] = PC(mac, when, self.listed.name(mac) if self.listed and mac else None)
         return self.pcs[key]
 
     def _at(self, ip, when):
@@ -68,6 +73,9 @@ class Room:
             self._room(when, kind, value)
         elif IPV4.fullmatch(key):
             self._multicast(self._at(key, when), when, kind, value)
+        elif kind == "ignored" and key not in self.pcs and sum(pc.stage == "alone" for pc in self.pcs.values()) \
+                >= ALONE_SHOWN:
+            self.alone_more += 1
         else:
             self._network_boot(self.pc(key, when), key, when, kind, value)
 
@@ -107,6 +115,9 @@ class Room:
             pc.stage, pc.started = "started", when
         elif kind == "disk":
             pc.stage = "disk"
+        elif kind == "ignored":
+            pc.firmware = FIRMWARE_OF_ARCH.get(value, pc.firmware)
+            pc.stage = "alone"
 
     def _adopt(self, pc, ip):
         """A PC known by its address only (ARP names its MAC later) becomes the MAC's PC."""

@@ -11,12 +11,12 @@ import subprocess
 import sys
 import time
 
-from roomserver import boot, children, neighbours, views
+from roomserver import boot, children, neighbours, roomlist, views
 from roomserver.dnsmasq_log import DnsmasqLog
 from roomserver.http import HttpServer, Refused, Response, query_values
 from roomserver.journal import Journal, clean
 from roomserver.macs import normal_mac
-from roomserver.room import Room, pcs
+from roomserver.room import FIRMWARE_OF_ARCH, Room, pcs
 from roomserver.sender_log import SenderLog
 from roomserver.served import ServedList
 
@@ -26,17 +26,21 @@ HELP = {"pxe": ("Power on the PCs to boot from the network (PXE); Ctrl-C stops s
         "room": ("Power on the PCs to boot from the network (PXE), or start them from the USB medium; the table is "
                  "also at http://%(address)s:%(port)d/. Ctrl-C stops, with a summary.", SECURE_BOOT)}
 STAGE_EVENTS = ("offered", "winpe", "started", "disk", "joined", "dropped", "received", "listening", "sending")
+SEEN_AT_MOST = 10000  # lines of WORK_DIR/seen (or of a room list collected): made-up MACs cannot fill a disk
 SIGNAL_STATUS = {signal.SIGHUP: 129, signal.SIGINT: 130, signal.SIGTERM: 143}
 
 
 class Server:
     def __init__(self, config):
         self.c = c = config
-        self.room = Room(c.machines, c.max_wait, c.late_wait, os.path.getsize(c.image) if c.image else 0)
+        self.room = Room(c.machines, c.max_wait, c.late_wait, os.path.getsize(c.image) if c.image else 0, c.listed)
         self.journal = Journal(c.journal)
         self.served = ServedList(os.path.join(c.work_dir, "served")) if c.work_dir else None
         self.base = "http://%s:%s" % (c.address, c.port)
         self.grants, self.shown, self.said, self.loading = {}, {}, set(), {}
+        self.seen = os.path.join(c.work_dir, "seen") if c.work_dir else None
+        self.seen_macs = set(roomlist.first_words(self.seen)) if self.seen else set()
+        self.collected = len(c.listed.names) if c.mode == "collect" else 0
         self.sender = self.dnsmasq = self.http = self.status = self.failed = None
         self.tty = sys.stdout.isatty()
 
@@ -47,6 +51,8 @@ class Server:
         now = time.time()
         self.journal.write(now, key, kind, value)
         self.room.apply(now, key, kind, value)
+        if kind == "ignored":
+            self._left_alone(key, value)
         if self.c.mode == "send":
             self._said_by_sender(key, kind)
         elif kind in STAGE_EVENTS and not self.tty:
@@ -67,7 +73,7 @@ class Server:
             elif self.c.mode == "send":
                 self.sender = children.Child(loop, self.c.sender, self._sender_line(SenderLog(1, self.room.size)),
                                              self._sender_end, stdin=None, pass_to=sys.stderr.fileno())
-            if self.c.mode != "send" and not self.tty:
+            if self.c.mode in HELP and not self.tty:
                 print("\n".join(HELP[self.c.mode]) % vars(self.c), flush=True)
             while not self.ended.done():
                 self.tick(time.time())
@@ -80,7 +86,7 @@ class Server:
         """Ends the run with STATUS (for a signal: serve-pxe 0, serve-room the room's outcome)."""
         if not self.ended.done():
             if signal_number and self.c.mode != "send":
-                status = 0 if self.c.mode == "pxe" else self.room.outcome()[0]
+                status = self.room.outcome()[0] if self.c.mode == "room" else 0
             self.status = status
             self.ended.set_result(status)
 
@@ -95,7 +101,11 @@ class Server:
                 child.stop()
         if self.http:
             self.http.close()
-        if self.c.mode != "send" and self.room.pcs:
+        if self.c.mode == "collect":
+            self.say("%d PCs in %s (%d new): give each its name there (52:54:00:12:34:56  LAB1-07), then start "
+                     "serve-room with --room %s" % (len(self.c.listed.names), self.c.room, len(self.c.listed.names)
+                                                    - self.collected, self.c.room))
+        elif self.c.mode != "send" and self.room.pcs:
             print("\n%s: summary" % self.c.name)
             print("\n".join(self.summary()), flush=True)
         if self.failed:
@@ -109,7 +119,7 @@ class Server:
         if self.c.mode == "room":
             self._wake(now)
             self._decide(now)
-        if self.c.mode != "send":
+        if self.c.mode in ("pxe", "room"):
             self.show(now)
 
     # --- the network boot: dnsmasq and the HTTP server -----------------------------------------------------
@@ -128,6 +138,9 @@ class Server:
             elif not self.ended.done():
                 self.crash("dnsmasq ended (status %s): %s" % (status, self.dnsmasq.last_line))
 
+        if self.c.listed is not None:  # dnsmasq answers these, and no other (dhcp-hostsfile, dhcp-ignore)
+            with open(os.path.join(self.c.run, "known"), "w", encoding="ascii") as known:
+                known.writelines(mac + "\n" for mac in self.c.listed.names if self.c.mode != "collect")
         self.dnsmasq = children.Child(loop, children.in_own_pid_namespace(
             ["dnsmasq", "-k", "-C", os.path.join(self.c.run, "dnsmasq.conf"), "--log-facility=-"]), line, gone)
         try:
@@ -136,6 +149,10 @@ class Server:
             started = False
         if not started:
             return self._refuse("dnsmasq did not start: %s" % self.dnsmasq.last_line)
+        if self.c.mode == "collect":
+            self.say("collecting on %s (%s): power on the room's PCs to boot from the network; each one that asks is "
+                     "written to %s and left alone; Ctrl-C ends" % (self.c.interface, self.c.address, self.c.room))
+            return True
         self.http = HttpServer(self.route, lambda error: self.say("a request failed: %s" % clean(repr(error)), True))
         try:
             await self.http.start(self.c.address, self.c.port)
@@ -167,6 +184,10 @@ class Server:
             # Only the PC itself, from its own address, asks for its script.
             if mac is None or mac != neighbours.mac_of(ip, self.c.interface):
                 return Response(text=boot.boot_script(None, None, self.served, self.base, self.c.name)[1])
+            if self.c.listed is not None and mac not in self.c.listed.names:  # the second lock on the door
+                self.event(mac, "platform", platform)
+                self.event(mac, "ignored")
+                return Response(text=boot.ALONE)
             kind, script = boot.boot_script(mac, platform, self.served, self.base, self.c.name)
             self.event(mac, "address", ip)
             self.event(mac, "platform", platform)
@@ -205,6 +226,21 @@ class Server:
         self.room.unsaved = problem
         if problem and mac:
             self.room.pc(mac, time.time()).unsaved = True
+
+    def _left_alone(self, mac, arch):
+        """A PC not in the room list asked: written once to WORK_DIR/seen (to copy into the room list), or to the
+        room list being collected."""
+        firmware = FIRMWARE_OF_ARCH.get(arch) or (self.room.pcs[mac].firmware if mac in self.room.pcs else "-")
+        if self.c.mode == "collect":
+            if mac not in self.c.listed.names and len(self.c.listed.names) < SEEN_AT_MOST:
+                self.c.listed.add(mac)
+                _append(self.c.room, mac + "\n")
+                self.say("%s (%s) asked for a network boot: written to %s (%d PCs)" % (
+                    mac, firmware, self.c.room, len(self.c.listed.names)))
+        elif self.seen and mac not in self.seen_macs and len(self.seen_macs) < SEEN_AT_MOST:
+            self.seen_macs.add(mac)
+            _append(self.seen, "%s  # %s, not in the room list, asked at %s\n" % (
+                mac, firmware, time.strftime("%Y-%m-%d %H:%M")))
 
     def _forget(self, macs):
         if not macs:
@@ -322,3 +358,13 @@ class Server:
             if len(macs) < len(missed):
                 outcome.append("Start the USB PCs from the medium again while %s runs" % self.c.name)
         return lines[1:] + self.room.figures + outcome
+
+
+def _append(path, text):
+    """TEXT at the end of PATH (made when missing), never through a link, synced."""
+    fd = os.open(path, os.O_WRONLY | os.O_APPEND | os.O_CREAT | os.O_NOFOLLOW, 0o644)
+    try:
+        os.write(fd, text.encode("ascii"))
+        os.fsync(fd)
+    finally:
+        os.close(fd)

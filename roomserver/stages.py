@@ -12,6 +12,7 @@ STAGES = {
     "received": ("image received", "done"),
     "disk": ("sent to its disk", "done"),
     "dropped": ("FAILED: dropped by the sender (transfer {transfer})", "failed"),
+    "alone": ("not in the room list: left alone", "alone"),
 }
 LATE = "; late: waits for the next transfer"
 # Rows in this order: failed first, then late ones, then the rest as they came.

@@ -10,7 +10,8 @@ _PAGE = """<!DOCTYPE html>
 <meta name="viewport" content="width=device-width, initial-scale=1"><title>%s</title><style>
 body{font-family:sans-serif;margin:.5em}table{border-collapse:collapse;width:100%%}
 td,th{border-bottom:1px solid #ccc;padding:.3em;text-align:left;font-size:.9em}
-td:first-child{font-family:monospace;font-size:.75em}td:last-child{width:45%%}.failed{background:#fcc}.late{background:#ffd}
+td:nth-child(2){font-family:monospace;font-size:.75em}td:last-child{width:45%%}.failed{background:#fcc}.late{background:#ffd}
+.alone{color:#888}
 </style></head><body>
 <h1 style="font-size:1.1em">%s</h1>
 <table><tr>%s</tr>
@@ -20,15 +21,15 @@ td:first-child{font-family:monospace;font-size:.75em}td:last-child{width:45%%}.f
 
 
 def table(room, summary=False, since_offer=False):
-    """(header, [(cells, state)]): MAC, IP, firmware, stage, and in the summary the seconds to the image."""
-    head = ["PC (MAC)", "IP", "firmware", "last stage" if summary else "stage"]
+    """(header, [(cells, state)]): name, MAC, IP, firmware, stage, and in the summary the seconds to the image."""
+    head = ["PC", "MAC", "IP", "firmware", "last stage" if summary else "stage"]
     rows = []
     for pc in room.ordered():
         text, state = room.stage(pc)
         if since_offer and pc.stage == "started" and pc.offered:
             text += " (%.0f s after its first offer)" % (pc.started - pc.offered)
         # A PC that joined without asking here first booted from a medium of its own.
-        cells = [pc.mac or "-", pc.ip, "USB" if pc.transfer and not pc.offered else pc.firmware, text]
+        cells = [pc.name or "-", pc.mac or "-", pc.ip, "USB" if pc.transfer and not pc.offered else pc.firmware, text]
         if summary:
             took = pc.received - pc.offered if pc.received and pc.offered else None
             cells.append("-" if took is None else "%.0f" % took)

@@ -8,7 +8,8 @@
 # address is the one the server's own neighbour table holds for that MAC.
 #
 #   handover_unavailable           why no QEMU PC can run here, in one line; nothing when one can
-#   handover_add NAME uefi|bios    a room machine whose cable has the MAC 52:54:00:77:00:NN, unplugged
+#   handover_add NAME uefi|bios    a room machine whose cable has the MAC 52:54:00:77:00:NN, unplugged; a
+#                                  line "MAC NAME" for it in ROOM_DIR/room (the room list)
 #   handover_site_dhcp             the site's DHCP server, an ordinary dnsmasq, beside the server
 #   handover_serve LOG READY COMMAND...   COMMAND (the server) in the sender's namespace, output to LOG,
 #                                  until LOG shows READY (120 s at most); stopped by room_close
@@ -41,7 +42,10 @@ handover_unavailable() {
 }
 
 handover_add() {
-    room_add_machine "$1" "$2" "$(printf '52:54:00:77:00:%02x' $((${#ROOM_MACHINES[@]} + 1)))"
+    local mac
+    mac=$(printf '52:54:00:77:00:%02x' $((${#ROOM_MACHINES[@]} + 1)))
+    printf '%s  %s\n' "$mac" "$1" >>"$ROOM_DIR/room"
+    room_add_machine "$1" "$2" "$mac"
 }
 
 handover_serve() {
@@ -136,9 +140,9 @@ handover_step() {
             handover_take "$name" || { echo "$HANDOVER_FAILED" >"$dir/stage" && echo - >"$dir/status"; }
             continue
         fi
-        # The server's latest line for the PC: MAC, IP, firmware, then its stage (which has spaces).
-        line=$(grep -a "^$mac " "$handover_log" 2>/dev/null | tail -n 1) || true
-        [ -z "$line" ] || sed -E 's/^([^ ]+ +){3}//' <<<"$line" >"$dir/stage"
+        # The server's latest line for the PC: name, MAC, IP, firmware, then its stage (which has spaces).
+        line=$(awk -v mac="$mac" '$2 == mac' "$handover_log" 2>/dev/null | tail -n 1) || true
+        [ -z "$line" ] || sed -E 's/^([^ ]+ +){4}//' <<<"$line" >"$dir/stage"
     done
 }
 

@@ -16,8 +16,11 @@
 #   netboot_work_dir DIR                 DIR, made when missing, is root's alone; locked for this run
 #   netboot_no_dhcp_server IF            for a range: no other DHCP server answers on IF
 #   netboot_prepare SOURCE PROGRAM DIR   DIR/boot.wim, made again only when out of date
-#   netboot_run_folder IF DHCP PORT DIR  NETBOOT_RUN under /run: dnsmasq's configuration and TFTP root, the
-#                                        files the HTTP server sends; removed at exit (also by the server)
+#   netboot_check_room DHCP              a room list where the network is shared, or --any-pc
+#   netboot_run_folder IF DHCP PORT DIR KNOWN   NETBOOT_RUN under /run: dnsmasq's configuration (with KNOWN,
+#                                        only the PCs the server lists in NETBOOT_RUN/known) and TFTP root, the
+#                                        files the HTTP server sends (none without DIR); removed at exit (also by
+#                                        the server)
 
 . "$(dirname "${BASH_SOURCE[0]}")/media.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/program.sh"
@@ -30,6 +33,13 @@ NETBOOT_IPXE=${AUTODEPLOY_IPXE_DIR:-/usr/lib/ipxe}
 NETBOOT_PENDING=
 
 netboot_options() {
+    options_row room text FILE 'the room list: only the PCs it names get anything, one a' \
+        'line, its MAC and optionally its name (52:54:00:12:34:56' \
+        'LAB1-07); # comments. Required with --dhcp proxy (see' \
+        '--any-pc); serve-pxe --collect FILE makes it.'
+    options_row any-pc flag - 'no room list: serve every PC of the segment that boots' \
+        'from the network (beside the site'"'"'s DHCP server that' \
+        'is every such PC of the site: each is wiped).'
     options_row program text "PATH=$PROGRAM_RELEASE" 'the autodeploy.exe to put into WinPE (its guard beside' \
         'it). Default: the release build of this checkout.'
     options_row dhcp text 'proxy|FIRST,LAST=proxy' 'proxy (the default): answer PXE clients only, beside' \
@@ -41,9 +51,18 @@ netboot_options() {
     options_row work-dir text DIR=/var/lib/autodeploy 'the prepared boot image and the list of PCs served,' \
         'kept across runs (default /var/lib/autodeploy); only root' \
         'may write it; one server at a time uses it.'
-    options_row again text 'MACS|FILE|all' 'forget that these PCs were served, so that each boots' \
-        'WinPE once more (re-imaging on purpose): MACs separated' \
-        'by commas, a file of them one a line, or all.'
+    options_row again text 'PCS|FILE|all' 'forget that these PCs were served, so that each boots' \
+        'WinPE once more (re-imaging on purpose): MACs or names' \
+        'of the room list separated by commas, a file of them one' \
+        'a line, or all.'
+}
+
+# netboot_check_room DHCP: the room list given where the network is shared (proxy), or --any-pc on purpose.
+netboot_check_room() {
+    [ -z "${OPTION[room]}" ] || [ -z "${OPTION[any-pc]}" ] || msg_die 2 "--room and --any-pc do not go together: give one"
+    [ "$1" != proxy ] || [ -n "${OPTION[room]}${OPTION[any-pc]}" ] || msg_die 2 "beside the site's DHCP server \
+(--dhcp proxy) every PC of the network that boots from it would be wiped: name the room's PCs with --room FILE \
+(serve-pxe --collect FILE writes it), or serve every PC of the segment on purpose with --any-pc"
 }
 
 netboot_need_tools() {
@@ -79,7 +98,7 @@ netboot_check_network() {
         problem=$(pxe_range_problem "$dhcp" "$NETBOOT_CIDR")
         [ -z "$problem" ] || msg_die 1 "$problem"
     fi
-    for entry in udp:67:DHCP udp:4011:PXE udp:69:TFTP "tcp:$http_port:HTTP"; do
+    for entry in udp:67:DHCP udp:4011:PXE udp:69:TFTP ${http_port:+"tcp:$http_port:HTTP"}; do
         IFS=: read -r protocol port what <<<"$entry"
         holder=$(pxe_port_holder "$protocol" "$port" "$interface" "$NETBOOT_ADDRESS")
         [ -z "$holder" ] || msg_die 1 "${protocol^^} port $port ($what) on $interface is taken by $holder: stop it first$(
@@ -178,7 +197,7 @@ netboot_prepare() {
 }
 
 netboot_run_folder() {
-    local interface=$1 dhcp=$2 http_port=$3 work_dir=$4 old run
+    local interface=$1 dhcp=$2 http_port=$3 work_dir=$4 known=$5 old run
     # What a server killed outright left: the folders whose server is gone.
     for old in /run/serve-pxe.* /run/serve-room.*; do
         [ -d "$old" ] && ! kill -0 "$(cat "$old/pid" 2>/dev/null || echo 0)" 2>/dev/null && rm -rf -- "$old"
@@ -190,8 +209,9 @@ netboot_run_folder() {
     # dnsmasq drops to the user nobody: its TFTP root is a folder of its own, open to everyone.
     { echo $$ >"$run/pid" && chmod 755 "$run" && mkdir -m 755 "$run/tftp" "$run/http" &&
         install -m 644 "$NETBOOT_IPXE/undionly.kpxe" "$NETBOOT_IPXE/snponly.efi" "$run/tftp/" &&
-        ln -s "$NETBOOT_WIMBOOT/wimboot.i386" "$NETBOOT_WIMBOOT/wimboot.x86_64.efi" "$(realpath "$work_dir/boot.wim")" "$run/http/" &&
+        { [ -z "$work_dir" ] || ln -s "$NETBOOT_WIMBOOT/wimboot.i386" "$NETBOOT_WIMBOOT/wimboot.x86_64.efi" \
+            "$(realpath "$work_dir/boot.wim")" "$run/http/"; } &&
         pxe_dnsmasq_config "$interface" "$NETBOOT_ADDRESS" "$NETBOOT_CIDR" "$dhcp" "$run/tftp" "$run/leases" \
-            "http://$NETBOOT_ADDRESS:$http_port/boot.ipxe" >"$run/dnsmasq.conf"; } ||
+            "http://$NETBOOT_ADDRESS:$http_port/boot.ipxe" "${known:+$run/known}" >"$run/dnsmasq.conf"; } ||
         msg_die 1 "cannot fill $run"
 }

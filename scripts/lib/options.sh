@@ -1,6 +1,8 @@
 # shellcheck shell=bash
 # options.sh: a script's options from one table. Each row names an option, its kind of value
-# (check.sh; "flag" for none), what the value is called in the help, and its help lines; the
+# (check.sh; "flag" for none; "maybe:KIND" for a value given only as --NAME=VALUE, the option
+# alone meaning "given, no value": OPTIONS_GIVEN[NAME] is "bare"), what the value is called in the
+# help, and its help lines; the
 # parsing, the value checks and --help all come from the rows, so a new option is one row.
 #
 #   options_row NAME KIND ARGUMENT HELP-LINE...
@@ -51,7 +53,7 @@ options_drop() {
 }
 
 options_parse() {
-    local arg name value
+    local arg name value kind
     while [ $# -gt 0 ]; do
         arg=$1
         shift
@@ -68,7 +70,13 @@ options_parse() {
                     OPTION[$name]=1
                     continue
                 fi
-                if [ "$arg" != "--$name" ]; then
+                if [[ ${OPTIONS_KIND[$name]} == maybe:* ]] && [ "$arg" = "--$name" ]; then
+                    # What looks like its value (a MAC, a list) is no argument of the script's own.
+                    [[ ${1:-} != *,* && ! ${1:-} =~ ^[0-9A-Fa-f]{2}[:-] ]] ||
+                        msg_die 2 "--$name takes its value after an equals sign (--$name=$1), or none"
+                    OPTIONS_GIVEN[$name]=bare
+                    continue
+                elif [ "$arg" != "--$name" ]; then
                     OPTION[$name]=${arg#*=}
                 else
                     [ $# -ge 1 ] || msg_die 2 "$arg needs a value (see --help)"
@@ -83,9 +91,10 @@ options_parse() {
     done
     for name in "${OPTIONS_NAMES[@]}"; do
         [ "${OPTIONS_KIND[$name]}" != flag ] && [ -n "${OPTION[$name]}${OPTIONS_GIVEN[$name]:-}" ] || continue
-        [ -n "${OPTION[$name]}" ] || msg_die 2 "--$name needs $(check_describe "${OPTIONS_KIND[$name]}"), got nothing"
-        value=$(check_value "${OPTIONS_KIND[$name]}" "${OPTION[$name]}") ||
-            msg_die 2 "--$name needs $(check_describe "${OPTIONS_KIND[$name]}"), got '${OPTION[$name]}'"
+        kind=${OPTIONS_KIND[$name]#maybe:}
+        [ "${OPTIONS_GIVEN[$name]:-}" != bare ] || continue
+        [ -n "${OPTION[$name]}" ] || msg_die 2 "--$name needs $(check_describe "$kind"), got nothing"
+        value=$(check_value "$kind" "${OPTION[$name]}") || msg_die 2 "--$name needs $(check_describe "$kind"), got '${OPTION[$name]}'"
         OPTION[$name]=$value
     done
 }
@@ -97,7 +106,9 @@ options_help() {
             label='-h, --help' text=$'show this help and exit.\n'
         else
             label=--$name text=${OPTIONS_HELP[$name]}
-            [ "${OPTIONS_KIND[$name]}" = flag ] || label+=" ${OPTIONS_ARGUMENT[$name]}"
+            case ${OPTIONS_KIND[$name]} in
+                flag) ;; maybe:*) label+="[=${OPTIONS_ARGUMENT[$name]}]" ;; *) label+=" ${OPTIONS_ARGUMENT[$name]}" ;;
+            esac
         fi
         # A label too long for its column gets a line of its own.
         if [ $((${#label} + 4)) -gt "$column" ]; then

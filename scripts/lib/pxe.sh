@@ -7,7 +7,8 @@
 #   pxe_range_problem RANGE CIDR    why FIRST,LAST is no range in the subnet CIDR; nothing when it is
 #   pxe_port_holder udp|tcp PORT IF ADDRESS   who listens where that port on IF would clash; nothing when free
 #   pxe_dhcp_answer IF SECONDS DIR  the address of a DHCP server that answers on IF within SECONDS
-#   pxe_dnsmasq_config IF ADDRESS CIDR proxy|FIRST,LAST TFTP_DIR LEASE_FILE BOOT_URL
+#   pxe_dnsmasq_config IF ADDRESS CIDR proxy|FIRST,LAST TFTP_DIR LEASE_FILE BOOT_URL [KNOWN_FILE]
+#                                   with KNOWN_FILE, dnsmasq answers only the MACs it lists
 
 pxe_address() { ip -4 -o addr show dev "$1" 2>/dev/null | awk '{ print $4; exit }'; }
 
@@ -75,7 +76,7 @@ pxe_dhcp_answer() {
 }
 
 pxe_dnsmasq_config() {
-    local interface=$1 address=$2 cidr=$3 mode=$4 tftp=$5 leases=$6 url=$7 bits mask m
+    local interface=$1 address=$2 cidr=$3 mode=$4 tftp=$5 leases=$6 url=$7 known=${8:-} bits mask m
     bits=${cidr#*/}
     m=$(((0xFFFFFFFF << (32 - bits)) & 0xFFFFFFFF))
     mask="$((m >> 24 & 255)).$((m >> 16 & 255)).$((m >> 8 & 255)).$((m & 255))"
@@ -96,6 +97,8 @@ pxe-service=tag:!ipxe,x86PC,"autodeploy",undionly.kpxe
 # The server address after the empty name: without it iPXE on BIOS finds nothing to boot.
 dhcp-boot=tag:ipxe,$url,,$address
 EOC
+    # A listed MAC gets the tag "known" in every range, proxy ones too; the others are not answered at all.
+    [ -z "$known" ] || printf 'dhcp-hostsfile=%s\ndhcp-ignore=tag:!known\n' "$known"
     if [ "$mode" = proxy ]; then
         printf '%s\n' 'pxe-service=tag:!ipxe,X86-64_EFI,"autodeploy",snponly.efi' \
             'pxe-service=tag:!ipxe,BC_EFI,"autodeploy",snponly.efi'

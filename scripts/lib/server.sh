@@ -2,15 +2,15 @@
 # server.sh: handing over to the room server (roomserver/, a Python program), which runs the serving phase of
 # serve-pxe, serve-room and send-image. Source it after msg.sh and cleanup.sh.
 #
-#   server_check ARGS...      the values an operator gave that the server reads (--wake, --again), checked
-#                             before any work: one line and exit 2 when one is not of its kind
+#   server_check MODE ARGS... the values an operator gave that the server reads (--room, --wake, --again, ...),
+#                             checked before any work: one line and exit 2 when one is not of its kind
 #   server_exec MODE ARGS...  the server replaces this script (pxe, room or send); what cleanup_later named
 #                             is removed by it when it ends
 
 SERVER_HOME=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
 
 server_check() {
-    PYTHONPATH=$SERVER_HOME python3 -m roomserver check --name "$MSG_NAME" "$@" || exit
+    PYTHONPATH=$SERVER_HOME python3 -m roomserver "$1" --check --name "$MSG_NAME" "${@:2}" || exit
 }
 
 server_exec() {

@@ -2,7 +2,8 @@
 # Real PXE clients boot from scripts/serve-pxe: QEMU PCs (SeaBIOS with QEMU's iPXE ROM on e1000, and
 # OVMF's own PXE on virtio-net) on a bridge in a private namespace, beside "the site's" DHCP server
 # (a plain dnsmasq in a namespace of its own). WinPE is a test boot.wim on a UDF ISO whose boot
-# managers are our stand-ins, which print one line on the serial port.
+# managers are our stand-ins, which print one line on the serial port. The room list is collected
+# first by powering the PCs on; a PC not on it, powered on with the room, is left alone.
 # Usage: pxe_test.sh WIMBOOT_DIR        (exit 77: skipped, with the reason)
 set -u -o pipefail
 name=pxe_test
@@ -43,7 +44,7 @@ at_exit() {
     ip -n $lab addr add 10.99.0.1/24 brd + dev br0 && ip -n $lab link set lo up &&
     ip link add eth0 netns $site type veth peer name site netns $lab && ip -n $lab link set site master br0 up &&
     ip -n $site addr add 10.99.0.2/24 brd + dev eth0 && ip -n $site link set eth0 up &&
-    for t in tap0 tap1; do ip -n $lab tuntap add $t mode tap && ip -n $lab link set $t master br0 up || exit 1; done; } ||
+    for t in tap0 tap1 tap2; do ip -n $lab tuntap add $t mode tap && ip -n $lab link set $t master br0 up || exit 1; done; } ||
     fail "setting up the namespaces"
 site_dhcp() {
     ip netns exec $site dnsmasq -k --port=0 --interface=eth0 --bind-interfaces --pid-file= --log-facility=- \
@@ -52,13 +53,16 @@ site_dhcp() {
 }
 site_dhcp
 printf '\xf8\x03' >"$tmp/sercon" && cp /usr/share/OVMF/OVMF_VARS_4M.fd "$tmp/vars.fd"
-bios_mac=52:54:00:9a:00:01 uefi_mac=52:54:00:9a:00:02
+bios_mac=52:54:00:9a:00:01 uefi_mac=52:54:00:9a:00:02 other_mac=52:54:00:9a:00:03
+bios_pc() { # bios_pc FILE TAP MAC: a BIOS PC powered on now, its serial output in FILE
+    ip netns exec "$lab" qemu-system-x86_64 -accel tcg -m 512 -display none -nodefaults -machine pc -serial "file:$1" \
+        -fw_cfg name=etc/sercon-port,file="$tmp/sercon" -netdev "tap,id=n,ifname=$2,script=no,downscript=no" \
+        -device "e1000,netdev=n,mac=$3" -boot n 2>/dev/null &
+    vms+=($!)
+}
 boot_pcs() { # boot_pcs PHASE: both PCs, powered on now; serial output in $tmp/PHASE.{bios,uefi}
     local q=(ip netns exec "$lab" qemu-system-x86_64 -accel tcg -m 512 -display none -nodefaults)
-    "${q[@]}" -machine pc -serial "file:$tmp/$1.bios" -fw_cfg name=etc/sercon-port,file="$tmp/sercon" \
-        -netdev tap,id=n,ifname=tap0,script=no,downscript=no \
-        -device e1000,netdev=n,mac=$bios_mac -boot n 2>/dev/null &
-    vms+=($!)
+    bios_pc "$tmp/$1.bios" tap0 $bios_mac
     "${q[@]}" -machine q35 -serial "file:$tmp/$1.uefi" -drive if=pflash,format=raw,readonly=on,file=$ovmf \
         -drive if=pflash,format=raw,file="$tmp/vars.fd" -netdev tap,id=n,ifname=tap1,script=no,downscript=no \
         -device virtio-net-pci,netdev=n,romfile=,mac=$uefi_mac 2>/dev/null &
@@ -75,11 +79,10 @@ waited() { # waited SECONDS FILE PATTERN...: seconds from power-on until each FI
     return 1
 }
 start_serve() { # start_serve ARGS...: serve-pxe in the lab, its output in $tmp/serve.out
-    ip netns exec $lab "$serve" --interface br0 --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" "$@" "$in/win.iso" \
-        >"$tmp/serve.out" 2>&1 &
+    ip netns exec $lab "$serve" --interface br0 "$@" >"$tmp/serve.out" 2>&1 &
     serve_pid=$!
     powered_on=$EPOCHREALTIME
-    waited 120 "$tmp/serve.out" "serving on br0" >/dev/null || fail "serve-pxe did not start: $(cat "$tmp/serve.out")"
+    waited 120 "$tmp/serve.out" "serving on br0\|collecting on br0" >/dev/null || fail "serve-pxe did not start: $(cat "$tmp/serve.out")"
     # This run's folder, as its dnsmasq was given it (other runs on this machine have their own).
     run_dir=$(ip netns pids "$lab" | sed 's|.*|/proc/&/cmdline|' | xargs -r cat 2>/dev/null | tr '\0' '\n' |
         grep -m 1 -o '^/run/serve-pxe\.[^/]*')
@@ -92,7 +95,7 @@ stop_serve() {
     [ -z "$(ip netns pids $lab)" ] && [ ! -e "$run_dir" ] ||
         fail "serve-pxe left processes ($(ip netns pids $lab | paste -s -d ' ')) or $run_dir behind"
 }
-row() { grep -a "^$1 " "$tmp/serve.out" | tail -n 1; } # the latest line of the PC with MAC $1
+row() { grep -a "^$1 " "$tmp/serve.out" | tail -n 1; } # the latest line of the PC named $1
 stand_ins() { # stand_ins PHASE: both PCs reach their stand-in boot manager
     local b u
     b=$(waited 240 "$tmp/$1.bios" "$STANDIN_BOOT_LINE_BIOS") || fail "$1: the BIOS PC did not start bootmgr.exe"
@@ -100,16 +103,36 @@ stand_ins() { # stand_ins PHASE: both PCs reach their stand-in boot manager
     printf '%s: power-on to stand-in boot manager (QEMU TCG): BIOS %s s, UEFI %s s\n' "$1" "$b" "$u"
 }
 
-# --- 1. proxy DHCP beside the site's server: WinPE once, then the disk -----------------------------
-start_serve --dhcp proxy
+# --- 0. the room list, made by powering the room on once: nobody is answered ----------------------
+start_serve --collect "$in/room.txt"
+boot_pcs collect
+for mac in $bios_mac $uefi_mac; do
+    waited 120 "$tmp/serve.out" "^serve-pxe: $mac (.*) asked for a network boot: written to $in/room.txt" >/dev/null ||
+        fail "--collect: $mac was not written down: $(cat "$tmp/serve.out")"
+done
+sleep 5 # the PCs ask again: each is written once
+[ "$(sort "$in/room.txt")" = "$bios_mac
+$uefi_mac" ] && ! grep -a -q 'autodeploy' "$tmp/collect.bios" "$tmp/collect.uefi" || fail "--collect: $(cat "$in/room.txt")"
+power_off
+stop_serve
+ok "--collect writes the MAC of each PC that boots from the network, once, and serves none"
+
+# --- 1. proxy DHCP beside the site's server, the listed PCs only: WinPE once, then the disk ---------
+sed -i -e "s/^$bios_mac\$/& LAB-BIOS/" -e "s/^$uefi_mac\$/& LAB-UEFI/" "$in/room.txt"
+start_serve --dhcp proxy --room "$in/room.txt" --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" "$in/win.iso"
 boot_pcs first
+bios_pc "$tmp/first.other" tap2 $other_mac
 stand_ins first
-waited 60 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
-[[ $(row $bios_mac) =~ ^$bios_mac\ +10\.99\.0\.1[0-5][0-9]\ +BIOS\ +WinPE\ started ]] &&
-    [[ $(row $uefi_mac) =~ ^$uefi_mac\ +10\.99\.0\.1[0-5][0-9]\ +UEFI\ +WinPE\ started ]] ||
-    fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
+waited 60 "$tmp/serve.out" "^LAB-UEFI .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
+[[ $(row LAB-BIOS) =~ ^LAB-BIOS\ +$bios_mac\ +10\.99\.0\.1[0-5][0-9]\ +BIOS\ +WinPE\ started ]] &&
+    [[ $(row LAB-UEFI) =~ ^LAB-UEFI\ +$uefi_mac\ +10\.99\.0\.1[0-5][0-9]\ +UEFI\ +WinPE\ started ]] ||
+    fail "the live lines: [$(row LAB-BIOS)] [$(row LAB-UEFI)]"
 [ "$(cat "$tmp/work/served")" = "$bios_mac
 $uefi_mac" ] || fail "served list: $(cat "$tmp/work/served")"
+[[ $(row -) =~ ^-\ +$other_mac\ +-\ +BIOS\ +not\ in\ the\ room\ list:\ left\ alone$ ]] &&
+    grep -q "^$other_mac  # BIOS, not in the room list" "$tmp/work/seen" && grep -q "	$other_mac	ignored	0$" "$tmp/work/journal" &&
+    ! grep -a -q "autodeploy\|$STANDIN_BOOT_LINE_BIOS" "$tmp/first.other" || fail "the PC not in the room list: [$(row -)]"
+ok "a PC not in the room list: dnsmasq does not answer it (its log says ignored), no WinPE, shown once, written to seen"
 [ "$(wimdir "$tmp/work/boot.wim" 1 --path=/Windows/System32 | grep -c '/autodeploy\(-guard\)\?\.exe$')" = 2 ] ||
     fail "the served boot.wim lacks the program or its guard: $(wimdir "$tmp/work/boot.wim" 1 --path=/Windows/System32)"
 ok "proxy DHCP: a BIOS and a UEFI PC boot WinPE's boot manager from boot.wim (with the program and its guard), \
@@ -119,8 +142,8 @@ boot_pcs again
 for f in bios uefi; do
     waited 240 "$tmp/again.$f" "booting from its disk" >/dev/null || fail "the $f PC was not sent to its disk"
 done
-waited 60 "$tmp/serve.out" "$uefi_mac .*sent to its disk" >/dev/null && [[ $(row $bios_mac) == *"sent to its disk" ]] ||
-    fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
+waited 60 "$tmp/serve.out" "^LAB-UEFI .*sent to its disk" >/dev/null && [[ $(row LAB-BIOS) == *"sent to its disk" ]] ||
+    fail "the live lines: [$(row LAB-BIOS)] [$(row LAB-UEFI)]"
 ! grep -a -q "stand-in" "$tmp/again.bios" "$tmp/again.uefi" || fail "a served PC got WinPE again"
 ok "the same PCs booting again are sent to their disk (iPXE exit)"
 power_off
@@ -137,15 +160,16 @@ run timeout 120 ip netns exec $lab "$serve" --interface br0 --program "$tmp/auto
 ok "--dhcp FIRST,LAST is refused where the site's DHCP answers"
 kill "$site_pid" && wait "$site_pid"
 site_pid=
-start_serve --dhcp 10.99.0.200,10.99.0.220 --again all
+start_serve --dhcp 10.99.0.200,10.99.0.220 --room "$in/room.txt" --again LAB-BIOS,lab-uefi \
+    --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" "$in/win.iso"
 grep -q "is up to date" "$tmp/serve.out" || fail "the boot image was prepared again"
 boot_pcs range
 stand_ins range
-waited 60 "$tmp/serve.out" "$uefi_mac .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
-[[ $(row $bios_mac) =~ ^$bios_mac\ +10\.99\.0\.2[0-2][0-9]\ +BIOS\ +WinPE ]] &&
-    [[ $(row $uefi_mac) =~ ^$uefi_mac\ +10\.99\.0\.2[0-2][0-9]\ +UEFI\ +WinPE ]] ||
-    fail "the live lines: [$(row $bios_mac)] [$(row $uefi_mac)]"
-ok "--dhcp FIRST,LAST alone on the network, after --again all: both PCs get WinPE again, addresses from the range"
+waited 60 "$tmp/serve.out" "^LAB-UEFI .*WinPE started" >/dev/null || fail "no 'WinPE started' line for the UEFI PC"
+[[ $(row LAB-BIOS) =~ ^LAB-BIOS\ +$bios_mac\ +10\.99\.0\.2[0-2][0-9]\ +BIOS\ +WinPE ]] &&
+    [[ $(row LAB-UEFI) =~ ^LAB-UEFI\ +$uefi_mac\ +10\.99\.0\.2[0-2][0-9]\ +UEFI\ +WinPE ]] ||
+    fail "the live lines: [$(row LAB-BIOS)] [$(row LAB-UEFI)]"
+ok "--dhcp FIRST,LAST alone on the network, after --again by name: both PCs get WinPE again, addresses from the range"
 power_off
 stop_serve
 finish

@@ -21,13 +21,15 @@ PC, MAC = "127.0.0.2", "52:54:00:12:34:56"
 def serve(folder, port):
     import asyncio
     import argparse
-    from roomserver import http, neighbours, server
+    from roomserver import http, neighbours, roomlist, server
     resource.setrlimit(resource.RLIMIT_NOFILE, (1024, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
     http.HEAD_SECONDS = 2
     neighbours.mac_of = lambda ip, interface: MAC if ip == PC else "52:54:00:99:99:99"
     config = argparse.Namespace(mode="pxe", name="serve-pxe", interface="lo", address="127.0.0.1", port=port,
                                 dhcp="proxy", run=folder, work_dir=folder, journal=folder + "/journal", image=None,
-                                machines=None, max_wait=None, late_wait=60, wake=[], again=[], remove=[], sender=[])
+                                machines=None, max_wait=None, late_wait=60, wake=[], again=[], remove=[], sender=[],
+                                listed=roomlist.RoomList(), room=None)
+    config.listed.add(MAC, "LAB1-07")
     room = server.Server(config)
 
     async def run():
@@ -152,9 +154,15 @@ class Http(unittest.TestCase):
             self.assertEqual(served.read(), MAC + "\n")
         self.assertIn(b"exit", get(b"GET /pc.ipxe?mac=" + MAC.encode() + b"&platform=pcbios HTTP/1.1\r\n\r\n",
                                    port=self.port)[1])
+        # A PC not in the room list, asking for itself, is left alone and written down.
+        self.assertIn(b"not in the room list", get(b"GET /pc.ipxe?mac=52:54:00:99:99:99&platform=efi HTTP/1.1\r\n"
+                                                   b"\r\n", "127.0.0.3", self.port)[1])
+        with open(self.folder + "/seen", encoding="ascii") as seen:
+            self.assertRegex(seen.read(), r"^52:54:00:99:99:99  # UEFI, not in the room list, asked at [-0-9 :]+\n$")
         page = get(b"GET / HTTP/1.1\r\n\r\n", port=self.port)[1].decode()
-        self.assertRegex(page, r'<tr class="done"><td>52:54:00:12:34:56</td><td>127\.0\.0\.2</td><td>BIOS</td>'
-                               r'<td>sent to its disk</td></tr>')
+        self.assertRegex(page, r'<tr class="done"><td>LAB1-07</td><td>52:54:00:12:34:56</td><td>127\.0\.0\.2</td>'
+                               r'<td>BIOS</td><td>sent to its disk</td></tr>\n<tr class="alone"><td>-</td><td>'
+                               r'52:54:00:99:99:99</td><td>-</td><td>UEFI</td><td>not in the room list')
 
 
 if __name__ == "__main__":

@@ -2,19 +2,22 @@
 and dnsmasq's lines that feed it."""
 import os
 import sys
+import tempfile
 import time
 import unittest
 
 os.environ["TZ"] = "UTC"
 time.tzset()
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../.."))
-from roomserver import views  # noqa: E402
+from roomserver import cli, views  # noqa: E402
 from roomserver.dnsmasq_log import DnsmasqLog  # noqa: E402
 from roomserver.room import Room  # noqa: E402
+from roomserver.roomlist import Refusal, RoomList, read  # noqa: E402
 from roomserver.sender_log import SenderLog  # noqa: E402
 
 A, B, C = "52:54:00:00:00:0a", "52:54:00:00:00:0b", "52:54:00:00:00:0c"
 A1, A2, A3 = "52:54:00:9a:00:01", "52:54:00:9a:00:02", "52:54:00:9a:00:03"
+D = "52:54:00:00:00:0d"
 USB = "10.0.0.50"
 # now, key, kind, value (None: nothing happens), then the stages of the PCs named, the top line, the decision.
 ROAD = [
@@ -52,10 +55,52 @@ ROAD = [
     (240, C, "offered", "0", {C: "offered"}, None, None),
     (260, None, None, None, {}, None, None),
     (261, C, "disk", "", {C: "sent to its disk"}, None, "finish"),
+    (262, D, "ignored", "7", {D: "not in the room list: left alone"}, None, "finish"),
 ]
 
 
+WRITE = "one PC a line, its MAC and optionally its name (52:54:00:12:34:56  LAB1-07)"
+ROOM_FILES = [  # a room list, and what it reads as (MAC: name) or its refusal after "FILE "
+    ("# room 1\n52-54-00-AA-00-01  LAB1-01\n\n 52:54:00:aa:00:02  # by the door\n52:54:00:aa:00:03 9lives\n",
+     {"52:54:00:aa:00:01": "LAB1-01", "52:54:00:aa:00:02": None, "52:54:00:aa:00:03": "9lives"}),
+    ("LAB1-01 52:54:00:aa:00:01\n", "line 1: 'LAB1-01' is not a MAC address: " + WRITE),
+    ("52:54:00:aa:00:01\n52:54:00:aa:00:0 LAB1-02\n", "line 2: '52:54:00:aa:00:0' is not a MAC address: " + WRITE),
+    ("52:54:00:aa:00:01 LAB1 01\n", "line 1: more than a MAC and a name: " + WRITE),
+    ("52:54:00:aa:00:01\n#\n52-54-00-AA-00-01\n", "line 3: 52:54:00:aa:00:01 is on line 1 already: each PC once"),
+    ("52:54:00:aa:00:01 lab1-01\n52:54:00:aa:00:02 LAB1-01\n", "line 2: the name LAB1-01 is on line 1 already (a "
+     "name is the same in any case): give each PC a name of its own"),
+] + [("52:54:00:aa:00:01 %s\n" % name, "line 1: '%s' cannot be a computer name: at most 15 letters, digits and "
+      "hyphens, not digits only (LAB1-07)" % name) for name in ("LAB1_01", "1234", "LAB-ROOM-1-PC-01", "PC.7")] + [
+    ("# nobody yet\n", "lists no PC: %s; serve-pxe --collect FILE writes the MACs of the PCs that boot from the network"
+     % WRITE)]
+
+
 class RoomState(unittest.TestCase):
+    def test_room_lists(self):
+        with tempfile.NamedTemporaryFile("w", suffix=".txt") as room:
+            for text, expected in ROOM_FILES:
+                room.seek(0)
+                room.truncate()
+                room.write(text)
+                room.flush()
+                try:
+                    got = read(room.name).names
+                except Refusal as refusal:
+                    got = str(refusal).replace(room.name, "FILE")[5:]
+                self.assertEqual(got, expected, text)
+        # The list is the room: the PCs to wait for and to wake, names for MACs.
+        with tempfile.TemporaryDirectory() as work, open(work + "/room", "w") as room:
+            room.write(ROOM_FILES[0][0])
+            room.flush()
+            with open(work + "/served", "w") as served:
+                served.write("52:54:00:aa:00:03\n")
+            config = cli.parse(["room", "--name", "serve-room", "--work-dir", work, "--room", room.name,
+                                "--wake-listed"])
+            self.assertEqual((config.machines, config.wake), (2, list(ROOM_FILES[0][1])))
+            again = cli.parse(["room", "--name", "serve-room", "--work-dir", work, "--room", room.name, "--again",
+                               "lab1-01,52:54:00:AA:00:03"])
+            self.assertEqual((again.machines, again.again), (3, ["52:54:00:aa:00:01", "52:54:00:aa:00:03"]))
+
     def test_sender_lines(self):
         log = SenderLog(2, 4000, arp={"10.0.0.5": A}.get)
         for line, events in [
@@ -87,7 +132,10 @@ class RoomState(unittest.TestCase):
             (A2, "offered", "7"), (A2, "address", "10.99.0.210"), (A2, "address", "10.99.0.210")])
 
     def test_road(self):
-        room = Room(machines=2, max_wait=300, late_wait=60, size=2000000)
+        listed = RoomList()
+        for mac, name in ((A, "LAB1-01"), (B, "LAB1-02"), (C, None)):
+            listed.add(mac, name)
+        room = Room(machines=2, max_wait=300, late_wait=60, size=2000000, listed=listed)
         for now, key, kind, value, stages, top, decision in ROAD:
             if key:
                 room.apply(now, key, kind, value)
@@ -103,11 +151,14 @@ class RoomState(unittest.TestCase):
         self.assertEqual([pc.ip for pc in room.outcome()[3]], [USB])
         self.assertEqual(room.figures[0],
                          "transfer 1: 2000000 bytes to 2 PCs in 39.0 s, 0.4 Mbit/s, 0.0% retransmitted")
-        self.assertEqual(views.lines(room, 260, summary=True)[1:3], [
-            "PC (MAC)           IP         firmware  last stage                                  s from offer to image",
-            "-                  10.0.0.50  USB       FAILED: dropped by the sender (transfer 1)  -"])
-        self.assertIn("52:54:00:00:00:0a  10.0.0.11  BIOS      sent to its disk", views.lines(room, 260, True)[3])
-        self.assertTrue(views.lines(room, 260, True)[3].endswith("  70"))
+        self.assertEqual(views.lines(room, 262, summary=True)[1:], [
+            "PC       MAC                IP         firmware  last stage                                  "
+            "s from offer to image",
+            "-        -                  10.0.0.50  USB       FAILED: dropped by the sender (transfer 1)  -",
+            "LAB1-01  52:54:00:00:00:0a  10.0.0.11  BIOS      sent to its disk                            70",
+            "LAB1-02  52:54:00:00:00:0b  10.0.0.12  UEFI      image received                              140",
+            "-        52:54:00:00:00:0c  -          BIOS      sent to its disk                            -",
+            "-        52:54:00:00:00:0d  -          UEFI      not in the room list: left alone            -"])
 
     def test_wake(self):
         room = Room()

@@ -10,7 +10,7 @@ pe_file "$in/autodeploy.exe" && echo text >"$in/notes.txt" && mkdir -p "$in/empt
 for t in dnsmasq 7zz wiminfo dhclient; do command -v $t >/dev/null || { skip "$t is not installed (make deps)"; exit 77; }; done
 [ -r "$1/wimboot.i386" ] || { skip "no wimboot in $1 (the build makes it)"; exit 77; }
 if nobody_reaches "$script"; then
-    refusals setpriv --reuid=65534 --regid=65534 --clear-groups "$script" <<'EOF2'
+    refusals setpriv --reuid=65534 --regid=65534 --clear-groups "$script" --any-pc <<'EOF2'
 1|"$in/empty"|needs root (DHCP and TFTP ports, the user nobody for dnsmasq): run it with sudo
 EOF2
 fi
@@ -24,7 +24,7 @@ at_exit() { ip netns pids "$ns" | xargs -r kill -KILL; ip netns delete "$ns"; }
 ip netns exec "$ns" python3 -m http.server --bind 10.98.0.1 8081 >/dev/null 2>&1 &
 disown
 for ((i = 0; i < 50; i++)); do ip netns exec "$ns" ss -H -l -t -n | grep -q ':8081 ' && break; sleep 0.1; done
-refusals timeout 30 ip netns exec "$ns" "$script" --interface <<'EOF2'
+refusals timeout 30 ip netns exec "$ns" "$script" --any-pc --interface <<'EOF2'
 1|nosuch "$in/empty"|no such network interface: nosuch; name the one that faces the PCs (see 'ip -br link')
 1|down0 "$in/empty"|down0 is down: bring it up (ip link set down0 up); the PCs would wait silently
 1|noaddr0 "$in/empty"|noaddr0 has no IPv4 address: add one with 'brd +' (ip addr add 10.0.0.1/24 brd + dev noaddr0); the PCs would wait silently

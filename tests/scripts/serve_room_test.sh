@@ -14,11 +14,12 @@ for t in dnsmasq 7zz wiminfo udp-sender etherwake; do command -v $t >/dev/null |
 refusals "$script" <<'EOF2'
 2|"$in/empty"|missing WINDOWS_ISO_OR_FOLDER or INSTALL.WIM (see --help)
 2|--min-receivers 2 "$in/empty" "$in/notes.txt"|unknown option: --min-receivers (see --help)
-2|"$in/empty" "$in/notes.txt"|needs --machines N and/or --max-wait SECONDS, or the sending would never start
-2|--machines 2 --wake 52:54:00:12:34:56,door "$in/empty" "$in/notes.txt"|--wake needs MACs (52:54:00:12:34:56) separated by commas, or a file of them one a line; got 'door'
+2|"$in/empty" "$in/notes.txt"|needs --room FILE (it counts the PCs to wait for), --machines N or --max-wait SECONDS, or the sending would never start
+2|--machines 2 --any-pc --wake=52:54:00:12:34:56,door "$in/empty" "$in/notes.txt"|--wake needs MACs (52:54:00:12:34:56) separated by commas, or a file of them one a line; got 'door'
+2|--machines 2 --wake 52:54:00:12:34:56 "$in/empty" "$in/notes.txt"|--wake takes its value after an equals sign (--wake=52:54:00:12:34:56), or none
 EOF2
 if nobody_reaches "$script"; then
-    refusals setpriv --reuid=65534 --regid=65534 --clear-groups "$script" --max-wait 9 <<'EOF2'
+    refusals setpriv --reuid=65534 --regid=65534 --clear-groups "$script" --max-wait 9 --any-pc <<'EOF2'
 1|"$in/empty" "$in/notes.txt"|needs root (DHCP and TFTP ports, the user nobody for dnsmasq): run it with sudo
 EOF2
 fi
@@ -29,7 +30,7 @@ at_exit() { for n in "$ns" "$pc"; do ip netns pids "$n" | xargs -r kill -KILL; i
     ip -n "$ns" addr add 10.98.0.1/24 brd + dev room0 && ip -n "$ns" link set room0 up && ip -n "$pc" link set room1 up &&
     ip -n "$ns" link add other0 type veth peer name other1 && ip -n "$ns" addr add 10.97.0.1/24 brd + dev other0 &&
     ip -n "$ns" link set other0 up && ip -n "$ns" link set other1 up; } || fail "setting up $ns"
-refusals timeout 30 ip netns exec "$ns" "$script" --machines 2 --program "$in/autodeploy.exe" --interface <<'EOF2'
+refusals timeout 30 ip netns exec "$ns" "$script" --machines 2 --any-pc --program "$in/autodeploy.exe" --interface <<'EOF2'
 1|nosuch "$in/empty" "$in/notes.txt"|no such network interface: nosuch; name the one that faces the PCs (see 'ip -br link')
 1|room0 "$in/empty" "$in/notes.txt"|$in/empty has no sources/boot.wim: give a Windows installation ISO or its folder
 EOF2
@@ -50,25 +51,36 @@ printf 'New connection from 10.98.0.50  (#0) 00000009\n' >&2
 read -r _
 printf 'Starting transfer: 00000009\nTransfer complete.\nDisconnecting #0 (10.98.0.50)\n' >&2
 EOS
+printf '52:54:00:98:00:01 LAB-01\n' >"$in/room.txt" && printf '52:54:00:98:00:01 LAB-01\n52-54-00-98-00-01\n' >"$in/twice.txt" ||
+    fail "room lists"
 serve=(timeout 120 ip netns exec "$ns" env "PATH=$tmp/bin:$PATH" "$script" --interface room0 --program "$in/autodeploy.exe")
-run "${serve[@]}" --machines 1 --max-wait 600 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"
+refusals "${serve[@]}" <<'EOF2'
+2|--machines 1 "$in/medium" "$in/install.wim"|beside the site's DHCP server (--dhcp proxy) every PC of the network that boots from it would be wiped: name the room's PCs with --room FILE (serve-pxe --collect FILE writes it), or serve every PC of the segment on purpose with --any-pc
+2|--room "$in/room.txt" --any-pc "$in/medium" "$in/install.wim"|--room and --any-pc do not go together: give one
+2|--room "$in/twice.txt" "$in/medium" "$in/install.wim"|$in/twice.txt line 2: 52:54:00:98:00:01 is on line 1 already: each PC once
+2|--room "$in/room.txt" --again LAB-02 "$in/medium" "$in/install.wim"|--again needs MACs (52:54:00:12:34:56) or names of the room list separated by commas, all, or a file of them one a line; got 'LAB-02'
+EOF2
+run "${serve[@]}" --room "$in/room.txt" --max-wait 600 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"
 [ "$rc" = 0 ] && [ "$(tail -n 1 "$tmp/out")" = "every PC that joined received the whole image: 1 of 1" ] &&
     [ "$(sort -u "$tmp/args")" = "--file $in/install.wim --nopointopoint --retries-until-drop 70 --interface room0" ] &&
     [ "$(wc -l <"$tmp/args")" = 2 ] && [ -z "$(ip netns pids "$ns")" ] && [ -z "$(ls -d /run/serve-room.* 2>/dev/null)" ] ||
     fail "a room of one: status $rc, udp-sender got [$(cat "$tmp/args")], or something of it is left"
-ok "a room of one: its two transfers with --retries-until-drop 70 and the interface; the room ends by itself, nothing left"
+ok "a room of one (the room list's): its two transfers with --retries-until-drop 70 and the interface; it ends by itself"
 
 # serve-pxe on the same work folder: its PXE answers, a second server is told who holds the folder, and once
 # killed outright (SIGKILL) nothing of it runs or answers; the next start clears what it left in /run.
-probe() { ip netns exec "$pc" python3 "$(dirname "$0")/../roomserver/dhcp_probe.py" room1 52:54:00:98:00:01; }
-pxe=(ip netns exec "$ns" "${script%/*}/serve-pxe" --interface room0 --program "$in/autodeploy.exe" --work-dir "$tmp/work")
+probe() { ip netns exec "$pc" python3 "$(dirname "$0")/../roomserver/dhcp_probe.py" room1 "${1:-52:54:00:98:00:01}"; }
+pxe=(ip netns exec "$ns" "${script%/*}/serve-pxe" --interface room0 --program "$in/autodeploy.exe" --room "$in/room.txt"
+    --work-dir "$tmp/work")
 "${pxe[@]}" "$in/medium" >"$tmp/pxe.out" 2>&1 &
 server=$!
 for ((i = 0; i < 300; i++)); do grep -q 'serving on room0' "$tmp/pxe.out" && break; sleep 0.1; done
-[ "$(probe)" = "answered by 10.98.0.1" ] || fail "no answer to a PXE discover: $(cat "$tmp/pxe.out")"
+[ "$(probe)" = "answered by 10.98.0.1" ] && ! probe 52:54:00:98:00:02 ||
+    fail "a PXE discover: the listed PC not answered, or another one answered: $(cat "$tmp/pxe.out")"
+ok "a PXE discover: the PC of the room list is answered, another is not"
 # shellcheck disable=SC2034 # read by the row
 holder=$(cat "$tmp/work/lock") && script=${script%/*}/serve-pxe && refusals timeout 30 ip netns exec "$ns" "$script" \
-    --interface other0 --program "$in/autodeploy.exe" <<'EOF2'
+    --interface other0 --any-pc --program "$in/autodeploy.exe" <<'EOF2'
 1|--work-dir "$tmp/work" "$in/medium"|$tmp/work is in use by $holder: one server per work folder; end that one first, or give this one another --work-dir
 EOF2
 kill -KILL "$server" && { wait "$server"; } 2>/dev/null
@@ -82,7 +94,7 @@ kill -TERM $! && wait $! && [ ! -e "$left" ] || fail "started again: $(cat "$tmp
 ok "started again, it removes what the killed run left in /run"
 
 mkdir -m 777 "$tmp/open" && mkdir -p "$tmp/linked" && ln -s /etc/passwd "$tmp/linked/served" || fail "mkdir"
-refusals timeout 30 "${pxe[@]:0:9}" --work-dir <<'EOF2'
+refusals timeout 30 "${pxe[@]:0:11}" --work-dir <<'EOF2'
 1|"$tmp/open" "$in/medium"|the work folder $tmp/open can be written by others (drwxrwxrwx): give one only root can write (--work-dir), or fix it
 1|"$tmp/open/room" "$in/medium"|the work folder $tmp/open/room lies in $tmp/open, which can be written by others (drwxrwxrwx): another user could swap it; give a work folder elsewhere (--work-dir)
 1|"$tmp/linked" "$in/medium"|$tmp/linked/served is a symbolic link: remove it (the server writes it anew), or give another --work-dir

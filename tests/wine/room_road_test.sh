@@ -27,7 +27,7 @@ for pc in pc1:bios pc2:uefi pc3:bios; do handover_add "${pc%:*}" "${pc#*:}" || f
 handover_site_dhcp || fail "the site's DHCP server"
 # 3 MB at 2 Mbit/s: the first transfer lasts long enough for the third PC to be seen late.
 handover_serve "$serve_log" "serving on eth0" "$here/../../scripts/serve-room" --interface eth0 --dhcp proxy \
-    --machines 2 --late-wait 15 --max-bitrate 2m --program "$ROOM_PROGRAM" --work-dir "$tmp/pxe" \
+    --room "$ROOM_DIR/room" --machines 2 --late-wait 15 --max-bitrate 2m --program "$ROOM_PROGRAM" --work-dir "$tmp/pxe" \
     "$tmp/medium.iso" "$tmp/image.wim" || fail "serve-room did not start: $(cat "$serve_log")"
 server=$handover_server
 run_dir=$(handover_run_folder)
@@ -35,8 +35,8 @@ run_dir=$(handover_run_folder)
 # The terminal's table as it stands: its latest top line, then the latest line of each PC, sorted,
 # cells a tab apart; the page's the same way (Chromium's DOM after the page has loaded).
 terminal_table() {
-    grep -a -v -e '^serve-room: ' -e '^Power on' -e '^UEFI PCs' "$serve_log" | grep -a -v '^52:' | tail -n 1
-    grep -a '^52:' "$serve_log" | awk '{ last[$1] = $0 } END { for (m in last) print last[m] }' | sed 's/  \+/\t/g' | sort
+    grep -a -v -e '^serve-room: ' -e '^Power on' -e '^UEFI PCs' "$serve_log" | grep -a -v '^pc[1-3] ' | tail -n 1
+    grep -a '^pc[1-3] ' "$serve_log" | awk '{ last[$1] = $0 } END { for (m in last) print last[m] }' | sed 's/  \+/\t/g' | sort
 }
 page_table() {
     # From another host on the room's network (the site's DHCP server's), as a phone would.
@@ -47,7 +47,7 @@ page_table() {
         -e 's|</td><td>|\t|g' | sort
 }
 # The stages a PC's lines went through, in order, without the percentages, each once.
-road() { sed '/^serve-room: summary/q' "$serve_log" | grep -a "^$1 " | sed -E 's/^([^ ]+ +){3}//; s/ [0-9]+%//' | uniq | paste -s -d '|'; }
+road() { sed '/^serve-room: summary/q' "$serve_log" | grep -a "^$1 " | sed -E 's/^([^ ]+ +){4}//; s/ [0-9]+%//' | uniq | paste -s -d '|'; }
 ended() { [ -s "$ROOM_DIR/$1/status" ]; }
 
 handover_power_on pc1 && handover_power_on pc2 || fail "cannot power on the PCs"
@@ -85,8 +85,8 @@ for pc in pc1:BIOS pc2:UEFI pc3:BIOS; do
     want='offered\|(loading WinPE\|)?WinPE started\|joined the multicast\|receiving\|image received'
     [ "${pc%:*}" != pc3 ] ||
         want='offered.*late: waits for the next transfer.*\|joined the multicast \(transfer 2\)\|receiving\|image received'
-    [[ $(road "$mac") =~ ^$want$ ]] || fail "${pc%:*}: the stages shown: $(road "$mac")"
-    grep -a -q "^$mac  10\.77\.0\.1[0-9][0-9]  ${pc#*:}  *image received  [0-9]*$" "$serve_log" ||
+    [[ $(road "${pc%:*}") =~ ^$want$ ]] || fail "${pc%:*}: the stages shown: $(road "${pc%:*}")"
+    grep -a -q "^${pc%:*}  *$mac  10\.77\.0\.1[0-9][0-9]  ${pc#*:}  *image received  [0-9]*$" "$serve_log" ||
         fail "${pc%:*}: no summary row"
 done
 ok "BIOS and UEFI PCs from power-on: offered, WinPE started, joined, receiving, image received; byte for byte"
