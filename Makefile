@@ -17,6 +17,7 @@ WINDOWS_BUILD := build/windows
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 EXE := $(WINDOWS_BUILD)/src/autodeploy.exe
 GUARD := $(WINDOWS_BUILD)/src/autodeploy-guard.exe
+WATCH := $(WINDOWS_BUILD)/src/autodeploy-watch.exe
 
 RELEASE_BUILD := build/release
 
@@ -41,8 +42,8 @@ BENCH_RUNS ?= 15
 
 all: ensure-deps
 	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
-	cmake --build --preset windows --target autodeploy autodeploy-guard
-	@echo "Built $(EXE) and $(GUARD)"
+	cmake --build --preset windows --target autodeploy autodeploy-guard autodeploy-watch
+	@echo "Built $(EXE), $(GUARD) and $(WATCH)"
 
 # Installs what is missing: non-interactive, safe to run again.
 deps:

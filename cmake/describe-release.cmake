@@ -1,10 +1,13 @@
-# Prints what a release build produced: the program, the receiver it carries, and the disk 0 guard.
-# Usage: cmake -DPROGRAM=autodeploy.exe -DGUARD=autodeploy-guard.exe -DRECEIVER=udp-receiver.exe [-DTARBALL=udpcast source] -P describe-release.cmake
+# Prints what a release build produced: the program, the receiver it carries, the disk 0 guard and the watch.
+# Usage: cmake -DPROGRAM=autodeploy.exe -DGUARD=autodeploy-guard.exe -DWATCH=autodeploy-watch.exe
+#              -DRECEIVER=udp-receiver.exe [-DTARBALL=udpcast source] -P describe-release.cmake
 include("${CMAKE_CURRENT_LIST_DIR}/pe-header.cmake")
 file(SIZE "${PROGRAM}" program_size)
 file(SHA256 "${PROGRAM}" program_hash)
 file(SIZE "${GUARD}" guard_size)
 file(SHA256 "${GUARD}" guard_hash)
+file(SIZE "${WATCH}" watch_size)
+file(SHA256 "${WATCH}" watch_hash)
 autodeploy_pe_header("${RECEIVER}" receiver_machine receiver_kind)
 file(SIZE "${RECEIVER}" receiver_size)
 # The receiver prints "Udp-receiver VERSION" when it starts; VERSION is its one 8-digit string.
@@ -25,4 +28,6 @@ message("Release build: ${PROGRAM}
   receiver: udp-receiver ${receiver_version}, ${receiver_machine}, ${receiver_size} bytes,
             ${origin}
   guard:    ${GUARD}
-            ${guard_size} bytes, SHA-256 ${guard_hash}")
+            ${guard_size} bytes, SHA-256 ${guard_hash}
+  watch:    ${WATCH}
+            ${watch_size} bytes, SHA-256 ${watch_hash}")

@@ -16,5 +16,7 @@ def boot_script(mac, platform, served, base, again_command):
     if mac is None or mac in served:
         return "disk", ("#!ipxe\necho autodeploy: WinPE was served to this PC already; booting from its disk\n"
                         "echo (%s --again %s gives it WinPE once more)\nexit\n" % (again_command, mac or "MAC"))
-    return "winpe", ("#!ipxe\necho autodeploy: starting WinPE\nkernel %s/%s\ninitrd %s/boot.wim?mac=%s boot.wim\nboot\n"
-                     % (base, LOADERS[platform], base, mac))
+    # wimboot puts a file of a name it does not know into WinPE's System32: the watch reads it there.
+    script = ("#!ipxe\necho autodeploy: starting WinPE\nkernel {base}/{loader}\ninitrd {base}/boot.wim?mac={mac} "
+              "boot.wim\ninitrd {base}/pc.txt?mac={mac} autodeploy-server.txt\nboot\n")
+    return "winpe", script.format(base=base, loader=LOADERS[platform], mac=mac)

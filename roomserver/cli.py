@@ -1,13 +1,15 @@
 """How the bash of serve-pxe, serve-room and send-image hands over, once it has checked and prepared the run:
 
   python3 -m roomserver pxe|room|send|collect --name NAME [--check] [options] [-- UDP-SENDER ARGUMENTS...]
+  python3 -m roomserver answer --name NAME --unattend FILE     the answer file for a medium (ComputerName *)
 
 With --check, the values an operator gave are checked, early, and nothing runs.
 
 Options: --interface IF --address A --port P --dhcp MODE --run DIR (dnsmasq.conf, tftp/, http/) --work-dir DIR
 (served) --journal FILE --remove PATH (at the end; repeated) --image FILE --machines N --max-wait S --late-wait S
 --nokbd --retries N --room FILE (the room list; for collect, the file it writes) --wake MACS|FILE --wake-listed
---again MACS|NAMES|FILE|all. A value an operator gave that is not of its kind: one line led by NAME, status 2.
+--again MACS|NAMES|FILE|all --unattend FILE (the answer file's template). A value an operator gave that is not
+of its kind: one line led by NAME, status 2.
 """
 
 import argparse
@@ -15,7 +17,7 @@ import asyncio
 import os
 import sys
 
-from roomserver import roomlist
+from roomserver import roomlist, unattend
 from roomserver.macs import normal_mac
 from roomserver.roomlist import Refusal
 from roomserver.server import Server
@@ -55,9 +57,10 @@ def parse(argv):
     sender = argv[argv.index("--") + 1:] if "--" in argv else []
     argv = argv[:argv.index("--")] if "--" in argv else argv
     parser = _Parser(add_help=False)
-    parser.add_argument("mode", choices=("pxe", "room", "send", "collect"))
+    parser.add_argument("mode", choices=("pxe", "room", "send", "collect", "answer"))
     parser.add_argument("--name", required=True)
-    for name in ("interface", "address", "dhcp", "run", "work-dir", "journal", "image", "wake", "again", "room"):
+    for name in ("interface", "address", "dhcp", "run", "work-dir", "journal", "image", "wake", "again", "room",
+                 "unattend"):
         parser.add_argument("--" + name)
     for name in ("port", "machines", "max-wait", "retries"):
         parser.add_argument("--" + name, type=int)
@@ -78,15 +81,16 @@ def parse(argv):
     if config.wake_listed:
         config.wake = list(config.listed.names)
     config.again = mac_list("--again", config.again, True, config.listed) if config.again else []
+    config.unattend = unattend.read(config.unattend) if config.unattend else None
     if config.mode == "room" and config.listed and not config.machines:
         try:
-            served = ServedList(os.path.join(config.work_dir, "served"))
+            deployed = ServedList(os.path.join(config.work_dir, "deployed"))
         except OSError:  # the work folder's own check says why
-            served = set()
-        config.machines = sum(1 for mac in config.listed.names if mac not in served or config.again == "all"
+            deployed = set()
+        config.machines = sum(1 for mac in config.listed.names if mac not in deployed or config.again == "all"
                               or mac in config.again)
         if not config.machines:
-            raise Refusal("every PC of the room list %s has been served already (%s/served): give those to image "
+            raise Refusal("every PC of the room list %s is deployed already (%s/deployed): give those to image "
                           "again with --again NAME,... or --again all" % (config.room, config.work_dir))
     return config
 
@@ -99,6 +103,9 @@ def main(argv):
         print("%s: %s" % (name, refusal), file=sys.stderr)
         return 2
     if config.check:
+        return 0
+    if config.mode == "answer":
+        sys.stdout.write(unattend.for_pc(config.unattend, None))
         return 0
     try:
         return asyncio.run(Server(config).run())

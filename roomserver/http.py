@@ -29,14 +29,16 @@ class Response:
         self.status, self.text, self.kind, self.path, self.on_piece = status, text, kind, path, on_piece
 
 
-def query_values(query, names):
-    """{name: value} of QUERY, each of NAMES at most once, nothing else, each value 1 to 64 characters."""
+def query_values(query, names, longest=None):
+    """{name: value} of QUERY, each of NAMES at most once, nothing else, each value 1 to 64 characters (or
+    as LONGEST, {name: characters}, allows)."""
     try:
         pairs = urllib.parse.parse_qsl(query, keep_blank_values=True, strict_parsing=bool(query), max_num_fields=8)
     except ValueError:
         raise Refused(400)
-    values = dict(pairs)
-    if len(values) != len(pairs) or not set(values) <= set(names) or not all(0 < len(v) <= 64 for v in values.values()):
+    values, longest = dict(pairs), longest or {}
+    if len(values) != len(pairs) or not set(values) <= set(names) or not all(
+            0 < len(value) <= longest.get(name, 64) for name, value in values.items()):
         raise Refused(400)
     return values
 

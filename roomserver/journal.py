@@ -3,6 +3,7 @@ never read back to decide anything. The run before is kept as FILE.1."""
 
 import os
 import re
+import unicodedata
 
 _UNSAFE = re.compile(r"[^\x20-\x7e]")
 
@@ -11,6 +12,12 @@ def clean(text, limit=300):
     """TEXT with every character that is not printable ASCII as '?', at most LIMIT long: safe for a terminal,
     a tab-separated line and a log reader."""
     return _UNSAFE.sub("?", str(text))[:limit]
+
+
+def printable(text, limit=300):
+    """TEXT with every control, format or separator character (escape sequences, bidirectional overrides,
+    line breaks) as '?', at most LIMIT long: for the terminal and the page, in any script."""
+    return "".join("?" if unicodedata.category(c)[0] in "CZ" and c != " " else c for c in text[:limit])
 
 
 class Journal:

@@ -3,7 +3,9 @@ booted from here), the transfers, and what to do next. Events come in with their
 
   key MAC:     woken, offered (PXE architecture), address (IPv4), platform (iPXE's pcbios or efi), winpe (its
                WinPE script was sent), loading (percent of boot.wim), started (boot.wim went whole), disk,
-               ignored (a PC not in the room list asked: left alone; value: the PXE architecture)
+               ignored (a PC not in the room list asked: left alone; value: the PXE architecture), and what
+               the PC reports itself (stages.REPORTS; receiving: bytes, starting-over: the try, failed: its
+               Error line)
   key address: joined, dropped, received (value: the transfer's number)
   key "room":  listening N, sending N, progress PERCENT, retransmitted SHARE, complete N, ended N
 
@@ -22,7 +24,9 @@ WAKE_AGAIN = 120  # seconds after a wake-up without a request from the PC until 
 ALONE_SHOWN = 64  # PCs not in the room list shown at most: a flood of made-up MACs cannot grow the table
 FIRMWARE_OF_ARCH = {"0": "BIOS", "6": "UEFI", "7": "UEFI", "9": "UEFI"}
 FIRMWARE_OF_PLATFORM = {"pcbios": "BIOS", "efi": "UEFI"}
-ON_ITS_WAY = ("offered", "loading", "started")
+ON_ITS_WAY = ("offered", "loading", "started", "guard-allowed", "disk-prepared", "waiting", "starting-over")
+# A PC that reports is waited for in these until it says how it ended.
+FINISHING = ("received", "applying", "boot-files", "answer-file")
 IPV4 = re.compile(r"(25[0-5]|2[0-4]\d|1?\d?\d)(\.(25[0-5]|2[0-4]\d|1?\d?\d)){3}")
 
 
@@ -41,13 +45,15 @@ class PC:
         self.transfer = self.offered = self.started = self.received = self.woken_at = None
         self.woken, self.answered, self.dropped, self.last = 0, False, False, when
         self.unsaved = False  # served, but the list of PCs served could not be saved since
+        self.reported, self.bytes, self.attempt, self.error = False, 0, 1, ""  # what the PC itself says
+        self.answer_written = False
 
 
 class Room:
     """LISTED: the room list (roomlist.RoomList), or None when every PC is the room's."""
 
     def __init__(self, machines=None, max_wait=None, late_wait=60, size=0, listed=None):
-        self.pcs, self.by_ip, self.listed, self.alone_more = {}, {}, listed, 0
+        self.pcs, self.by_ip, self.listed, self.alone_more, self.broken = {}, {}, listed, 0, set()
         self.machines, self.max_wait, self.late_wait, self.size = machines, max_wait, late_wait, size
         self.figures, self.share = [], "0.0%"  # the sender's figures, a line per transfer
         self.transfer, self.state, self.percent = 0, "idle", 0  # state: idle, listening, sending, done, ended
@@ -118,6 +124,21 @@ class Room:
         elif kind == "ignored":
             pc.firmware = FIRMWARE_OF_ARCH.get(value, pc.firmware)
             pc.stage = "alone"
+        elif kind in stages.REPORTS:
+            self._report(pc, kind, value)
+
+    def _report(self, pc, kind, value):
+        pc.reported = True
+        pc.answer_written = pc.answer_written or kind == "answer-file"
+        if kind == "receiving":
+            pc.bytes = int(value)
+            kind = "receiving-bytes"
+        if kind == "starting-over":
+            pc.attempt, pc.stage = int(value), kind
+        elif kind in ("failed", "guard-refused"):
+            pc.error, pc.stage = value, kind
+        elif stages.place(kind) > stages.place(pc.stage) and not (kind == "receiving-bytes" and pc.stage == "joined"):
+            pc.stage = kind
 
     def _adopt(self, pc, ip):
         """A PC known by its address only (ARP names its MAC later) becomes the MAC's PC."""
@@ -139,15 +160,27 @@ class Room:
             took = max(when - self.since, 0.001)
             self.figures.append("transfer %s: %d bytes to %s in %.1f s, %.1f Mbit/s, %s retransmitted" % (
                 value, self.size, pcs(self.joined_now), took, self.size * 8 / took / 1e6, self.share))
-        if kind in ("complete", "ended") and self.state != "done":
-            self.state = "done" if kind == "complete" else "ended"
+            self.state = "done"
+        elif kind == "ended" and self.state == "sending":
+            # udp-sender died mid-transfer: its PCs start over by themselves and want the next transfer.
+            self.figures.append("transfer %s: broke off after %.1f s at %d%% (udp-sender ended)" % (
+                value, when - self.since, self.percent))
+            self.broken.add(int(value))
+            self.state = "done"
+        elif kind == "ended" and self.state != "done":
+            self.state = "ended"
 
     # --- what the room waits for, and what to do -----------------------------------------------------------
     def late(self, pc):
         return self.state == "sending" and pc.stage in ON_ITS_WAY
 
     def _on_its_way(self, now):
-        return [pc for pc in self.pcs.values() if pc.stage in ON_ITS_WAY and now - pc.last < STALL]
+        """The PCs the room still waits for: on their way to the multicast (also those whose transfer broke
+        off: they start over), or, reporting, on their way to their end."""
+        def waited(pc):
+            return (pc.stage in ON_ITS_WAY or pc.stage == "joined" and pc.transfer < self.transfer
+                    or pc.reported and pc.stage in FINISHING)
+        return [pc for pc in self.pcs.values() if waited(pc) and now - pc.last < STALL]
 
     def decision(self, now):
         """'start' (the waiting transfer sends now), 'next' (a transfer has ended: listen for another),
@@ -193,30 +226,64 @@ class Room:
             return "transfer %d: waiting for late PCs until %s" % (n, clock(self.since + self.late_wait))
         if self.state == "idle":
             return "%s booted from the network" % pcs(sum(1 for pc in self.pcs.values() if pc.offered))
-        return "%d of %d PCs that joined received the whole image" % self.outcome()[1:3]
+        return "%d of %d PCs that joined %s" % (self.outcome()[1:3] + (self.done_words(),))
+
+    def done_words(self):
+        return "were deployed" if any(pc.reported for pc in self.pcs.values()) else "received the whole image"
 
     def stage(self, pc):
         """(label, state) of PC as it stands."""
         key = pc.stage
+        if key == "joined" and pc.transfer in self.broken:
+            key = "broken"
         # Once the transfer is complete, a PC is still in it until udp-sender says it received everything.
-        if key == "joined" and self.state in ("sending", "done") and pc.transfer == self.transfer:
+        elif key == "joined" and self.state in ("sending", "done") and pc.transfer == self.transfer:
             key = "receiving"
         of_transfer = " (transfer %d)" % pc.transfer if pc.transfer and pc.transfer > 1 else ""
         text = stages.label(key, woken=pc.woken, percent=pc.percent, room_percent=self.percent,
-                            transfer=pc.transfer, of_transfer=of_transfer)
+                            transfer=pc.transfer, of_transfer=of_transfer, attempt=pc.attempt, error=pc.error,
+                            megabytes="%.1f" % (pc.bytes / 1e6))
         if pc.unsaved and self.unsaved:
             text += "; not yet saved as served: " + self.unsaved
         if self.late(pc):
             return text + stages.LATE, "late"
         return text, stages.STAGES[key][1]
 
+    def percent_of(self, pc):
+        """How much of the image a PC has, for a bar, while it receives; else None."""
+        if pc.stage == "joined" and pc.transfer == self.transfer and self.state == "sending":
+            return self.percent
+        if pc.stage == "receiving-bytes" and self.size:
+            return min(100, pc.bytes * 100 // self.size)
+        return None
+
     def ordered(self):
         """Failed PCs first, then late ones, then the rest in the order they came."""
         return sorted(self.pcs.values(), key=lambda pc: stages.RANK.get(self.stage(pc)[1], 2))
 
+    def names_given(self):
+        """For the summary: the name each PC's answer file gave it, and the deployed PCs that wrote none."""
+        written = [pc for pc in self.pcs.values() if pc.answer_written]
+        lines = []
+        if any(pc.name for pc in written):
+            lines.append("answer files written, each PC named as in the room list: " +
+                         ", ".join(pc.name for pc in written if pc.name))
+        if any(not pc.name for pc in written):
+            lines.append("answer files written with ComputerName * (Windows picks a name; name them in the room "
+                         "list): " + ", ".join(pc.mac or pc.ip for pc in written if not pc.name))
+        bare = [pc.name or pc.mac or pc.ip for pc in self.pcs.values() if pc.stage == "deployed" and not
+                pc.answer_written]
+        if bare:
+            lines.append("deployed without an answer file, so their first boot waits at Windows' setup screens: " +
+                         ", ".join(bare))
+        return lines
+
     def outcome(self):
-        """(exit status, received, joined, PCs that joined without the image): 0 when at least one PC joined
-        and every one that did received the whole image."""
+        """(exit status, done, joined, PCs that failed or joined without being done): 0 when at least one PC
+        joined, every one that did is done, and none failed. Done: deployed, for a PC that reports; the image
+        received, for one without a report channel (a USB medium without --server)."""
         joined = [pc for pc in self.pcs.values() if pc.transfer]
-        missed = [pc for pc in joined if not pc.received]
-        return (0 if joined and not missed else 1), len(joined) - len(missed), len(joined), missed
+        missed = [pc for pc in self.pcs.values() if stages.STAGES[pc.stage][1] == "failed" or pc.transfer and not (
+            pc.stage == "deployed" if pc.reported else pc.received)]
+        done = len(joined) - sum(1 for pc in missed if pc.transfer)
+        return (0 if joined and not missed else 1), done, len(joined), missed

@@ -5,16 +5,17 @@ that order, from this one thread."""
 
 import asyncio
 import os
+import re
 import shutil
 import signal
 import subprocess
 import sys
 import time
 
-from roomserver import boot, children, neighbours, roomlist, views
+from roomserver import boot, children, neighbours, roomlist, stages, unattend, views
 from roomserver.dnsmasq_log import DnsmasqLog
 from roomserver.http import HttpServer, Refused, Response, query_values
-from roomserver.journal import Journal, clean
+from roomserver.journal import Journal, clean, printable
 from roomserver.macs import normal_mac
 from roomserver.room import FIRMWARE_OF_ARCH, Room, pcs
 from roomserver.sender_log import SenderLog
@@ -25,7 +26,9 @@ SECURE_BOOT = ("UEFI PCs with Secure Boot on refuse the unsigned network loaders
 HELP = {"pxe": ("Power on the PCs to boot from the network (PXE); Ctrl-C stops serving.", SECURE_BOOT),
         "room": ("Power on the PCs to boot from the network (PXE), or start them from the USB medium; the table is "
                  "also at http://%(address)s:%(port)d/. Ctrl-C stops, with a summary.", SECURE_BOOT)}
-STAGE_EVENTS = ("offered", "winpe", "started", "disk", "joined", "dropped", "received", "listening", "sending")
+# Events that change a PC's stage: on a terminal that is no terminal, each is shown as it comes (else once a second).
+STAGE_EVENTS = ("offered", "winpe", "started", "disk", "joined", "dropped", "received", "listening", "sending") + tuple(
+    kind for kind in stages.REPORTS if kind != "receiving")
 SEEN_AT_MOST = 10000  # lines of WORK_DIR/seen (or of a room list collected): made-up MACs cannot fill a disk
 SIGNAL_STATUS = {signal.SIGHUP: 129, signal.SIGINT: 130, signal.SIGTERM: 143}
 
@@ -36,6 +39,7 @@ class Server:
         self.room = Room(c.machines, c.max_wait, c.late_wait, os.path.getsize(c.image) if c.image else 0, c.listed)
         self.journal = Journal(c.journal)
         self.served = ServedList(os.path.join(c.work_dir, "served")) if c.work_dir else None
+        self.deployed = ServedList(os.path.join(c.work_dir, "deployed")) if c.work_dir else None
         self.base = "http://%s:%s" % (c.address, c.port)
         self.grants, self.shown, self.said, self.loading = {}, {}, set(), {}
         self.seen = os.path.join(c.work_dir, "seen") if c.work_dir else None
@@ -170,41 +174,98 @@ class Server:
         return False
 
     def route(self, path, query, ip):
-        if path == "/":
-            query_values(query, ())
-            return Response(text=views.page(self.room, time.time(), self.c.name), kind="text/html; charset=utf-8")
-        if path == "/boot.ipxe":
-            query_values(query, ())
-            return Response(text=boot.chain_script(self.base))
-        if path == "/pc.ipxe":
-            given = query_values(query, ("mac", "platform"))
-            mac, platform = normal_mac(given.get("mac", "")), given.get("platform")
-            if platform not in boot.LOADERS:
-                raise Refused(400)
-            # Only the PC itself, from its own address, asks for its script.
-            if mac is None or mac != neighbours.mac_of(ip, self.c.interface):
-                return Response(text=boot.boot_script(None, None, self.served, self.base, self.c.name)[1])
-            if self.c.listed is not None and mac not in self.c.listed.names:  # the second lock on the door
-                self.event(mac, "platform", platform)
-                self.event(mac, "ignored")
-                return Response(text=boot.ALONE)
-            kind, script = boot.boot_script(mac, platform, self.served, self.base, self.c.name)
-            self.event(mac, "address", ip)
-            self.event(mac, "platform", platform)
-            self.event(mac, kind)
-            if kind == "winpe":
-                self.grants[mac] = ip
-            return Response(text=script)
         if path in ("/wimboot.i386", "/wimboot.x86_64.efi"):
             query_values(query, ())
             return Response(path=os.path.join(self.c.run, "http", path[1:]), kind="application/octet-stream")
-        if path == "/boot.wim":
-            mac = normal_mac(query_values(query, ("mac",)).get("mac", ""))
-            if mac is None or self.grants.get(mac) != ip:
-                raise Refused(403)
-            return Response(path=os.path.join(self.c.run, "http", "boot.wim"), kind="application/octet-stream",
-                            on_piece=lambda sent, size: self._loaded(mac, sent, size))
-        raise Refused(404)
+        handler = {"/": self._page, "/boot.ipxe": self._chain, "/pc.ipxe": self._script, "/boot.wim": self._image,
+                   "/pc.txt": self._server_file, "/report": self._report, "/unattend.xml": self._answer_file}.get(path)
+        if not handler:
+            raise Refused(404)
+        return handler(query, ip)
+
+    def _page(self, query, ip):
+        query_values(query, ())
+        return Response(text=views.page(self.room, time.time(), self.c.name), kind="text/html; charset=utf-8")
+
+    def _chain(self, query, ip):
+        query_values(query, ())
+        return Response(text=boot.chain_script(self.base))
+
+    def _script(self, query, ip):
+        given = query_values(query, ("mac", "platform"))
+        mac, platform = normal_mac(given.get("mac", "")), given.get("platform")
+        if platform not in boot.LOADERS:
+            raise Refused(400)
+        # Only the PC itself, from its own address, asks for its script.
+        if mac is None or mac != neighbours.mac_of(ip, self.c.interface):
+            return Response(text=boot.boot_script(None, None, self.served, self.base, self.c.name)[1])
+        if self.c.listed is not None and mac not in self.c.listed.names:  # the second lock on the door
+            self.event(mac, "platform", platform)
+            self.event(mac, "ignored")
+            return Response(text=boot.ALONE)
+        kind, script = boot.boot_script(mac, platform, self.served, self.base, self.c.name)
+        self.event(mac, "address", ip)
+        self.event(mac, "platform", platform)
+        self.event(mac, kind)
+        if kind == "winpe":
+            self.grants[mac] = ip
+        return Response(text=script)
+
+    def _granted(self, query, ip):
+        """The MAC a request names, when that PC was given its WinPE script from this address."""
+        mac = normal_mac(query_values(query, ("mac",)).get("mac", ""))
+        if mac is None or self.grants.get(mac) != ip:
+            raise Refused(403)
+        return mac
+
+    def _image(self, query, ip):
+        mac = self._granted(query, ip)
+        return Response(path=os.path.join(self.c.run, "http", "boot.wim"), kind="application/octet-stream",
+                        on_piece=lambda sent, size: self._loaded(mac, sent, size))
+
+    def _server_file(self, query, ip):
+        """What the PC's watch reads in WinPE: where to report, and who it is."""
+        mac = self._granted(query, ip)
+        name = self.c.listed.name(mac) if self.c.listed else None
+        text = "server=%s:%d\r\nmac=%s\r\n" % (self.c.address, self.c.port, mac)
+        return Response(text=text + ("name=%s\r\n" % name if name else ""))
+
+    def _of_the_room(self, given, ip):
+        """The MAC of the PC asking (and what the room knows of it): only a PC of the room, by the MAC its
+        address has and the address it booted with."""
+        mac = neighbours.mac_of(ip, self.c.interface)
+        known = self.room.pcs.get(mac)
+        if mac is None or normal_mac(given.get("mac", mac)) != mac or known and known.ip not in ("-", ip) or (
+                self.c.listed is not None and mac not in self.c.listed.names):
+            raise Refused(403)
+        return mac, known
+
+    def _answer_file(self, query, ip):
+        """The PC's own answer file: the template with its name from the room list."""
+        mac = self._of_the_room(query_values(query, ("mac",)), ip)[0]
+        if not self.c.unattend:
+            raise Refused(404)
+        name = self.c.listed.name(mac) if self.c.listed else None
+        return Response(text=unattend.for_pc(self.c.unattend, name), kind="application/xml")
+
+    def _report(self, query, ip):
+        """A stage a PC reports; every value checked."""
+        given = query_values(query, ("mac", "stage", "bytes", "try", "error"), {"error": 300})
+        mac, known = self._of_the_room(given, ip)
+        stage = given.get("stage")
+        value = {"receiving": given.get("bytes", ""), "starting-over": given.get("try", ""),
+                 "failed": printable(given.get("error", "")), "guard-refused": ""}.get(stage, "")
+        if stage not in stages.REPORTS or stage == "receiving" and not re.fullmatch(r"\d{1,15}", value) or (
+                stage == "starting-over" and not re.fullmatch(r"[1-9]", value)):
+            raise Refused(400)
+        if not known or known.ip == "-":
+            self.event(mac, "address", ip)
+        self.event(mac, stage, value)
+        if stage == "deployed":
+            problem = self.deployed.add(mac)
+            if problem:
+                self.say("cannot save the list of PCs deployed: %s" % problem, error=True)
+        return Response(text="ok\n")
 
     def _loaded(self, mac, sent, size):
         """A piece of boot.wim went to MAC: every 5% said; once whole, MAC is served."""
@@ -246,7 +307,7 @@ class Server:
         if not macs:
             return True
         self.say("forgetting %s" % ("all" if macs == "all" else ",".join(macs)))
-        problem = self.served.forget(macs)[1]
+        problem = self.served.forget(macs)[1] or self.deployed.forget(macs)[1]
         return not problem or self._refuse("cannot save the list of PCs served: %s" % problem)
 
     # --- the multicast -------------------------------------------------------------------------------------
@@ -341,22 +402,36 @@ class Server:
 
     def summary(self):
         lines = views.lines(self.room, time.time(), summary=self.c.mode == "room", since_offer=self.c.mode == "pxe")
+        if self.c.room and self.room.alone_more:
+            lines.append("%d more PCs not in the room list asked (not shown; see WORK_DIR/seen)" % self.room.alone_more)
         if self.c.mode == "pxe":
             return lines[1:]
-        status, received, joined, missed = self.room.outcome()
+        status, done, joined, missed = self.room.outcome()
+        words = self.room.done_words()
         if status == 0:
-            outcome = ["every PC that joined received the whole image: %d of %d" % (received, joined)]
+            outcome = ["every PC that joined %s: %d of %d" % (words.replace("were", "was"), done, joined)]
         elif not joined:
             outcome = ["no PC joined the multicast: start the PCs in WinPE (from the network or the USB medium)"]
         else:
-            outcome = ["%d of %d PCs that joined received the whole image; not: %s" % (
-                received, joined, ", ".join("%s (%s)" % (pc.ip, pc.mac or "USB") for pc in missed))]
-            macs = [pc.mac for pc in missed if pc.mac]
-            if macs:
+            outcome = ["%d of %d PCs that joined %s; not: %s" % (done, joined, words, ", ".join(
+                "%s (%s)" % (pc.name or pc.mac or pc.ip, self.room.stage(pc)[0]) for pc in missed))]
+            held = [pc.name or pc.mac for pc in missed if pc.stage in ("failed", "guard-refused")]
+            again = [pc.name or pc.mac for pc in missed if pc.mac and pc.stage not in ("failed", "guard-refused")]
+            if held:
+                outcome.append(", ".join(held) + (" holds at its Error line: fix the cause, then restart it by hand"
+                               if len(held) == 1 else " hold at their Error lines: fix the causes, then restart them "
+                               "by hand"))
+            if again:
                 outcome.append("They are in the list of PCs served, so a network boot sends them to their (wiped) "
-                               "disk: run %s again with --again %s and power them on" % (self.c.name, ",".join(macs)))
-            if len(macs) < len(missed):
+                               "disk: run %s again with --again %s and power them on" % (self.c.name, ",".join(again)))
+            if any(not pc.mac for pc in missed):
                 outcome.append("Start the USB PCs from the medium again while %s runs" % self.c.name)
+        silent = [pc.name or pc.mac or pc.ip for pc in self.room.pcs.values() if pc.transfer and not pc.reported]
+        if silent and words == "were deployed":
+            outcome.append("judged by the image received, as they sent no reports (no report channel): %s"
+                           % ", ".join(silent))
+        if self.c.unattend:
+            outcome += self.room.names_given()
         return lines[1:] + self.room.figures + outcome
 
 

@@ -1,8 +1,10 @@
 """The room drawn: the table (the terminal's lines and the summary) and the page for a phone. Every cell is
 the model's own text (checked MACs and addresses, stage labels, numbers), and the page escapes it all."""
 
+import collections
 import html
 
+from roomserver import stages
 from roomserver.room import clock
 
 _PAGE = """<!DOCTYPE html>
@@ -11,9 +13,13 @@ _PAGE = """<!DOCTYPE html>
 body{font-family:sans-serif;margin:.5em}table{border-collapse:collapse;width:100%%}
 td,th{border-bottom:1px solid #ccc;padding:.3em;text-align:left;font-size:.9em}
 td:nth-child(2){font-family:monospace;font-size:.75em}td:last-child{width:45%%}.failed{background:#fcc}.late{background:#ffd}
-.alone{color:#888}
+.alone{color:#888}progress{width:100%%}
+@media (max-width:40em){table,tbody,tr,td{display:block}tr:first-child{display:none}
+tr{border-bottom:1px solid #ccc;padding:.3em 0}td{border:0;padding:.1em .3em}td:not(:last-child){display:inline}
+td:first-child{font-weight:bold}td:last-child{width:auto}}
 </style></head><body>
 <h1 style="font-size:1.1em">%s</h1>
+<p>%s</p>
 <table><tr>%s</tr>
 %s</table>
 <p>%s</p></body></html>
@@ -21,7 +27,8 @@ td:nth-child(2){font-family:monospace;font-size:.75em}td:last-child{width:45%%}.
 
 
 def table(room, summary=False, since_offer=False):
-    """(header, [(cells, state)]): name, MAC, IP, firmware, stage, and in the summary the seconds to the image."""
+    """(header, [(cells, state, percent)]): name, MAC, IP, firmware, stage, and in the summary the seconds to
+    the image; the percent of the image a receiving PC has (else None)."""
     head = ["PC", "MAC", "IP", "firmware", "last stage" if summary else "stage"]
     rows = []
     for pc in room.ordered():
@@ -33,21 +40,31 @@ def table(room, summary=False, since_offer=False):
         if summary:
             took = pc.received - pc.offered if pc.received and pc.offered else None
             cells.append("-" if took is None else "%.0f" % took)
-        rows.append((cells, state))
+        rows.append((cells, state, room.percent_of(pc)))
     return (head + ["s from offer to image"] if summary else head), rows
 
 
 def lines(room, now, summary=False, since_offer=False):
     """The top line, the header and a line per PC, in columns."""
     head, rows = table(room, summary, since_offer)
-    cells = [head] + [r[0] for r in rows]
+    cells = [head] + [row[0] for row in rows]
     widths = [max(len(c[i]) for c in cells) for i in range(len(head) - 1)]
     return [room.top(now)] + ["  ".join(c.ljust(w) for c, w in zip(row, widths)) + "  " + row[-1] for row in cells]
 
 
+def _bar(percent):
+    return "" if percent is None else '<progress value="%d" max="100"></progress>' % percent
+
+
 def page(room, now, title, refresh=2):
+    """For a phone across the room: the counts by outcome first, failed rows first with their line in full,
+    a bar for the transfer and for each PC that receives; no script, nothing fetched from elsewhere."""
     head, rows = table(room)
-    cells = "".join('<tr class="%s">%s</tr>\n' % (state, "".join("<td>%s</td>" % html.escape(c) for c in row))
-                    for row, state in rows)
-    return _PAGE % (refresh, html.escape(title), html.escape(room.top(now)),
-                    "".join("<th>%s</th>" % html.escape(h) for h in head), cells, html.escape("as of " + clock(now)))
+    counts = collections.Counter(state for _, state, _ in rows)
+    cells = "".join('<tr class="%s">%s<td>%s%s</td></tr>\n' % (
+        state, "".join("<td>%s</td>" % html.escape(c) for c in row[:-1]), html.escape(row[-1]), _bar(percent))
+        for row, state, percent in rows)
+    top = html.escape(room.top(now)) + _bar(room.percent if room.state == "sending" else None)
+    return _PAGE % (refresh, html.escape(title), top, html.escape(", ".join(
+        "%s %d" % (name, counts[name]) for name in stages.COUNTED)), "".join(
+        "<th>%s</th>" % html.escape(h) for h in head), cells, html.escape("as of " + clock(now)))

@@ -6,11 +6,12 @@ rem WinPE's own start-up, so wpeinit (network, PnP) runs here first.
 rem As SYSTEM, GetTempPath2W answers %SystemRoot%\SystemTemp without checking that it exists, and
 rem an image may lack it: autodeploy's work files would then fail with os error 3 on every PC.
 if not exist "%SystemRoot%\SystemTemp\" mkdir "%SystemRoot%\SystemTemp"
-rem The guard looks at disk 0 and says in one line whether it may be wiped. Anything but 0 (a
-rem refusal, a crash: negative codes too) holds the PC as a failed deployment, nothing wiped.
+rem The guard looks at disk 0 and says in one line whether it may be wiped. The watch reports its
+rem verdict to the room server and passes anything but 0 (a refusal, a crash: negative codes too) back,
+rem which holds the PC as a failed deployment, nothing wiped. Else the watch runs autodeploy, reports
+rem each stage and starts it over after a transfer that broke off; its status is autodeploy's last.
 "%~dp0autodeploy-guard.exe"
-if %errorlevel% neq 0 goto failed
-"%~dp0autodeploy.exe"
+"%~dp0autodeploy-watch.exe" %errorlevel%
 rem Success: autodeploy has already asked for the restart; nothing more to do.
 if %errorlevel% equ 0 exit 0
 rem Failure. WinPE restarts the PC as soon as this script ends, and a PC that boots this

@@ -4,8 +4,9 @@
 # always -accel tcg) cabled to the room's bridge, until its boot manager (standin_boot.sh) prints
 # its line on the serial port. Then the QEMU PC is switched off and the machine's Wine "WinPE"
 # takes its place on the bridge, with the same MAC and the IP address the server gave the PC, and
-# runs autodeploy.exe (room_boot). The server (serve-room) runs in the room's sender namespace; the
-# address is the one the server's own neighbour table holds for that MAC.
+# runs autodeploy.exe (room_boot; through its watch with ROOM_WATCH, which then gets its
+# autodeploy-server.txt from the server, as wimboot would put it there). The server (serve-room) runs in the
+# room's sender namespace; the address is the one the server's own neighbour table holds for that MAC.
 #
 #   handover_unavailable           why no QEMU PC can run here, in one line; nothing when one can
 #   handover_add NAME uefi|bios    a room machine whose cable has the MAC 52:54:00:77:00:NN, unplugged; a
@@ -159,6 +160,10 @@ handover_take() {
     [ -n "$address" ] || return 1
     HANDOVER_FAILED="cannot plug it in with $address"
     room_connect "$1" "$address" || return 1
+    # What wimboot puts into WinPE's System32 from iPXE's script: where the watch reports, and who it is.
+    [ -z "${ROOM_WATCH:-}" ] || ip netns exec "$(cat "$dir/namespace")" curl -s -f -o \
+        "$dir/prefix/drive_c/autodeploy/autodeploy-server.txt" "http://$ROOM_SUBNET.1:8080/pc.txt?mac=$(cat "$dir/mac")" ||
+        { HANDOVER_FAILED="its autodeploy-server.txt did not come"; return 1; }
     echo "handed over" >"$dir/stage"
     room_boot "$1"
 }

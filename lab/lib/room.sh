@@ -14,7 +14,8 @@
 #   room_add_machine NAME uefi|bios [MAC]   a machine: namespace, prefix, program, stand-in tools;
 #                             with MAC, its cable has that MAC and stays unplugged until room_connect
 #   room_connect NAME ADDRESS plugs that machine in, with ADDRESS
-#   room_boot NAME            starts autodeploy.exe there; console in DIR/NAME/console.txt; when
+#   room_boot NAME            starts autodeploy.exe there (through its watch, with ROOM_WATCH); console
+#                             in DIR/NAME/console.txt; when
 #                             it ends, its exit status in DIR/NAME/status; times in started, ended
 #   room_send ARGS...         scripts/send-image in the sender's namespace (caller redirects),
 #                             killed after ROOM_SEND_LIMIT seconds if that is set
@@ -25,7 +26,8 @@
 #   room_halt NAME            ends everything running on that machine
 #   room_close                removes every machine, namespace and prefix of the room
 #
-# Set before room_add_machine: ROOM_PROGRAM (autodeploy.exe), ROOM_STANDIN (standin.exe) and
+# Set before room_add_machine: ROOM_PROGRAM (autodeploy.exe), ROOM_STANDIN (standin.exe), ROOM_WATCH
+# (autodeploy-watch.exe, to run the program as WinPE's launch script does; ROOM_STALL its stall time) and
 # ROOM_TEMPLATE (a prefix folder, made here on first use and then only copied). ROOM_MTU, before
 # room_open, sets every link's MTU (default 1500).
 
@@ -138,6 +140,10 @@ room_add_machine() {
     room_step "$name: copying the prefix" room_copy_prefix "$ROOM_TEMPLATE" "$prefix" || return 1
     room_step "$name: copying the program and the stand-ins" station_make "$prefix/drive_c/autodeploy" \
         "$ROOM_PROGRAM" "$ROOM_STANDIN" "${STATION_TOOLS[@]}" || return 1
+    if [ -n "${ROOM_WATCH:-}" ]; then
+        room_step "$name: its watch" cp -- "$ROOM_WATCH" "$prefix/drive_c/autodeploy/autodeploy-watch.exe" || return 1
+        printf 'stall-seconds=%s\r\n' "${ROOM_STALL:-120}" >"$prefix/drive_c/autodeploy/autodeploy-watch.txt"
+    fi
     # The machine's wineserver starts here, inside its namespace, and with it Wine's services
     # (outside any pipeline: a service would keep a pipe open).
     room_step "$name: starting its wineserver" wine_env "$prefix" ip netns exec "$ns" wineserver -p || return 1
@@ -146,10 +152,13 @@ room_add_machine() {
     room_step "$name: setting its firmware" station_set_firmware "$firmware" wine_env "$prefix" ip netns exec "$ns" wine
 }
 
-# Starts autodeploy.exe on the machine, with the stand-ins recording what they are asked.
+# Starts autodeploy.exe on the machine (through its watch, with ROOM_WATCH), with the stand-ins recording
+# what they are asked.
 room_boot() {
-    local name=$1 dir="$ROOM_DIR/$1"
+    local name=$1 dir="$ROOM_DIR/$1" run=('C:\autodeploy\autodeploy.exe')
     local ns prefix="$dir/prefix"
+    # As the launch script runs it: the watch, told that the disk guard allowed (0).
+    [ -z "${ROOM_WATCH:-}" ] || run=('C:\autodeploy\autodeploy-watch.exe' 0)
     ns=$(cat "$dir/namespace")
     rm -f "$dir/status" "$dir/ended" "$prefix/drive_c/journal.txt" "$prefix/drive_c/image.sha256"
     : >"$dir/console.txt"
@@ -157,8 +166,10 @@ room_boot() {
     (
         cd "$prefix/drive_c/autodeploy" || exit 1
         status=0
+        # DIR/NAME/env: more of the stand-ins' settings for this machine, one NAME=VALUE a line.
+        [ ! -f "$dir/env" ] || while IFS= read -r setting; do export "${setting?}"; done <"$dir/env"
         STANDIN_JOURNAL='C:\journal.txt' STANDIN_IMAGE_DIGEST='C:\image.sha256' \
-            wine_env "$prefix" ip netns exec "$ns" wine 'C:\autodeploy\autodeploy.exe' \
+            wine_env "$prefix" ip netns exec "$ns" wine "${run[@]}" \
             >>"$dir/console.txt" 2>&1 </dev/null || status=$?
         echo "$EPOCHREALTIME" >"$dir/ended"
         echo "$status" >"$dir/status"

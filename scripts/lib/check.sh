@@ -12,6 +12,7 @@
 #                              number: a larger one stalls every transfer)
 #   fec                        udpcast's STRIPESxREDUNDANCY[/STRIPESIZE]
 #   ipv4                       a dotted IPv4 address
+#   server                     ADDRESS[:PORT]: a dotted IPv4 address and a port from 1 to 65535
 #   choice:WORD:WORD...        one of the WORDs
 #   text                       anything but nothing
 #
@@ -66,6 +67,11 @@ check_value() {
             for part in ${value//./ }; do check_whole "$part" 0 255 >/dev/null || return 1; done
             printf '%s\n' "$value"
             ;;
+        server)
+            part=${value#*:}
+            [[ $value != *:* ]] || { [[ $part =~ ^[0-9]+$ ]] && check_whole "$part" 1 65535 >/dev/null; } || return 1
+            check_value ipv4 "${value%%:*}" >/dev/null && printf '%s\n' "${value%%:*}${part:+${value#"${value%%:*}"}}"
+            ;;
         choice) [[ :${kind#choice:}: == *:"$value":* && $value != *:* ]] && printf '%s\n' "$value" ;;
         text) [ -n "$value" ] && printf '%s\n' "$value" ;;
         *) return 2 ;;
@@ -84,6 +90,7 @@ check_describe() {
         bitrate) echo "bits per second, at most 2147483647 (2147m), a whole number with an optional k or m (e.g. 100m)" ;;
         fec) echo "STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)" ;;
         ipv4) echo "an IPv4 address (e.g. 224.0.0.1)" ;;
+        server) echo "ADDRESS[:PORT], an IPv4 address and an optional port (e.g. 10.0.0.1:8080)" ;;
         choice) local words=${1#choice:}; echo "${words//:/ or }" ;;
         text) echo "a value" ;;
     esac

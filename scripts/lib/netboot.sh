@@ -169,8 +169,8 @@ netboot_prepare() {
     local source=$1 program=$2 work_dir=$3 boot_wim=$NETBOOT_BOOT_WIM medium_sha program_sha injection_sha stamp source_wim
     local index pending
     medium_sha=$(media_read "$source" "$boot_wim" | sha256sum | cut -d ' ' -f 1)
-    # winpe-inject adds the disk guard beside the program: a new guard is a new boot image too.
-    program_sha=$(cat -- "$program" "$(dirname -- "$program")/autodeploy-guard.exe" 2>/dev/null | sha256sum | cut -d ' ' -f 1)
+    # winpe-inject adds the disk guard and the watch beside the program: a new one is a new boot image too.
+    program_sha=$(cat -- "$program" "$(dirname -- "$program")"/autodeploy-{guard,watch}.exe 2>/dev/null | sha256sum | cut -d ' ' -f 1)
     injection_sha=$(cat "$NETBOOT_HOME/scripts/winpe-inject" "$NETBOOT_HOME"/assets/winpe/* | sha256sum | cut -d ' ' -f 1)
     stamp="medium $medium_sha program $program_sha injection $injection_sha"
     if [ -f "$work_dir/boot.wim" ] && [ "$(cat "$work_dir/stamp" 2>/dev/null)" = "$stamp" ]; then

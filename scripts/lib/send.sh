@@ -88,9 +88,14 @@ send_prepare() {
 }
 
 send_export() {
-    local wim=$1 index=$2 name work
+    local wim=$1 index=$2 name work compress=() how=
     name=$(wim_image_name "$wim" "$index")
-    if [ "$WIM_COUNT" = 1 ]; then
+    # An ESD keeps its images in solid LZMS resources; LZX, as in Microsoft's own install.wim, is what every
+    # dism applies.
+    if [ "$(wim_field Compression)" = LZMS ]; then
+        compress=(--compress=LZX)
+        how=' (from solid LZMS to LZX, which every dism applies; this takes a while)'
+    elif [ "$WIM_COUNT" = 1 ]; then
         SEND_FILE=$wim
         msg_say '%s holds image 1 ("%s") only; sending it as it is' "$wim" "$name"
         return
@@ -98,8 +103,8 @@ send_export() {
     work=$(mktemp -d "${TMPDIR:-/var/tmp}/send-image.XXXXXX") || msg_die 1 "cannot create a temporary folder"
     cleanup_later "$work"
     SEND_FILE=$work/image.wim
-    msg_say 'exporting image %s ("%s") of %s to %s' "$index" "$name" "$wim" "$SEND_FILE"
-    wimexport "$wim" "$index" "$SEND_FILE" 2>"$work/errors" && return
+    msg_say 'exporting image %s ("%s") of %s to %s%s' "$index" "$name" "$wim" "$SEND_FILE" "$how"
+    wimexport "$wim" "$index" "$SEND_FILE" "${compress[@]}" 2>"$work/errors" && return
     # The disk is blamed only when it is full; else wimlib's reason (a corrupt resource, mostly).
     if grep -q 'No space left on device' "$work/errors" || [ "$(df -P -- "$work" | awk 'NR == 2 { print $4 }')" = 0 ]; then
         msg_die 1 "no room left for image $index in ${work%/*}: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent"

@@ -6,11 +6,17 @@
 #                             checked before any work: one line and exit 2 when one is not of its kind
 #   server_exec MODE ARGS...  the server replaces this script (pxe, room or send); what cleanup_later named
 #                             is removed by it when it ends
+#   server_answer FILE        the answer file FILE, checked, for a medium (ComputerName *): one line and exit 2
+#                             when it is refused
 
 SERVER_HOME=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
 
 server_check() {
     PYTHONPATH=$SERVER_HOME python3 -m roomserver "$1" --check --name "$MSG_NAME" "${@:2}" || exit
+}
+
+server_answer() {
+    PYTHONPATH=$SERVER_HOME python3 -m roomserver answer --name "$MSG_NAME" --unattend "$1" || exit
 }
 
 server_exec() {

@@ -36,7 +36,7 @@ at_exit() {
 # --- the medium: a UDF ISO whose sources/boot.wim boots our stand-in boot managers -----------------
 . "$here/../../lab/lib/standin_boot.sh"
 { standin_boot_medium "$tmp/standin" "$in/win.iso" && echo 'int main(void) { return 0; }' >"$tmp/p.c" &&
-    x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c" && cp "$tmp/autodeploy.exe" "$tmp/autodeploy-guard.exe"; } ||
+    x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c" && for f in guard watch; do cp "$tmp/autodeploy.exe" "$tmp/autodeploy-$f.exe"; done; } ||
     fail "making the medium"
 
 # --- the lab: bridge br0 (10.99.0.1, serve-pxe's side) with two taps and the site's DHCP server ----
@@ -133,9 +133,9 @@ $uefi_mac" ] || fail "served list: $(cat "$tmp/work/served")"
     grep -q "^$other_mac  # BIOS, not in the room list" "$tmp/work/seen" && grep -q "	$other_mac	ignored	0$" "$tmp/work/journal" &&
     ! grep -a -q "autodeploy\|$STANDIN_BOOT_LINE_BIOS" "$tmp/first.other" || fail "the PC not in the room list: [$(row -)]"
 ok "a PC not in the room list: dnsmasq does not answer it (its log says ignored), no WinPE, shown once, written to seen"
-[ "$(wimdir "$tmp/work/boot.wim" 1 --path=/Windows/System32 | grep -c '/autodeploy\(-guard\)\?\.exe$')" = 2 ] ||
-    fail "the served boot.wim lacks the program or its guard: $(wimdir "$tmp/work/boot.wim" 1 --path=/Windows/System32)"
-ok "proxy DHCP: a BIOS and a UEFI PC boot WinPE's boot manager from boot.wim (with the program and its guard), \
+[ "$(wimdir "$tmp/work/boot.wim" 1 --path=/Windows/System32 | grep -c '/autodeploy\(-guard\|-watch\)\?\.exe$')" = 3 ] ||
+    fail "the served boot.wim lacks the program, its guard or its watch: $(wimdir "$tmp/work/boot.wim" 1 --path=/Windows/System32)"
+ok "proxy DHCP: a BIOS and a UEFI PC boot WinPE's boot manager from boot.wim (with the program, its guard and its watch), \
 addresses from the site's DHCP"
 power_off
 boot_pcs again

@@ -15,7 +15,7 @@ import unittest
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..")
 sys.path.insert(0, ROOT)
-PC, MAC = "127.0.0.2", "52:54:00:12:34:56"
+PC, MAC, OTHER = "127.0.0.2", "52:54:00:12:34:56", "52:54:00:12:34:57"
 
 
 def serve(folder, port):
@@ -24,12 +24,14 @@ def serve(folder, port):
     from roomserver import http, neighbours, roomlist, server
     resource.setrlimit(resource.RLIMIT_NOFILE, (1024, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
     http.HEAD_SECONDS = 2
-    neighbours.mac_of = lambda ip, interface: MAC if ip == PC else "52:54:00:99:99:99"
+    neighbours.mac_of = lambda ip, interface: {PC: MAC, "127.0.0.4": OTHER}.get(ip, "52:54:00:99:99:99")
     config = argparse.Namespace(mode="pxe", name="serve-pxe", interface="lo", address="127.0.0.1", port=port,
                                 dhcp="proxy", run=folder, work_dir=folder, journal=folder + "/journal", image=None,
                                 machines=None, max_wait=None, late_wait=60, wake=[], again=[], remove=[], sender=[],
-                                listed=roomlist.RoomList(), room=None)
+                                listed=roomlist.RoomList(), room=None,
+                                unattend="<unattend><ComputerName>*</ComputerName></unattend>")
     config.listed.add(MAC, "LAB1-07")
+    config.listed.add(OTHER, "LAB1-08")
     room = server.Server(config)
 
     async def run():
@@ -70,6 +72,15 @@ HOSTILE = [  # request, status (None: closed without an answer), what the body h
     (b"GET /pc.ipxe?mac=52:54:00:12:34:56&mac=52:54:00:12:34:57&platform=efi HTTP/1.1\r\n\r\n", 400, b""),
     (b"GET /boot.wim?mac=52:54:00:12:34:56 HTTP/1.1\r\n\r\n", 403, b"Forbidden"),
     (b"GET /boot.ipxe?room=progress HTTP/1.1\r\n\r\n", 400, b""),
+    (b"GET /report?mac=52:54:00:12:34:56&stage=deployed HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.3"),
+    (b"GET /report?stage=deployed HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.3"),  # not in the room list
+    (b"GET /report?mac=52:54:00:12:34:56&stage=deployed HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.4"),  # another's
+    (b"GET /report?stage=sleeping HTTP/1.1\r\n\r\n", 400, b""),
+    (b"GET /report?stage=receiving&bytes=1e9 HTTP/1.1\r\n\r\n", 400, b""),
+    (b"GET /report?stage=starting-over&try=10 HTTP/1.1\r\n\r\n", 400, b""),
+    (b"GET /report?stage=failed&error=" + b"x" * 301 + b" HTTP/1.1\r\n\r\n", 400, b""),
+    (b"GET /pc.txt?mac=52:54:00:12:34:56 HTTP/1.1\r\n\r\n", 403, b""),
+    (b"GET /unattend.xml?mac=52:54:00:12:34:56 HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.4"),  # another's
     (b"GET /../../etc/passwd HTTP/1.1\r\n\r\n", 404, b""),
     (b"GET http://x/ HTTP/1.1\r\n\r\n", 400, b""),
     (b"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", 405, b""),
@@ -141,8 +152,12 @@ class Http(unittest.TestCase):
     def test_3_a_pc_boots_once(self):
         status, script = get(b"GET /pc.ipxe?mac=52-54-00-12-34-56&platform=pcbios HTTP/1.1\r\n\r\n", port=self.port)
         self.assertEqual(script.decode(), "#!ipxe\necho autodeploy: starting WinPE\nkernel http://127.0.0.1:%d/wimboot."
-                         "i386\ninitrd http://127.0.0.1:%d/boot.wim?mac=%s boot.wim\nboot\n"
-                         % (self.port, self.port, MAC))
+                         "i386\ninitrd http://127.0.0.1:%d/boot.wim?mac=%s boot.wim\ninitrd http://127.0.0.1:%d/pc.txt?"
+                         "mac=%s autodeploy-server.txt\nboot\n" % (self.port, self.port, MAC, self.port, MAC))
+        self.assertEqual(get(b"GET /pc.txt?mac=" + MAC.encode() + b" HTTP/1.1\r\n\r\n", port=self.port)[1],
+                         b"server=127.0.0.1:%d\r\nmac=%s\r\nname=LAB1-07\r\n" % (self.port, MAC.encode()))
+        self.assertEqual(get(b"GET /unattend.xml HTTP/1.1\r\n\r\n", port=self.port)[1],
+                         b"<unattend><ComputerName>LAB1-07</ComputerName></unattend>")
         # Another host cannot fetch it for the PC, nor mark it served.
         boot_wim = b"GET /boot.wim?mac=" + MAC.encode() + b" HTTP/1.1\r\n\r\n"
         self.assertEqual(get(boot_wim, "127.0.0.3", self.port)[0], 403)
@@ -152,17 +167,31 @@ class Http(unittest.TestCase):
             self.assertEqual((status, image), (200, sent.read()))
         with open(self.folder + "/served", encoding="ascii") as served:
             self.assertEqual(served.read(), MAC + "\n")
-        self.assertIn(b"exit", get(b"GET /pc.ipxe?mac=" + MAC.encode() + b"&platform=pcbios HTTP/1.1\r\n\r\n",
-                                   port=self.port)[1])
         # A PC not in the room list, asking for itself, is left alone and written down.
         self.assertIn(b"not in the room list", get(b"GET /pc.ipxe?mac=52:54:00:99:99:99&platform=efi HTTP/1.1\r\n"
                                                    b"\r\n", "127.0.0.3", self.port)[1])
         with open(self.folder + "/seen", encoding="ascii") as seen:
             self.assertRegex(seen.read(), r"^52:54:00:99:99:99  # UEFI, not in the room list, asked at [-0-9 :]+\n$")
+        # The PCs' own reports: the whole road of one, and a failure whose line came with escape codes.
+        for stage in ("guard-allowed", "disk-prepared", "waiting", "receiving&bytes=1000", "applying", "boot-files",
+                      "deployed"):
+            self.assertEqual(get(b"GET /report?mac=%s&stage=%s HTTP/1.1\r\n\r\n" % (MAC.encode(), stage.encode()),
+                                 port=self.port)[0], 200, stage)
+        self.assertEqual(get(b"GET /report?stage=failed&error=Error:%20dism%1b[2J%e2%80%ae%0afailed HTTP/1.1\r\n\r\n",
+                             "127.0.0.4", self.port)[0], 200)
+        with open(self.folder + "/deployed", encoding="ascii") as deployed:
+            self.assertEqual(deployed.read(), MAC + "\n")
         page = get(b"GET / HTTP/1.1\r\n\r\n", port=self.port)[1].decode()
-        self.assertRegex(page, r'<tr class="done"><td>LAB1-07</td><td>52:54:00:12:34:56</td><td>127\.0\.0\.2</td>'
-                               r'<td>BIOS</td><td>sent to its disk</td></tr>\n<tr class="alone"><td>-</td><td>'
+        self.assertIn('<tr class="failed"><td>LAB1-08</td><td>52:54:00:12:34:57</td><td>127.0.0.4</td><td>-</td>'
+                      '<td>FAILED: Error: dism?[2J??failed</td></tr>', page)
+        self.assertRegex(page, r'<tr class="deployed"><td>LAB1-07</td><td>52:54:00:12:34:56</td><td>127\.0\.0\.2</td>'
+                               r'<td>BIOS</td><td>deployed: restarting</td></tr>\n<tr class="alone"><td>-</td><td>'
                                r'52:54:00:99:99:99</td><td>-</td><td>UEFI</td><td>not in the room list')
+        with open(self.folder + "/journal", encoding="ascii") as journal:
+            self.assertNotRegex(journal.read(), "[\x00-\x08\x0b-\x1f\x7f]")
+        # Served: its next network boot goes to its own disk.
+        self.assertIn(b"exit", get(b"GET /pc.ipxe?mac=" + MAC.encode() + b"&platform=pcbios HTTP/1.1\r\n\r\n",
+                                   port=self.port)[1])
 
 
 if __name__ == "__main__":

@@ -43,12 +43,14 @@ class Page(unittest.TestCase):
             dom = subprocess.run(["timeout", "90", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
                                   "--disable-background-networking", "--user-data-dir=" + profile, "--dump-dom",
                                   "http://127.0.0.1:%d/" % port], capture_output=True, text=True).stdout
-        rows = re.findall(r'<tr class="(\w+)">(.*?)</tr>', dom)
-        self.assertEqual([re.findall(r"<td>(.*?)</td>", cells) for _, cells in rows],
-                         [cells for cells, _ in views.table(room)[1]])
-        self.assertEqual([(state, re.findall(r"<td>(.*?)</td>", cells)[3]) for state, cells in rows], [
+        rows = [(state, re.findall(r"<td>(.*?)</td>", re.sub("<progress[^>]*>(</progress>)?", "", cells)))
+                for state, cells in re.findall(r'<tr class="(\w+)">(.*?)</tr>', dom)]
+        self.assertEqual([cells for _, cells in rows], [cells for cells, _, _ in views.table(room)[1]])
+        self.assertEqual([(state, cells[4]) for state, cells in rows], [
             ("failed", "FAILED: dropped by the sender (transfer 1)"),
             ("late", "WinPE started; late: waits for the next transfer"), ("receiving", "receiving 40%")])
+        self.assertEqual(re.findall(r'<progress value="(\d+)" max="100">', dom), ["40", "40"])  # the transfer, a PC
+        self.assertIn("<p>deployed 0, receiving 1, waiting 0, late 1, failed 1</p>", dom)
         self.assertIn("<h1", dom)
         self.assertRegex(dom, r'http-equiv="refresh" content="\d+"')
         self.assertNotRegex(dom, r"<script|src=|href=")

@@ -92,8 +92,8 @@ class RoomState(unittest.TestCase):
         with tempfile.TemporaryDirectory() as work, open(work + "/room", "w") as room:
             room.write(ROOM_FILES[0][0])
             room.flush()
-            with open(work + "/served", "w") as served:
-                served.write("52:54:00:aa:00:03\n")
+            with open(work + "/deployed", "w") as deployed:
+                deployed.write("52:54:00:aa:00:03\n")
             config = cli.parse(["room", "--name", "serve-room", "--work-dir", work, "--room", room.name,
                                 "--wake-listed"])
             self.assertEqual((config.machines, config.wake), (2, list(ROOM_FILES[0][1])))
@@ -159,6 +159,44 @@ class RoomState(unittest.TestCase):
             "LAB1-02  52:54:00:00:00:0b  10.0.0.12  UEFI      image received                              140",
             "-        52:54:00:00:00:0c  -          BIOS      sent to its disk                            -",
             "-        52:54:00:00:00:0d  -          UEFI      not in the room list: left alone            -"])
+
+    def test_broken_transfer_and_pcs_that_report(self):
+        """udp-sender dies mid-transfer: the next transfer, for the PCs that start over; the room waits for a PC
+        that reports until it says how it ended."""
+        room = Room(machines=1, late_wait=10, size=1000)
+        for event in [(0, "room", "listening", "1"), (1, A, "address", "10.0.0.11"), (1, A, "waiting", ""),
+                      (1, "10.0.0.11", "joined", "1"), (2, "room", "sending", "1"), (4, "room", "ended", "1")]:
+            room.apply(*event)
+        self.assertEqual((room.decision(4), room.stage(room.pcs[A])),
+                         ("next", ("transfer 1 broke off: it starts over by itself", "waiting")))
+        for event in [(5, "room", "listening", "2"), (20, A, "starting-over", "2")]:
+            room.apply(*event)
+        self.assertEqual((room.decision(20), room.stage(room.pcs[A])[0]),
+                         (None, "transfer broke off: starting over (try 2)"))
+        for event in [(21, "10.0.0.11", "joined", "2"), (31, "room", "sending", "2"), (40, "room", "complete", "2"),
+                      (40, "10.0.0.11", "received", "2"), (41, "room", "listening", "3"), (42, A, "applying", "")]:
+            room.apply(*event)
+        self.assertEqual((room.decision(60), room.outcome()[:3]), (None, (1, 0, 1)))
+        room.apply(61, A, "deployed", "")
+        self.assertEqual((room.decision(61), room.outcome()[:3]), ("finish", (0, 1, 1)))
+        self.assertEqual(room.names_given(), ["deployed without an answer file, so their first boot waits at "
+                                              "Windows' setup screens: 52:54:00:00:00:0a"])
+
+    def test_names_given(self):
+        listed = RoomList()
+        for mac, name in ((A, "LAB1-01"), (B, None), (C, "LAB1-03")):
+            listed.add(mac, name)
+        room = Room(listed=listed)
+        for mac in (A, B, C):
+            room.apply(0, mac, "answer-file", "")
+            room.apply(1, mac, "deployed", "")
+        room.apply(0, D, "deployed", "")
+        self.assertEqual(room.names_given(), [
+            "answer files written, each PC named as in the room list: LAB1-01, LAB1-03",
+            "answer files written with ComputerName * (Windows picks a name; name them in the room list): "
+            "52:54:00:00:00:0b",
+            "deployed without an answer file, so their first boot waits at Windows' setup screens: "
+            "52:54:00:00:00:0d"])
 
     def test_wake(self):
         room = Room()

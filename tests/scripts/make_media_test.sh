@@ -14,7 +14,8 @@ mkdir -p "$win/BOOT" "$win/efi/microsoft/boot" "$win/efi/boot" "$win/sources" "$
 for f in BOOT/ETFSBOOT.COM:4096 efi/microsoft/boot/efisys.bin:65536 efi/boot/bootx64.efi:3000 sources/Install.WIM:9000 \
     sources/setup.exe:1000; do head -c "${f#*:}" /dev/urandom >"$win/${f%:*}"; done
 echo x | tee "$tmp/pe/Windows/System32/cmd.exe" >"$in/full/x"
-pe_file "$prog" && printf MZ >"$tmp/mz.exe" && { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe"
+pe_file "$prog" && printf MZ >"$tmp/mz.exe" && { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe" &&
+    { printf MZ; head -c 700 /dev/urandom; } >"$tmp/autodeploy-watch.exe"
 { wimcapture "$tmp/pe" "$win/sources/boot.wim" PE && wimappend "$tmp/pe" "$win/sources/boot.wim" Setup --boot &&
     genisoimage -quiet -udf -o "$iso" "$win" &&
     cp -r "$win" "$in/noefi" && rm "$in/noefi/efi/microsoft/boot/efisys.bin"; } >/dev/null 2>&1 || fail "fixtures"
@@ -24,7 +25,7 @@ cp -a "$win" "$in/-odd" && mkdir "$in/dangling" && ln -s none "$in/dangling/x" &
 
 for input in "$in/-odd" "$iso"; do
     o="$tmp/from ${input##*/}" && mkdir -p "$o" && touch "$o/new.iso" && before=$(inputs) && ref=${input/%-win.iso/win}
-    run env -C "$in" "$script" --force --program "$prog" --usb-folder "$o/usb" -- "${input##*/}" "$o/new.iso"
+    run env -C "$in" "$script" --force --program "$prog" --server 10.0.0.1 --usb-folder "$o/usb" -- "${input##*/}" "$o/new.iso"
     [ "$rc" = 0 ] && [ "$(inputs)" = "$before" ] || fail "from ${input##*/}: status $rc, or the input changed"
     # Each El Torito entry without its LBA.
     [ "$(xorriso -indev "$o/new.iso" -report_el_torito plain 2>/dev/null | awk '/^El Torito boot img /{ $NF = ""; print }
@@ -39,11 +40,12 @@ El Torito img path : 2 /efi/microsoft/boot/efisys.bin" ] || fail "from ${input##
         wimextract "$medium/sources/boot.wim" 2 /Windows/System32/autodeploy.exe --to-stdout 2>/dev/null | cmp -s - "$prog" &&
             ! wimextract "$medium/sources/boot.wim" 1 /Windows/System32/autodeploy.exe --to-stdout >/dev/null 2>&1 ||
             fail "$medium: autodeploy.exe not in image 2 of boot.wim alone"
-        [ "$(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32 | grep -c '/autodeploy\(-guard\)\?\.exe$')" = 2 ] ||
-            fail "$medium: image 2 of boot.wim lacks the guard: $(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32)"
+        [ "$(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32 | grep -c '/autodeploy\(-guard\|-watch\)\?\.exe$')" = 3 ] &&
+            [ "$(wimextract "$medium/sources/boot.wim" 2 /Windows/System32/autodeploy-server.txt --to-stdout)" = $'server=10.0.0.1\r' ] ||
+            fail "$medium: image 2 of boot.wim lacks the guard, the watch or its server: $(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32)"
     done
     ok "from ${input##*/}: an ISO for BIOS (no emulation, load size 8) and UEFI and a USB folder, with the input's files" \
-        "unchanged but for the install image and autodeploy and its guard in the bootable image"
+        "unchanged but for the install image and autodeploy, its guard and its watch (with --server) in the bootable image"
 done
 
 # shellcheck disable=SC2034 # read by the refusal rows below
@@ -78,7 +80,7 @@ EOF
 mkdir "$in/small" "$in/small-ro" "$in/ro" && chmod 555 "$in/ro" || fail "fixtures"
 # shellcheck disable=SC2016 # expanded by that shell
 if unshare -m true 2>/dev/null; then refusals unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs "$0" && mount -t tmpfs -o ro tmpfs "$0-ro" && exec env "$@"' "$in/small" <<'EOF'
-1|TMPDIR="$in/small" "$script" --program "$prog" "$win" "$in/x.iso"|56KiB free on the disk of $in/small, but this run needs 250KiB there at its peak (the medium's files and two more copies of boot.wim while it is rebuilt, in TMPDIR $in/small): free some room there, or set TMPDIR to a folder on a disk with more room
+1|TMPDIR="$in/small" "$script" --program "$prog" "$win" "$in/x.iso"|56KiB free on the disk of $in/small, but this run needs 252KiB there at its peak (the medium's files and two more copies of boot.wim while it is rebuilt, in TMPDIR $in/small): free some room there, or set TMPDIR to a folder on a disk with more room
 1|"$script" --program "$prog" "$win" "$in/small/x.iso"|64KiB free on the disk of $in/small, but this run needs 1.2MiB there at its peak (OUTPUT.iso $in/small/x.iso): free some room there, or give an OUTPUT.iso on another disk
 1|"$script" --program "$prog" --usb-folder "$in/small-ro/usb" "$win" "$in/x.iso"|--usb-folder $in/small-ro/usb is on a read-only file system ($in/small-ro); give a place on a writable disk, or mount that one read-write
 1|"$script" --program "$prog" --usb-folder "$in/ro/usb" "$win" "$in/x.iso"|--usb-folder $in/ro/usb cannot be written: $in/ro is read-only (dr-xr-xr-x); make it writable (chmod u+w) or give another place

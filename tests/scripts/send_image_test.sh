@@ -96,7 +96,7 @@ rm -f "$tmp/args"
 table=$(cat <<'EOF'
 2|"$install" --fec|--fec needs a value (see --help)
 2|--async "$install"|unknown option: --async (see --help)
-2||missing INSTALL.WIM (see --help)
+2||missing WINDOWS_ISO_OR_FOLDER or INSTALL.WIM (see --help)
 2|"$install" 1 2|too many arguments (see --help)
 2|--min-receivers 0 "$install"|--min-receivers needs a whole number from 1 to 999999, got '0'
 2|--max-wait x "$install"|--max-wait needs a number of seconds from 1 to 999999, got 'x'
@@ -117,15 +117,43 @@ for o in ttl=2 mcast-rdv-address=224.0.0.1 portbase=9000 portbase; do echo "2|--
 the PCs' receiver keeps udpcast's defaults and would never hear the sender (see --help)"; done >"$tmp/rows" && refusals "${send[@]}" <"$tmp/rows"
 refusals "${send[@]}" <<'EOF'
 2|"$install" 0|INDEX needs a whole number of 1 or more, got '0'
-1|"$in/none.wim"|no such file: $in/none.wim
-1|"$in"|not a regular file: $in
-1|"$in/random.wim"|not a WIM file: $in/random.wim
+1|"$in/none.wim"|no such file or folder: $in/none.wim
+1|"$in"|$in has neither sources/install.wim nor sources/install.esd: give a Windows installation ISO or its folder, or the image itself
+1|"$in/random.wim"|not a Windows ISO, its folder, or a WIM or ESD image: $in/random.wim
 1|"$install" 3|image 3 does not exist in $install (it has 2 images)
 1|"$in/corrupt.wim"|$in/corrupt.wim fails wimverify: A WIM resource is corrupted! The SHA-1 message digest of a WIM resource did not match the expected value.; nothing was sent: repair or recapture the image
 1|"$in/nowin.wim"|image 1 of $in/nowin.wim is not a Windows installation (it has no \\Windows\\System32); nothing was sent: repair or recapture the image
 1|"$in/noboot.wim"|image 1 of $in/noboot.wim lacks \\Windows\\Boot\\PCAT\\bootmgr, which bcdboot needs to make the PCs bootable; nothing was sent: repair or recapture the image
 EOF
 [ ! -e "$tmp/args" ] || fail "a refused image reached udp-sender"
+
+# A Windows medium as Microsoft's media tool makes it: three editions in sources/install.esd (solid LZMS),
+# as a folder and as an ISO; and the same in an install.wim. What the PCs get is the edition alone, in LZX.
+mkdir -p "$in/esd/sources" "$in/wim/sources" && for e in Home Pro "Pro N"; do
+    wimcapture "$tmp/a" "$in/esd/$e.wim" "Windows 10 $e" && wimexport "$in/esd/$e.wim" 1 "$in/esd/sources/install.esd" --solid &&
+        wimexport "$in/esd/$e.wim" 1 "$in/wim/sources/install.wim" && rm "$in/esd/$e.wim" || exit 1
+done >/dev/null && genisoimage -quiet -J -r -o "$in/win.iso" "$in/esd" || fail "the media"
+sent() { wiminfo "$tmp/sent" | sed -n 's/^\(Image Count\|Name\|Compression\): *//p' | paste -s -d ' '; }
+run "${send[@]}" --list-editions "$in/win.iso"
+[ "$rc" = 0 ] && [ "$(grep -v '^send-image: ' "$tmp/out")" = "  1  Windows 10 Home  0 MB
+  2  Windows 10 Pro  0 MB
+  3  Windows 10 Pro N  0 MB" ] && [ ! -e "$tmp/args" ] || fail "--list-editions: status $rc"
+for case in "esd/--edition=home/1 LZX Windows 10 Home" "win.iso/--edition=windows 10 pro/1 LZX Windows 10 Pro" \
+    "esd/3/1 LZX Windows 10 Pro N" "wim/--edition=Pro N/1 LZX Windows 10 Pro N" "wim/2/1 LZX Windows 10 Pro"; do
+    IFS=/ read -r source edition expected <<<"$case"
+    run "${send[@]}" --max-wait 5 "$in/$source" "$edition"
+    [ "$rc" = 0 ] && [ "$(sent)" = "$expected" ] && [ -z "$(ls -A "$TMPDIR")" ] || fail "[$case]: status $rc, sent [$(sent)]"
+done
+ok "from a Windows ISO, its folder, an ESD or a WIM: --list-editions, and the edition by name or number, alone, in LZX"
+# shellcheck disable=SC2034 # read by the refusal rows below
+esd="sources/install.esd of $in/esd" list="1  Windows 10 Home  0 MB; 2  Windows 10 Pro  0 MB; 3  Windows 10 Pro N  0 MB"
+refusals "${send[@]}" --max-wait 5 <<'EOF2'
+1|"$in/esd"|$esd holds 3 editions: $list; choose one with --edition NAME|INDEX
+1|--edition pro "$in/esd"|more than one edition of $esd is called 'pro': $list; give its index or its whole name with --edition
+1|--edition Enterprise "$in/esd"|no edition of $esd is called 'Enterprise': $list; give its index or its whole name with --edition
+1|--edition 4 "$in/esd"|image 4 does not exist in $esd (it has 3 images)
+2|--edition 2 "$in/esd" 2|give the edition once: INDEX or --edition
+EOF2
 
 # Only a PC that received all of it is a success (the last line says how many); the PC that holds the room up is named.
 while IFS='|' read -r status udp lines; do

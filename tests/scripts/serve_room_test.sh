@@ -12,7 +12,7 @@ pe_file "$in/autodeploy.exe" && echo text >"$in/notes.txt" && mkdir -p "$in/empt
 for t in dnsmasq 7zz wiminfo udp-sender etherwake; do command -v $t >/dev/null || { skip "$t is not installed (make deps)"; exit 77; }; done
 [ -r "$1/wimboot.i386" ] || { skip "no wimboot in $1 (the build makes it)"; exit 77; }
 refusals "$script" <<'EOF2'
-2|"$in/empty"|missing WINDOWS_ISO_OR_FOLDER or INSTALL.WIM (see --help)
+2|--machines 2|missing WINDOWS_ISO_OR_FOLDER (see --help)
 2|--min-receivers 2 "$in/empty" "$in/notes.txt"|unknown option: --min-receivers (see --help)
 2|"$in/empty" "$in/notes.txt"|needs --room FILE (it counts the PCs to wait for), --machines N or --max-wait SECONDS, or the sending would never start
 2|--machines 2 --any-pc --wake=52:54:00:12:34:56,door "$in/empty" "$in/notes.txt"|--wake needs MACs (52:54:00:12:34:56) separated by commas, or a file of them one a line; got 'door'
@@ -37,7 +37,7 @@ EOF2
 
 # A medium whose boot.wim is WinPE-shaped, an install WIM with what bcdboot reads, the program and its guard.
 mkdir -p "$tmp/pe/Windows/System32" "$in/medium/sources" "$tmp/os/Windows/System32/config" "$tmp/os/Windows/Boot/EFI" \
-    "$tmp/os/Windows/Boot/PCAT" "$tmp/bin" && cp "$in/autodeploy.exe" "$in/autodeploy-guard.exe" &&
+    "$tmp/os/Windows/Boot/PCAT" "$tmp/bin" && cp "$in/autodeploy.exe" "$in/autodeploy-guard.exe" && cp "$in/autodeploy.exe" "$in/autodeploy-watch.exe" &&
     touch "$tmp/os/Windows/System32/config/BCD-Template" "$tmp/os/Windows/Boot/EFI/bootmgfw.efi" \
         "$tmp/os/Windows/Boot/PCAT/bootmgr" && wimcapture "$tmp/pe" "$in/medium/sources/boot.wim" PE --boot >/dev/null &&
     wimcapture "$tmp/os" "$in/install.wim" Pro >/dev/null || fail "fixtures"
@@ -51,13 +51,17 @@ printf 'New connection from 10.98.0.50  (#0) 00000009\n' >&2
 read -r _
 printf 'Starting transfer: 00000009\nTransfer complete.\nDisconnecting #0 (10.98.0.50)\n' >&2
 EOS
-printf '52:54:00:98:00:01 LAB-01\n' >"$in/room.txt" && printf '52:54:00:98:00:01 LAB-01\n52-54-00-98-00-01\n' >"$in/twice.txt" ||
+assets=${script%/scripts/*}/assets && sed '/<ComputerName>/d; s/CHANGE-ME/Ad-2026/' "$assets/unattend.xml" >"$tmp/nameless.xml" &&
+    printf '52:54:00:98:00:01 LAB-01\n' >"$in/room.txt" && printf '52:54:00:98:00:01 LAB-01\n52-54-00-98-00-01\n' >"$in/twice.txt" ||
     fail "room lists"
 serve=(timeout 120 ip netns exec "$ns" env "PATH=$tmp/bin:$PATH" "$script" --interface room0 --program "$in/autodeploy.exe")
 refusals "${serve[@]}" <<'EOF2'
 2|--machines 1 "$in/medium" "$in/install.wim"|beside the site's DHCP server (--dhcp proxy) every PC of the network that boots from it would be wiped: name the room's PCs with --room FILE (serve-pxe --collect FILE writes it), or serve every PC of the segment on purpose with --any-pc
 2|--room "$in/room.txt" --any-pc "$in/medium" "$in/install.wim"|--room and --any-pc do not go together: give one
 2|--room "$in/twice.txt" "$in/medium" "$in/install.wim"|$in/twice.txt line 2: 52:54:00:98:00:01 is on line 1 already: each PC once
+2|--room "$in/room.txt" --unattend "$in/notes.txt" "$in/medium"|the answer file $in/notes.txt is not well-formed XML (syntax error: line 1, column 0): mend it, or start again from assets/unattend.xml
+2|--room "$in/room.txt" --unattend "$tmp/nameless.xml" "$in/medium"|the answer file $tmp/nameless.xml has no <ComputerName> to fill in (one, in the specialize pass's Microsoft-Windows-Shell-Setup): add <ComputerName>*</ComputerName> there
+2|--room "$in/room.txt" --unattend "$assets/unattend.xml" "$in/medium"|the answer file $assets/unattend.xml still has the password CHANGE-ME: set your own (it crosses the room's network unencrypted; see the README on a password changed at the first logon)
 2|--room "$in/room.txt" --again LAB-02 "$in/medium" "$in/install.wim"|--again needs MACs (52:54:00:12:34:56) or names of the room list separated by commas, all, or a file of them one a line; got 'LAB-02'
 EOF2
 run "${serve[@]}" --room "$in/room.txt" --max-wait 600 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"

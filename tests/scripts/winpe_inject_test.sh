@@ -16,6 +16,7 @@ two=$in/two.wim clash=$in/clash.wim ro=$in/ro.wim prog=$tmp/autodeploy.exe prog2
 pe_file "$prog" && pe_file "$prog2" && pe_file "$tmp/x86.exe" 014c && pe_file "$tmp/dll.exe" 8664 2022 &&
     pe_file "$tmp/gui.exe" 8664 0022 02 && printf MZ >"$tmp/mz.exe" &&
     { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe" && mkdir "$tmp/lone" && cp "$prog" "$tmp/lone" &&
+    { printf MZ; head -c 700 /dev/urandom; } >"$tmp/autodeploy-watch.exe" &&
     printf ELF >"$tmp/elf.exe" || fail "fixtures"
 # shellcheck disable=SC2034 # read by the refusal rows below
 instead="give the 64-bit console build (make release: build/release/src/autodeploy.exe)"
@@ -29,13 +30,14 @@ run "$script" --program "$prog" "$two"
 [ "$rc" = 0 ] && [ "$(head -n 1 "$tmp/out")" = "winpe-inject: updated image 2 (\"Setup\") of $two" ] ||
     fail "default image: status $rc"
 extract 2 autodeploy.exe | cmp -s - "$prog" && extract 2 autodeploy-guard.exe | cmp -s - "$tmp/autodeploy-guard.exe" &&
-    extract 2 autodeploy-launch.cmd >/dev/null || fail "image 2 lacks the program, the guard beside it or the launch script"
+    extract 2 autodeploy-watch.exe | cmp -s - "$tmp/autodeploy-watch.exe" && extract 2 autodeploy-launch.cmd >/dev/null &&
+    ! extract 2 autodeploy-server.txt >/dev/null || fail "image 2 lacks the program, the guard or the watch beside it, or the launch script"
 printf '[LaunchApps]\r\n%%SYSTEMDRIVE%%\\Windows\\System32\\cmd.exe, /k %%SYSTEMDRIVE%%\\Windows\\System32\\autodeploy-launch.cmd\r\n' |
     cmp -s - <(extract 2 winpeshl.ini) || fail "winpeshl.ini is [$(extract 2 winpeshl.ini | od -c)]"
 # shellcheck disable=SC2012 # the names are the fixtures' own
 [ "$(ls -A "$in" "$TMPDIR" | paste -s -d ' ')" = "$in: clash.wim random.wim ro.wim two.wim  $TMPDIR:" ] ||
     fail "left files: $(ls -A "$in" "$TMPDIR")"
-ok "the bootable image gets the program, the guard beside it, the launch script and winpeshl.ini (CRLF); nothing left over"
+ok "the bootable image gets the program, the guard and the watch beside it, the launch script and winpeshl.ini (CRLF); nothing left over"
 
 # Again with another program: it is replaced; a third run with it does not grow the WIM.
 run "$script" --program "$prog2" "$two" && size=$(stat -c %s "$two")
@@ -52,9 +54,24 @@ run "$script" --program "$prog" --guard "$prog2" --override-disk-guard "$two" &&
     fail "--guard, --override-disk-guard: status $rc, or the guard or the override marker not as asked"
 ok "--guard names the guard; --override-disk-guard adds the override marker, and a run without it takes it out"
 
+# The room server to report to and the stall time, in the files the watch reads; a run without them takes them out.
+# The answer file: the template with ComputerName * (a medium serves any PC).
+sed 's/CHANGE-ME/First-Logon-1/; s|<ComputerName>\*<|<ComputerName>LAB-01<|' "$(dirname "$script")/../assets/unattend.xml" \
+    >"$tmp/unattend.xml" || fail "the answer file"
+run "$script" --program "$prog" --server 10.0.0.1:8081 --stall-seconds 030 --unattend "$tmp/unattend.xml" "$two" &&
+    [ "$(extract 2 autodeploy-server.txt)" = $'server=10.0.0.1:8081\r' ] && [ "$(extract 2 autodeploy-watch.txt)" = $'stall-seconds=30\r' ] &&
+    [ "$(extract 2 autodeploy-unattend.xml | grep -c '<ComputerName>\*</ComputerName>')" = 1 ] &&
+    extract 2 autodeploy-unattend.xml | python3 -c 'import sys, xml.etree.ElementTree as t; t.parse(sys.stdin)' &&
+    run "$script" --program "$prog" "$two" && ! extract 2 autodeploy-server.txt >/dev/null && ! extract 2 autodeploy-watch.txt >/dev/null &&
+    ! extract 2 autodeploy-unattend.xml >/dev/null || fail "--server, --stall-seconds, --unattend: status $rc, or the files not as asked"
+ok "--server, --stall-seconds and --unattend write the watch's files (the answer file's ComputerName *), a run without them takes them out"
+
 refusals "$script" --program "$prog" <<'EOF'
 2|"$two" --index|--index needs a value (see --help)
 2|"$two" --guard|--guard needs a value (see --help)
+2|--server 10.0.0.1:0 "$two"|--server needs ADDRESS[:PORT], an IPv4 address and an optional port (e.g. 10.0.0.1:8080), got '10.0.0.1:0'
+2|--stall-seconds 5 "$two"|--stall-seconds needs a whole number from 10 to 86400, got '5'
+2|--unattend "$two" "$two"|the answer file $two is not UTF-8 text (byte 9): save it as UTF-8, or start again from assets/unattend.xml
 2|--force "$two"|unknown option: --force (see --help)
 2||missing BOOT.WIM (see --help)
 2|"$two" "$ro"|too many arguments (see --help)

@@ -1,8 +1,8 @@
 #!/bin/bash
 # What WinPE starts, under Wine: the launch script and winpeshl.ini that winpe-inject puts into a
 # WIM, taken out again; winpeshl.ini's command line runs in Wine's cmd.exe in a pseudo-terminal (a
-# console), the stand-in tool playing wpeinit.exe, the disk 0 guard and autodeploy.exe.
-# Usage: winpe_launch_test.sh STANDIN.exe   (WINE_RUN: the project's Wine wrapper)
+# console), the stand-in tool playing wpeinit.exe, the disk 0 guard and autodeploy.exe, started by the
+# real watch. Usage: winpe_launch_test.sh STANDIN.exe WATCH.exe   (WINE_RUN: the project's Wine wrapper)
 # shellcheck disable=SC2016,SC1003 # within, script -c and awk get code in single quotes, run later
 set -u
 name=winpe_launch_test
@@ -15,8 +15,8 @@ hold_line='部署失败，本机不会自动重启。Deployment failed; this PC 
 sys32=$tmp/sys32
 mkdir -p "$tmp/tree/Windows/System32" "$sys32"
 echo x >"$tmp/tree/Windows/System32/cmd.exe"
-{ wimcapture "$tmp/tree" "$in/boot.wim" pe --boot && "$repo/scripts/winpe-inject" --program "$1" --guard "$1" "$in/boot.wim" &&
-    wimextract "$in/boot.wim" 1 /Windows/System32/{autodeploy{,-guard}.exe,autodeploy-launch.cmd,winpeshl.ini} --dest-dir="$sys32" &&
+{ wimcapture "$tmp/tree" "$in/boot.wim" pe --boot && "$repo/scripts/winpe-inject" --program "$1" --guard "$1" --watch "$2" "$in/boot.wim" &&
+    wimextract "$in/boot.wim" 1 /Windows/System32/{autodeploy{,-guard,-watch}.exe,autodeploy-launch.cmd,winpeshl.ini} --dest-dir="$sys32" &&
     cp "$1" "$sys32/wpeinit.exe"; } >/dev/null 2>&1 || fail "winpe-inject, or the files it added"
 # cmd.exe misreads LF-only labels; Wine's cmd shows no effect of chcp (it reads batch files in code
 # page 437 whatever chcp says), so only the order is checked: UTF-8 from before the hold line on.

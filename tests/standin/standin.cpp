@@ -7,6 +7,9 @@
 //   STANDIN_IMAGE_DIGEST=FILE     as dism: exit 2 unless /ImageFile: names a WIM, else write its
 //                                 SHA-256 (hex) to FILE
 //   STANDIN_<ROLE>_EXIT=CODE      exit code (decimal or 0x hex); STANDIN_EXIT for every role
+//   STANDIN_<ROLE>_MILLISECONDS=N take that long first, as the real tool would
+//   STANDIN_LOOKS_AT=PATH         end each journal line with "present" or "absent": whether PATH exists
+//                                 once that time is over
 // <ROLE> is the file name without ".exe", upper-cased, '-' as '_' (udp-receiver -> UDP_RECEIVER).
 #include "support/win32.hpp"
 #include <bcrypt.h>
@@ -66,9 +69,15 @@ int wmain(int argc, wchar_t** argv) {
     for (const wchar_t c : role) variable += c == L'-' ? L'_' : static_cast<wchar_t>(std::towupper(c));
     const std::vector<std::wstring> arguments(argv + 1, argv + argc);
 
+    if (const wchar_t* milliseconds = _wgetenv((variable + L"_MILLISECONDS").c_str())) {
+        Sleep(std::wcstoul(milliseconds, nullptr, 10));
+    }
     if (const wchar_t* journal = _wgetenv(L"STANDIN_JOURNAL")) {
         std::string line = utf8(role);
         for (const std::wstring& argument : arguments) line += '\t' + utf8(argument);
+        if (const wchar_t* path = _wgetenv(L"STANDIN_LOOKS_AT")) {
+            line += GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES ? "\tabsent" : "\tpresent";
+        }
         // One write per line, so tools that run one after another append in order.
         std::ofstream(std::filesystem::path(journal), std::ios::binary | std::ios::app) << line + '\n' << std::flush;
     }

@@ -37,5 +37,12 @@ set_tests_properties(real_wire_test PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 # the image (needs root, QEMU and Chromium; else skipped). Alone: the emulated PCs need both cores.
 autodeploy_wine_test(room_road_test SCRIPT "${CMAKE_CURRENT_LIST_DIR}/room_road_test.sh" ARGS
                      "$<TARGET_FILE:autodeploy>" "$<TARGET_FILE:standin>" "${CMAKE_BINARY_DIR}/machine-template"
-                     "${CMAKE_BINARY_DIR}/wimboot")
+                     "${CMAKE_BINARY_DIR}/wimboot" "$<TARGET_FILE:autodeploy-watch>")
 set_tests_properties(room_road_test PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900 RUN_SERIAL ON)
+
+# A room that heals itself: udp-sender and then serve-room killed mid-transfer, the PCs start over by
+# themselves (needs root and namespaces; else skipped). Alone: three Wine machines need both cores.
+autodeploy_wine_test(room_heal_test SCRIPT "${CMAKE_CURRENT_LIST_DIR}/room_heal_test.sh" ARGS
+                     "$<TARGET_FILE:autodeploy>" "$<TARGET_FILE:standin>" "${CMAKE_BINARY_DIR}/machine-template"
+                     "${CMAKE_BINARY_DIR}/wimboot" "$<TARGET_FILE:autodeploy-watch>")
+set_tests_properties(room_heal_test PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900 RUN_SERIAL ON)

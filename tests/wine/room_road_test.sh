@@ -4,13 +4,14 @@
 # Wine machine (lab/lib/handover.sh), which runs the program with its real receiver; a third PC
 # is powered on once the first transfer is sent and must be served by the second one, which
 # serve-room starts by itself. The room's page is read with headless Chromium during the run.
-# Usage: room_road_test.sh PROGRAM STANDIN TEMPLATE-PREFIX WIMBOOT-DIR   (77: skipped, with the reason)
+# Each PC runs the program through its watch and reports every stage to serve-room.
+# Usage: room_road_test.sh PROGRAM STANDIN TEMPLATE-PREFIX WIMBOOT-DIR WATCH   (77: skipped, with the reason)
 set -uo pipefail
 name=room_road_test
 here=$(cd "$(dirname "$0")" && pwd -P)
 . "$here/../../lab/lib/handover.sh"
 . "$here/../../scripts/lib/winimage.sh"
-ROOM_PROGRAM=$1 ROOM_STANDIN=$2 ROOM_TEMPLATE=$3
+ROOM_PROGRAM=$1 ROOM_STANDIN=$2 ROOM_TEMPLATE=$3 ROOM_WATCH=$5
 export AUTODEPLOY_WIMBOOT_DIR=$4
 why=$(handover_unavailable)
 [ -n "$why" ] || command -v chromium >/dev/null || why="chromium is not installed (make deps)"
@@ -42,6 +43,7 @@ page_table() {
     # From another host on the room's network (the site's DHCP server's), as a phone would.
     ip netns exec "$ROOM_ID-site" timeout 60 chromium --headless --no-sandbox --disable-gpu \
         --user-data-dir="$tmp/chromium" --dump-dom http://10.77.0.1:8080/ 2>/dev/null >"$tmp/page.html"
+    sed -i 's|<progress[^>]*></progress>||g' "$tmp/page.html"
     sed -n 's|.*<h1[^>]*>\(.*\)</h1>.*|\1|p' "$tmp/page.html"
     grep -o '<tr[^>]*><td>.*</td></tr>' "$tmp/page.html" | sed -e 's|<tr[^>]*><td>||' -e 's|</td></tr>||' \
         -e 's|</td><td>|\t|g' | sort
@@ -82,18 +84,24 @@ for pc in pc1:BIOS pc2:UEFI pc3:BIOS; do
     [ "$(cat "$ROOM_DIR/${pc%:*}/status")" = 0 ] &&
         [ "$(tr -d '\r\n' <"$ROOM_DIR/${pc%:*}/prefix/drive_c/image.sha256")" = "$sent_sha" ] ||
         fail "${pc%:*}: exit status $(cat "$ROOM_DIR/${pc%:*}/status"), or not the image sent"
-    want='offered\|(loading WinPE\|)?WinPE started\|joined the multicast\|receiving\|image received'
+    after='receiving\|image received\|applying image\|writing boot files\|deployed: restarting'
+    # The PC's own reports and udp-sender's lines race: a stage reported after the next one came is not shown.
+    want="offered\|(loading WinPE\|)?WinPE started\|disk guard: disk 0 may be wiped\|(disk prepared\|)?(waiting for the image\|)?joined the multicast\|$after"
     [ "${pc%:*}" != pc3 ] ||
-        want='offered.*late: waits for the next transfer.*\|joined the multicast \(transfer 2\)\|receiving\|image received'
+        want="offered.*late: waits for the next transfer.*\|joined the multicast \(transfer 2\)\|$after"
     [[ $(road "${pc%:*}") =~ ^$want$ ]] || fail "${pc%:*}: the stages shown: $(road "${pc%:*}")"
-    grep -a -q "^${pc%:*}  *$mac  10\.77\.0\.1[0-9][0-9]  ${pc#*:}  *image received  [0-9]*$" "$serve_log" ||
+    # Every stage the PC reported, in order (the journal keeps them all).
+    [ "$(awk -F'\t' -v mac="$mac" '$2 == mac && $3 ~ /^(guard|disk-|waiting|receiving|applying|boot|deployed)/ { print $3 }' \
+        "$tmp/pxe/journal" | uniq | paste -s -d ' ')" = "guard-allowed disk-prepared waiting receiving applying boot-files deployed" ] ||
+        fail "${pc%:*}: the reports in the journal: $(grep -a "$mac" "$tmp/pxe/journal")"
+    grep -a -q "^${pc%:*}  *$mac  10\.77\.0\.1[0-9][0-9]  ${pc#*:}  *deployed: restarting  [0-9]*$" "$serve_log" ||
         fail "${pc%:*}: no summary row"
 done
-ok "BIOS and UEFI PCs from power-on: offered, WinPE started, joined, receiving, image received; byte for byte"
+ok "BIOS and UEFI PCs from power-on: offered, WinPE started, each stage their watch reported, to deployed; byte for byte"
 grep -a -q '^transfer 1: 3[0-9]* bytes to 2 PCs in ' "$serve_log" && grep -a -q '^transfer 2: 3[0-9]* bytes to 1 PC in ' "$serve_log" ||
     fail "the sender's figures"
 ok "the late PC waits while the first transfer is sent and gets the second, started by serve-room itself"
-[ "$status" = 0 ] && grep -a -q '^every PC that joined received the whole image: 3 of 3$' "$serve_log" ||
+[ "$status" = 0 ] && grep -a -q '^every PC that joined was deployed: 3 of 3$' "$serve_log" ||
     fail "exit status $status, or no outcome line"
 [ -z "$(ip netns pids "$ROOM_ID-snd")" ] && [ -n "$run_dir" ] && [ ! -e "$run_dir" ] ||
     fail "serve-room left processes or its run folder"

@@ -1,0 +1,76 @@
+#include "report_request.hpp"
+
+#include <cctype>
+
+namespace autodeploy::watch {
+
+std::string_view stage_word(Stage stage) {
+    switch (stage) {
+    case Stage::GuardAllowed: return "guard-allowed";
+    case Stage::GuardRefused: return "guard-refused";
+    case Stage::DiskPrepared: return "disk-prepared";
+    case Stage::Waiting: return "waiting";
+    case Stage::Receiving: return "receiving";
+    case Stage::Applying: return "applying";
+    case Stage::BootFiles: return "boot-files";
+    case Stage::AnswerFile: return "answer-file";
+    case Stage::Deployed: return "deployed";
+    case Stage::Failed: return "failed";
+    case Stage::StartingOver: return "starting-over";
+    }
+    return "unknown";
+}
+
+std::string percent_encoded(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~' || c == ':') {
+            out += c;
+        } else {
+            out += '%';
+            out += "0123456789ABCDEF"[byte >> 4];
+            out += "0123456789ABCDEF"[byte & 0xF];
+        }
+    }
+    return out;
+}
+
+namespace {
+
+std::string head(const Settings& settings) {
+    const std::string host = settings.server ? settings.server->address + ":" + std::to_string(settings.server->port)
+                                             : std::string("-");
+    return " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
+}
+
+}  // namespace
+
+std::string answer_file_request(const Settings& settings) {
+    return "GET /unattend.xml" + (settings.mac.empty() ? std::string() : "?mac=" + settings.mac) + head(settings);
+}
+
+std::optional<std::string> answer_of(std::string_view response) {
+    const std::size_t body = response.find("\r\n\r\n");
+    if (!response.starts_with("HTTP/1.1 200 ") || body == std::string_view::npos) return std::nullopt;
+    return std::string(response.substr(body + 4));
+}
+
+std::string report_request(const Settings& settings, const Report& report) {
+    std::string query = "stage=" + std::string(stage_word(report.stage));
+    if (!settings.mac.empty()) query = "mac=" + settings.mac + "&" + query;
+    if (report.stage == Stage::Receiving) query += "&bytes=" + std::to_string(report.bytes);
+    if (report.stage == Stage::StartingOver) query += "&try=" + std::to_string(report.attempt);
+    if (report.stage == Stage::Failed) {
+        std::string_view error = report.error;
+        if (error.size() > kErrorBytes) {
+            std::size_t cut = kErrorBytes;
+            while (cut > 0 && (static_cast<unsigned char>(error[cut]) & 0xC0) == 0x80) --cut;  // a whole character
+            error = error.substr(0, cut);
+        }
+        query += "&error=" + percent_encoded(error);
+    }
+    return "GET /report?" + query + head(settings);
+}
+
+}  // namespace autodeploy::watch

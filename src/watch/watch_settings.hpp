@@ -1,0 +1,38 @@
+#pragma once
+// What the watch reads at start, from two small files beside it (X:\Windows\System32 in WinPE):
+//   autodeploy-server.txt  the room server to report to: "server=ADDRESS[:PORT]", and "mac=", "name="
+//                          of this PC (serve-room puts it there for each PC, make-media for a medium)
+//   autodeploy-watch.txt   "stall-seconds=N" (winpe-inject --stall-seconds)
+// Lines "key=value", # comments, LF or CR LF. A value that is not of its kind is left out: a file that
+// cannot be read reports nothing, and never stops a deployment.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace autodeploy::watch {
+
+// Longer than udp-sender's own drop of a dead PC (about a minute with serve-room's --retries-until-drop
+// 70): while udp-sender waits that long for one PC, every other PC's image stands still too.
+inline constexpr std::chrono::seconds kDefaultStall{120};
+
+struct Server {
+    std::string address;  // dotted IPv4
+    std::uint16_t port = 8080;
+};
+
+struct Settings {
+    std::optional<Server> server;  // none: the watch reports nothing
+    std::string mac;               // lower case with colons, or empty
+    std::string name;
+    std::chrono::seconds stall = kDefaultStall;
+};
+
+inline constexpr std::string_view kServerFile = "autodeploy-server.txt";
+inline constexpr std::string_view kWatchFile = "autodeploy-watch.txt";
+
+void read_server_file(std::string_view text, Settings& settings);
+void read_watch_file(std::string_view text, Settings& settings);
+
+}  // namespace autodeploy::watch

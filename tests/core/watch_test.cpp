@@ -1,0 +1,174 @@
+// The watch without a PC: its settings, the stages it reports from what it sees, when it ends a stalled
+// receiver and starts over, and the requests that carry its reports.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "watch/deployment_watch.hpp"
+#include "watch/report_request.hpp"
+#include "watch/watch_settings.hpp"
+
+namespace autodeploy::watch {
+namespace {
+
+std::string words(const std::vector<Report>& reports) {
+    std::string out;
+    for (const Report& r : reports) {
+        out += (out.empty() ? "" : " ") + std::string(stage_word(r.stage));
+        if (r.stage == Stage::Receiving) out += "=" + std::to_string(r.bytes);
+        if (r.stage == Stage::StartingOver) out += "=" + std::to_string(r.attempt);
+        if (r.stage == Stage::Failed) out += "=" + r.error;
+    }
+    return out;
+}
+
+TEST(WatchSettings, ReadsWhatIsOfItsKindAndLeavesTheRest) {
+    const struct {
+        const char* server_file;
+        const char* watch_file;
+        const char* expected;  // server:port mac name stall
+    } cases[] = {
+        {"# serve-room\r\nserver=10.77.0.1:8080\r\nmac=52:54:00:77:00:0A\r\nname=LAB1-07\r\n", "stall-seconds=10\n",
+         "10.77.0.1:8080 52:54:00:77:00:0a LAB1-07 10"},
+        {"server=10.0.0.1\n", "", "10.0.0.1:8080 - - 120"},
+        {"server=10.0.0.256:80\nmac=52:54:00:77:00\nname=1234\n", "stall-seconds=0\n", "- - - 120"},
+        {"server=10.0.0.1:0\nname=LAB_07\n", "stall-seconds=x\n", "- - - 120"},
+        {"server=10.0.0.1:65536\nserver=host:80\nname=ABCDEFGHIJKLMNOP\n", "stall-seconds=86401\n", "- - - 120"},
+        {"", "", "- - - 120"},
+    };
+    for (const auto& c : cases) {
+        Settings settings;
+        read_server_file(c.server_file, settings);
+        read_watch_file(c.watch_file, settings);
+        const std::string got =
+            (settings.server ? settings.server->address + ":" + std::to_string(settings.server->port) : "-") + " " +
+            (settings.mac.empty() ? "-" : settings.mac) + " " + (settings.name.empty() ? "-" : settings.name) + " " +
+            std::to_string(settings.stall.count());
+        EXPECT_EQ(got, c.expected) << c.server_file;
+    }
+}
+
+// A road: at each moment, what runs and how big the image is; what the watch reports, and whether it ends
+// the receiver. R: the receiver runs.
+struct Moment {
+    double now;
+    Tool tool;
+    long long image;  // -1: no file
+    const char* reports;
+    bool end_receiver = false;
+};
+
+std::string walk(DeploymentWatch& watch, const std::vector<Moment>& road) {
+    for (const Moment& m : road) {
+        const auto image = m.image < 0 ? std::nullopt : std::optional<std::uint64_t>(m.image);
+        const DeploymentWatch::Step step = watch.observe(m.now, m.tool, image);
+        if (words(step.reports) != m.reports || step.end_receiver != m.end_receiver) {
+            return "at " + std::to_string(m.now) + ": [" + words(step.reports) + "]" +
+                   (step.end_receiver ? " end" : "");
+        }
+    }
+    return "";
+}
+
+TEST(DeploymentWatch, ReportsEachStageOnceAndInOrderEvenWhenAToolWasMissed) {
+    DeploymentWatch watch(std::chrono::seconds(120), 1);
+    EXPECT_EQ(walk(watch, {{0, Tool::Utility, -1, ""},
+                           {1, Tool::Partition, -1, ""},
+                           {2, Tool::Receiver, -1, "disk-prepared waiting"},
+                           {500, Tool::Receiver, 0, "waiting"},  // a late PC waits as long as it takes, saying so
+                           {501, Tool::Receiver, 1000, "receiving=1000"},
+                           {502, Tool::Receiver, 2000, ""},
+                           {504, Tool::Receiver, 4000, "receiving=4000"},
+                           {505, Tool::Image, 9000, "applying"},
+                           {506, Tool::None, 9000, ""},  // bcdboot came and went unseen
+                           {507, Tool::Utility, -1, "boot-files deployed"},
+                           {560, Tool::None, -1, ""},
+                           {570, Tool::None, -1, "deployed"}}),  // said again after a minute without news
+              "");
+    EXPECT_EQ(words(watch.finished(0, "")), "");
+    EXPECT_FALSE(watch.again());
+}
+
+TEST(DeploymentWatch, EndsAStalledReceiverAndStartsOverUntilTheTriesAreUsedUp) {
+    // An image left by the try before stands still: no transfer yet, never a stall.
+    DeploymentWatch second(std::chrono::seconds(10), 2);
+    EXPECT_EQ(walk(second, {{0, Tool::Receiver, 5000, "disk-prepared waiting"}, {50, Tool::Receiver, 5000, ""}}), "");
+    EXPECT_EQ(walk(second, {{51, Tool::Receiver, 0, ""},
+                            {52, Tool::Receiver, 300, "receiving=300"},
+                            {61, Tool::Receiver, 300, ""},
+                            {62, Tool::Receiver, 300, "", true},
+                            {63, Tool::Receiver, 300, ""}}),
+              "");
+    EXPECT_EQ(words(second.finished(1, "Error: udp-receiver.exe failed")), "starting-over=3");
+    EXPECT_TRUE(second.again());
+
+    DeploymentWatch dropped(std::chrono::seconds(10), 1);
+    dropped.receiver_ended(1);  // dropped by the sender: its receiver ends by itself
+    EXPECT_EQ(words(dropped.finished(1, "Error: udp-receiver.exe failed")), "starting-over=2");
+
+    DeploymentWatch last(std::chrono::seconds(10), kTries);
+    last.receiver_ended(1);  // dropped by the sender
+    EXPECT_EQ(words(last.finished(1, "Error: udp-receiver.exe failed")), "failed=Error: udp-receiver.exe failed");
+    EXPECT_FALSE(last.again());
+}
+
+TEST(DeploymentWatch, AnyOtherFailureHoldsAtOnce) {
+    DeploymentWatch watch(std::chrono::seconds(10), 1);
+    EXPECT_EQ(walk(watch, {{0, Tool::Receiver, -1, "disk-prepared waiting"},
+                           {1, Tool::Receiver, 10, "receiving=10"},
+                           {2, Tool::Image, 20, "applying"}}),
+              "");
+    watch.receiver_ended(0);
+    EXPECT_EQ(words(watch.finished(1, "Error: dism failed")), "failed=Error: dism failed");
+    EXPECT_FALSE(watch.again());
+}
+
+TEST(DeploymentWatch, TheAnswerFileOnceDismHasEndedAndBeforeTheRestart) {
+    DeploymentWatch seen(std::chrono::seconds(120), 1);
+    for (const Tool tool : {Tool::Receiver, Tool::Image, Tool::Image})
+        EXPECT_FALSE(seen.observe(1, tool, 1).write_answer_file);
+    EXPECT_TRUE(seen.observe(2, Tool::Boot, 1).write_answer_file);
+    EXPECT_FALSE(seen.observe(3, Tool::Utility, 1).write_answer_file);
+    seen.finished(0, "");
+    EXPECT_FALSE(seen.write_answer_file_now());
+    // All of it too quick to be seen: when autodeploy has ended well, at once.
+    DeploymentWatch unseen(std::chrono::seconds(120), 1);
+    unseen.finished(0, "");
+    EXPECT_TRUE(unseen.write_answer_file_now());
+    DeploymentWatch failed(std::chrono::seconds(120), 1);
+    failed.finished(1, "Error: dism failed");
+    EXPECT_FALSE(failed.write_answer_file_now());
+}
+
+TEST(ReportRequest, TheAnswerFileAskedForAndTakenOnlyFromAnOk) {
+    Settings settings;
+    read_server_file("server=10.77.0.1\nmac=52:54:00:77:00:01\n", settings);
+    EXPECT_EQ(answer_file_request(settings),
+              "GET /unattend.xml?mac=52:54:00:77:00:01 HTTP/1.1\r\nHost: 10.77.0.1:8080\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(answer_of("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n<a/>\n"), "<a/>\n");
+    EXPECT_EQ(answer_of("HTTP/1.1 404 Not Found\r\n\r\nNot Found\n"), std::nullopt);
+    EXPECT_EQ(answer_of("HTTP/1.1 200 OK\r\nContent-Length: 5"), std::nullopt);
+}
+
+TEST(ReportRequest, OneGetWithItsValuesEncoded) {
+    Settings settings;
+    read_server_file("server=10.77.0.1:8080\nmac=52:54:00:77:00:01\n", settings);
+    const std::string head = " HTTP/1.1\r\nHost: 10.77.0.1:8080\r\nConnection: close\r\n\r\n";
+    EXPECT_EQ(report_request(settings, Report(Stage::Receiving, 1234)),
+              "GET /report?mac=52:54:00:77:00:01&stage=receiving&bytes=1234" + head);
+    EXPECT_EQ(report_request(settings, Report(Stage::StartingOver, 0, 2)),
+              "GET /report?mac=52:54:00:77:00:01&stage=starting-over&try=2" + head);
+    EXPECT_EQ(report_request(settings, Report(Stage::Failed, 0, 1, "Error: 拒绝 & 100% (0x80004005)\r\n")),
+              "GET /report?mac=52:54:00:77:00:01&stage=failed&error=Error:%20%E6%8B%92%E7%BB%9D%20%26%20100%25%20%28"
+              "0x80004005%29%0D%0A" +
+                  head);
+    // Cut to what the server keeps, never inside a character.
+    const std::string long_line = "Error: " + std::string(289, 'x') + "拒绝";
+    const std::string request = report_request(Settings{}, Report(Stage::Failed, 0, 1, long_line));
+    EXPECT_EQ(request.substr(0, request.find(' ', 4)),
+              "GET /report?stage=failed&error=Error:%20" + std::string(289, 'x') + "%E6%8B%92");
+}
+
+}  // namespace
+}  // namespace autodeploy::watch
