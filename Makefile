@@ -6,12 +6,8 @@ SHELL := /bin/bash
 .SHELLFLAGS := -eu -o pipefail -c
 .DEFAULT_GOAL := all
 
-PACKAGES := cmake ninja-build g++ make googletest \
-            g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
-            wimtools udpcast iproute2 xorriso icoutils librsvg2-bin util-linux bsdutils coreutils procps time \
-            clang clang-format clang-tidy cppcheck shellcheck flake8 nginx-light curl \
-            git gcc binutils pesign python3 qemu-system-x86 ovmf ipxe dnsmasq-base 7zip isc-dhcp-client \
-            gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 genisoimage chromium etherwake tcpdump
+# The Debian packages, stated once in packages.txt: every group for building and testing.
+PACKAGES := $(shell sed -n 's/^[a-z]*: *//p' packages.txt)
 
 WINDOWS_BUILD := build/windows
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
@@ -19,7 +15,7 @@ EXE := $(WINDOWS_BUILD)/src/autodeploy.exe
 GUARD := $(WINDOWS_BUILD)/src/autodeploy-guard.exe
 WATCH := $(WINDOWS_BUILD)/src/autodeploy-watch.exe
 
-RELEASE_BUILD := build/release
+RELEASE_BUILD ?= build/release
 
 # Where the receiver comes from, given on the command line or in the environment:
 #   UDPCAST_SOURCE=FILE          udpcast's release tarball on this machine (else it is downloaded)
@@ -38,7 +34,7 @@ MACHINES ?= 1
 INDEX ?= 1
 BENCH_RUNS ?= 15
 
-.PHONY: all deps ensure-deps test test-native test-windows lint demo release bench mutants clean
+.PHONY: all deps ensure-deps test test-native test-windows lint demo release install uninstall bench mutants clean
 
 all: ensure-deps
 	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
@@ -82,7 +78,7 @@ lint: ensure-deps
 
 # The main job on a simulated network: MACHINES=N PCs (1-16; one PC: FIRMWARE=uefi or bios),
 # IMAGE=install.wim INDEX=N to send your own image; OFFLINE=1 without network (stand-in receiver);
-# PXE=1: each PC (1-8) first boots from the network in QEMU, then gets the image (README: from power-on).
+# PXE=1: each PC (1-8) first boots from the network in QEMU, then gets the image (docs/development.md).
 demo: ensure-deps
 	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
 	$(if $(PXE),cmake --preset release $(RECEIVER_SETTINGS) >/dev/null)
@@ -95,7 +91,19 @@ release: ensure-deps
 	cmake --build --preset release
 	@cmake --build --preset release --target release_summary -- --quiet
 
-# Figures, not pass/fail: see build/bench.txt and the README.
+# The operator's commands on the PATH (PREFIX/bin/autodeploy-*), with their parts under PREFIX/share/autodeploy
+# and man pages; DESTDIR is honoured. Needs 'make release' first (RELEASE_BUILD=DIR: another build's programs).
+# uninstall removes exactly what install made, by the list it left.
+PREFIX ?= /usr/local
+install:
+	cmake/install-tree install "$(DESTDIR)" "$(PREFIX)" "$(abspath $(RELEASE_BUILD))"
+	@missing="$$(for p in $$(sed -n 's/^run: *//p' packages.txt); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done)"; \
+	[ -z "$$missing" ] || echo "The commands also need these Debian packages: apt-get install" $$missing
+
+uninstall:
+	cmake/install-tree uninstall "$(DESTDIR)" "$(PREFIX)"
+
+# Figures, not pass/fail: see build/bench.txt and docs/benchmarks.md.
 bench: ensure-deps
 	lab/bench $(BENCH_RUNS)
 

@@ -22,6 +22,7 @@ from roomserver.macs import normal_mac
 from roomserver.roomlist import Refusal
 from roomserver.server import Server
 from roomserver.served import ServedList
+from roomserver.spoken import spoken
 
 
 class _Parser(argparse.ArgumentParser):
@@ -100,7 +101,7 @@ def main(argv):
     try:
         config = parse(argv)
     except Refusal as refusal:
-        print("%s: %s" % (name, refusal), file=sys.stderr)
+        print("%s: %s" % (name, spoken(str(refusal), name)), file=sys.stderr)
         return 2
     if config.check:
         return 0

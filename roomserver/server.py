@@ -20,6 +20,7 @@ from roomserver.macs import normal_mac
 from roomserver.room import FIRMWARE_OF_ARCH, Room, pcs
 from roomserver.sender_log import SenderLog
 from roomserver.served import ServedList
+from roomserver.spoken import spoken
 
 SECURE_BOOT = ("UEFI PCs with Secure Boot on refuse the unsigned network loaders: turn Secure Boot off for the room, "
                "or boot them from make-media's USB medium.")
@@ -49,7 +50,8 @@ class Server:
         self.tty = sys.stdout.isatty()
 
     def say(self, text, error=False):
-        print("%s: %s" % (self.c.name, text), file=sys.stderr if error else sys.stdout, flush=True)
+        print("%s: %s" % (self.c.name, spoken(text, self.c.name)), file=sys.stderr if error else sys.stdout,
+              flush=True)
 
     def event(self, key, kind, value=""):
         now = time.time()
@@ -78,7 +80,7 @@ class Server:
                 self.sender = children.Child(loop, self.c.sender, self._sender_line(SenderLog(1, self.room.size)),
                                              self._sender_end, stdin=None, pass_to=sys.stderr.fileno())
             if self.c.mode in HELP and not self.tty:
-                print("\n".join(HELP[self.c.mode]) % vars(self.c), flush=True)
+                print(spoken("\n".join(HELP[self.c.mode]) % vars(self.c), self.c.name), flush=True)
             while not self.ended.done():
                 self.tick(time.time())
                 await asyncio.wait([self.ended], timeout=1.0)
@@ -111,7 +113,7 @@ class Server:
                                                     - self.collected, self.c.room))
         elif self.c.mode != "send" and self.room.pcs:
             print("\n%s: summary" % self.c.name)
-            print("\n".join(self.summary()), flush=True)
+            print(spoken("\n".join(self.summary()), self.c.name), flush=True)
         if self.failed:
             self.say("udp-sender ended without sending: %s" % self.failed)
         for path in self.c.remove:

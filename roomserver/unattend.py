@@ -34,7 +34,8 @@ def read(path):
                       "Microsoft-Windows-Shell-Setup): add <ComputerName>*</ComputerName> there" % path)
     if any((value.text or "").strip() == PLACEHOLDER for value in root.iter(NAMESPACE + "Value")):
         raise Refusal("the answer file %s still has the password %s: set your own (it crosses the room's network "
-                      "unencrypted; see the README on a password changed at the first logon)" % (path, PLACEHOLDER))
+                      "unencrypted; docs/autodeploy-serve-room.8.md says how to use one for the first logon only)"
+                      % (path, PLACEHOLDER))
     return text
 
 

@@ -9,14 +9,16 @@
 #                                a folder removed at exit), INSTALL_NAME: its name for messages; refuses
 #                                (exit 1) what holds none
 #   install_editions             the editions of INSTALL_FILE, one a line: "INDEX  NAME  SIZE"
-#   install_pick EDITION         INSTALL_INDEX: the image EDITION names (its index, or its name in any
-#                                case, or a part of one name); without one, the only image; refuses
-#                                (exit 1) a missing or ambiguous one, naming every edition
+#   install_pick EDITION         INSTALL_INDEX: the image EDITION names (its index; its name in any case,
+#                                or without "Windows" and the version, "Pro" for "Windows 11 Pro"; or
+#                                a part of one name only); without one, the only image; refuses (exit 1)
+#                                a missing or ambiguous one, naming every edition
 
 install_options() {
-    options_row edition text 'NAME|INDEX' 'the edition to send: its index, or its name (any case, or a' \
-        'part that only it has). Needed when the image holds more' \
-        'than one.'
+    options_row edition text 'NAME|INDEX' 'the edition to send: its index, or its name in any case,' \
+        'whole or without "Windows" and its version (Pro for' \
+        '"Windows 11 Pro"), or a part that only it has. Needed when' \
+        'the image holds more than one.'
     options_row list-editions flag - 'list the editions (index, name, size) and exit.'
 }
 
@@ -57,7 +59,7 @@ install_list() { sed -e 's/^ *//' -e '$!s/$/;/' <<<"$1" | paste -s -d ' '; } # t
 
 # shellcheck disable=SC2034 # INSTALL_INDEX is for the caller
 install_pick() {
-    local edition=$1 list exact partial
+    local edition=$1 list names exact short partial
     list=$(install_editions)
     if [ -z "$edition" ]; then
         [ "$WIM_COUNT" != 1 ] ||  { INSTALL_INDEX=1; return; }
@@ -68,11 +70,16 @@ install_pick() {
         INSTALL_INDEX=$(check_value count "$edition")
         return
     fi
-    exact=$(awk -v e="${edition,,}" '{ i = $1; $1 = ""; $NF = ""; $(NF - 1) = ""; sub(/^ +/, ""); sub(/ +$/, "") }
-        tolower($0) == e { print i }' <<<"$list")
+    # Each edition's name alone (no index, no size), in lower case: whole, then without "windows 11 ".
+    names=$(awk '{ i = $1; $1 = ""; $NF = ""; $(NF - 1) = ""; sub(/^ +/, ""); sub(/ +$/, ""); print i, tolower($0) }' \
+        <<<"$list")
+    exact=$(awk -v e="${edition,,}" '{ i = $1; $1 = ""; sub(/^ /, "") } $0 == e { print i }' <<<"$names")
+    short=$(awk -v e="${edition,,}" '{ i = $1; $1 = ""; sub(/^ windows [0-9.]+ /, "") } $0 == e { print i }' <<<"$names")
     partial=$(awk -v e="${edition,,}" 'index(tolower($0), e) { print $1 }' <<<"$list")
     if [ -n "$exact" ]; then
         INSTALL_INDEX=$exact
+    elif [ -n "$short" ] && [ "$(grep -c . <<<"$short")" = 1 ]; then
+        INSTALL_INDEX=$short
     elif [ "$(grep -c . <<<"$partial")" = 1 ]; then
         INSTALL_INDEX=$partial
     else

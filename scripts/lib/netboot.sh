@@ -27,8 +27,7 @@
 . "$(dirname "${BASH_SOURCE[0]}")/pxe.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/net.sh"
 
-NETBOOT_HOME=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
-NETBOOT_WIMBOOT=$(realpath -m -- "${AUTODEPLOY_WIMBOOT_DIR:-$NETBOOT_HOME/build/release/wimboot}")
+NETBOOT_WIMBOOT=$(realpath -m -- "${AUTODEPLOY_WIMBOOT_DIR:-$LAYOUT_WIMBOOT}")
 NETBOOT_IPXE=${AUTODEPLOY_IPXE_DIR:-/usr/lib/ipxe}
 NETBOOT_PENDING=
 
@@ -70,14 +69,14 @@ netboot_need_tools() {
     for pair in dnsmasq:dnsmasq-base 7zz:7zip wiminfo:wimtools wimexport:wimtools python3:python3 \
         dhclient:isc-dhcp-client ip:iproute2 ss:iproute2 unshare:util-linux sha256sum:coreutils; do
         command -v "${pair%%:*}" >/dev/null 2>&1 ||
-            msg_die 1 "${pair%%:*} not found: install Debian's ${pair#*:} package (make deps)"
+            msg_die 1 "${pair%%:*} not found: install Debian's ${pair#*:} package"
     done
     for pair in undionly.kpxe snponly.efi; do
-        [ -r "$NETBOOT_IPXE/$pair" ] || msg_die 1 "no $NETBOOT_IPXE/$pair: install Debian's ipxe package (make deps)"
+        [ -r "$NETBOOT_IPXE/$pair" ] || msg_die 1 "no $NETBOOT_IPXE/$pair: install Debian's ipxe package"
     done
     for pair in wimboot.i386 wimboot.x86_64.efi; do
         [ -r "$NETBOOT_WIMBOOT/$pair" ] ||
-            msg_die 1 "no wimboot at $NETBOOT_WIMBOOT/$pair: run 'make release' first (it builds wimboot)"
+            msg_die 1 "no wimboot at $NETBOOT_WIMBOOT/$pair (the release build makes it): $LAYOUT_REBUILD"
     done
 }
 
@@ -171,7 +170,7 @@ netboot_prepare() {
     medium_sha=$(media_read "$source" "$boot_wim" | sha256sum | cut -d ' ' -f 1)
     # winpe-inject adds the disk guard and the watch beside the program: a new one is a new boot image too.
     program_sha=$(cat -- "$program" "$(dirname -- "$program")"/autodeploy-{guard,watch}.exe 2>/dev/null | sha256sum | cut -d ' ' -f 1)
-    injection_sha=$(cat "$NETBOOT_HOME/scripts/winpe-inject" "$NETBOOT_HOME"/assets/winpe/* | sha256sum | cut -d ' ' -f 1)
+    injection_sha=$(cat "$LAYOUT_ROOT/scripts/winpe-inject" "$LAYOUT_ROOT"/assets/winpe/* | sha256sum | cut -d ' ' -f 1)
     stamp="medium $medium_sha program $program_sha injection $injection_sha"
     if [ -f "$work_dir/boot.wim" ] && [ "$(cat "$work_dir/stamp" 2>/dev/null)" = "$stamp" ]; then
         msg_say 'the boot image in %s is up to date' "$work_dir"
@@ -190,7 +189,7 @@ netboot_prepare() {
     msg_say 'preparing WinPE from image %s of %s' "$index" "$boot_wim"
     wimexport "$source_wim" "$index" "$pending/boot.wim" --boot >/dev/null 2>"$pending/errors" ||
         msg_die 1 "wimexport could not export image $index of $boot_wim: $(paste -s -d ' ' "$pending/errors")"
-    "$NETBOOT_HOME/scripts/winpe-inject" --program "$program" "$pending/boot.wim" >/dev/null || exit 1
+    "$LAYOUT_ROOT/scripts/winpe-inject" --program "$program" "$pending/boot.wim" >/dev/null || exit 1
     { printf '%s\n' "$stamp" >"$pending/stamp" && mv -f -- "$pending/boot.wim" "$work_dir/boot.wim" &&
         mv -f -- "$pending/stamp" "$work_dir/stamp"; } || msg_die 1 "cannot write the boot image to $work_dir"
     msg_say 'prepared %s' "$work_dir/boot.wim"

@@ -8,6 +8,7 @@
 #   options_row NAME KIND ARGUMENT HELP-LINE...
 #                        --NAME; ARGUMENT is "-" for a flag, "PORT=9000" gives a default
 #   options_drop NAME...  removes rows again (a script that takes another's rows but not all)
+#   options_explain NAME HELP-LINE...  new help lines for a row (a script whose use of it differs)
 #   options_parse ARGS...
 #                        fills OPTION[NAME] (the value as check_value passes it on; 1 for a flag
 #                        given; empty when not given) and OPTIONS_ARGS (the other arguments);
@@ -26,7 +27,7 @@ OPTIONS_ARGS=()
 OPTIONS_PASSED=()
 
 options_row() {
-    local name=$1 kind=$2 argument=$3 line
+    local name=$1 kind=$2 argument=$3
     shift 3
     OPTIONS_NAMES+=("$name")
     OPTIONS_KIND[$name]=$kind
@@ -36,6 +37,12 @@ options_row() {
         OPTION[$name]=${argument#*=}
         OPTIONS_DEFAULTED[$name]=1
     fi
+    options_explain "$name" "$@"
+}
+
+options_explain() {
+    local name=$1 line
+    shift
     OPTIONS_HELP[$name]=
     for line in "$@"; do OPTIONS_HELP[$name]+=$line$'\n'; done
 }
@@ -58,7 +65,7 @@ options_parse() {
         arg=$1
         shift
         case $arg in
-            -h | --help) usage; exit 0 ;;
+            -h | --help) usage | layout_spoken; exit 0 ;;
             --) OPTIONS_ARGS+=("$@"); break ;;
             --?*)
                 name=${arg#--}

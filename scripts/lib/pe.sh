@@ -15,6 +15,7 @@ pe_number() {
 pe_check() {
     local file=$1 size offset machine characteristics subsystem
     local instead="give the 64-bit console build (make release: build/release/src/autodeploy.exe)"
+    [ -z "${LAYOUT_INSTALLED:-}" ] || instead="give the 64-bit console build ($LAYOUT_WINDOWS/autodeploy.exe)"
     if [ ! -f "$file" ] || [ ! -r "$file" ]; then echo "cannot read the program $file"; return 1; fi
     size=$(stat -L -c %s -- "$file") || { echo "cannot read the program $file"; return 1; }
     offset=$(pe_number "$file" 60 4)

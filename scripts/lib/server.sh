@@ -9,14 +9,12 @@
 #   server_answer FILE        the answer file FILE, checked, for a medium (ComputerName *): one line and exit 2
 #                             when it is refused
 
-SERVER_HOME=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
-
 server_check() {
-    PYTHONPATH=$SERVER_HOME python3 -m roomserver "$1" --check --name "$MSG_NAME" "${@:2}" || exit
+    PYTHONPATH=$LAYOUT_ROOT PYTHONDONTWRITEBYTECODE=1 python3 -m roomserver "$1" --check --name "$MSG_NAME" "${@:2}" || exit
 }
 
 server_answer() {
-    PYTHONPATH=$SERVER_HOME python3 -m roomserver answer --name "$MSG_NAME" --unattend "$1" || exit
+    PYTHONPATH=$LAYOUT_ROOT PYTHONDONTWRITEBYTECODE=1 python3 -m roomserver answer --name "$MSG_NAME" --unattend "$1" || exit
 }
 
 server_exec() {
@@ -24,5 +22,5 @@ server_exec() {
     shift
     for path in "${CLEANUP_PATHS[@]}"; do remove+=(--remove "$path"); done
     trap - EXIT HUP INT TERM
-    PYTHONPATH=$SERVER_HOME exec python3 -m roomserver "$mode" --name "$MSG_NAME" "${remove[@]}" "$@"
+    PYTHONPATH=$LAYOUT_ROOT PYTHONDONTWRITEBYTECODE=1 exec python3 -m roomserver "$mode" --name "$MSG_NAME" "${remove[@]}" "$@"
 }

@@ -1,9 +1,8 @@
 #!/bin/bash
-# Real PXE clients boot from scripts/serve-pxe: QEMU PCs (SeaBIOS with QEMU's iPXE ROM on e1000, and
-# OVMF's own PXE on virtio-net) on a bridge in a private namespace, beside "the site's" DHCP server
-# (a plain dnsmasq in a namespace of its own). WinPE is a test boot.wim on a UDF ISO whose boot
-# managers are our stand-ins, which print one line on the serial port. The room list is collected
-# first by powering the PCs on; a PC not on it, powered on with the room, is left alone.
+# Real PXE clients boot from scripts/serve-pxe: QEMU PCs (SeaBIOS with QEMU's iPXE ROM on e1000, OVMF's
+# own PXE on virtio-net) on a bridge in a private namespace, beside "the site's" DHCP server (a plain
+# dnsmasq). WinPE is a test boot.wim whose boot managers are stand-ins that print one line on the serial
+# port. The room list is collected first; a PC not on it, powered on with the room, is left alone.
 # Usage: pxe_test.sh WIMBOOT_DIR        (exit 77: skipped, with the reason)
 set -u -o pipefail
 name=pxe_test
@@ -24,56 +23,47 @@ done
 
 vms=() serve_pid='' site_pid='' powered_on=$EPOCHREALTIME
 at_exit() {
-    local ns p
+    local p
     for p in "${vms[@]}" $serve_pid $site_pid; do kill "$p" 2>/dev/null; done
     for p in "${vms[@]}" $serve_pid $site_pid; do timeout 10 tail --pid="$p" -f /dev/null; done
-    for ns in $lab $site; do
-        ip netns pids "$ns" 2>/dev/null | xargs -r kill -KILL 2>/dev/null
-        ip netns delete "$ns" 2>/dev/null
-    done
+    for p in $lab $site; do ip netns pids "$p" 2>/dev/null | xargs -r kill -KILL 2>/dev/null; ip netns delete "$p" 2>/dev/null; done
 }
 
-# --- the medium: a UDF ISO whose sources/boot.wim boots our stand-in boot managers -----------------
 . "$here/../../lab/lib/standin_boot.sh"
 { standin_boot_medium "$tmp/standin" "$in/win.iso" && echo 'int main(void) { return 0; }' >"$tmp/p.c" &&
     x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c" && for f in guard watch; do cp "$tmp/autodeploy.exe" "$tmp/autodeploy-$f.exe"; done; } ||
     fail "making the medium"
-
-# --- the lab: bridge br0 (10.99.0.1, serve-pxe's side) with two taps and the site's DHCP server ----
+# The lab: bridge br0 (10.99.0.1, serve-pxe's side) with three taps and the site's DHCP server.
 { ip netns add $lab && ip netns add $site && ip -n $lab link add br0 type bridge && ip -n $lab link set br0 up &&
     ip -n $lab addr add 10.99.0.1/24 brd + dev br0 && ip -n $lab link set lo up &&
     ip link add eth0 netns $site type veth peer name site netns $lab && ip -n $lab link set site master br0 up &&
     ip -n $site addr add 10.99.0.2/24 brd + dev eth0 && ip -n $site link set eth0 up &&
     for t in tap0 tap1 tap2; do ip -n $lab tuntap add $t mode tap && ip -n $lab link set $t master br0 up || exit 1; done; } ||
     fail "setting up the namespaces"
-site_dhcp() {
-    ip netns exec $site dnsmasq -k --port=0 --interface=eth0 --bind-interfaces --pid-file= --log-facility=- \
-        --dhcp-range=10.99.0.100,10.99.0.150,255.255.255.0 --dhcp-leasefile="$tmp/site.leases" 2>"$tmp/site.log" &
-    site_pid=$!
-}
-site_dhcp
+ip netns exec $site dnsmasq -k --port=0 --interface=eth0 --bind-interfaces --pid-file= --log-facility=- \
+    --dhcp-range=10.99.0.100,10.99.0.150,255.255.255.0 --dhcp-leasefile="$tmp/site.leases" 2>"$tmp/site.log" &
+site_pid=$!
 printf '\xf8\x03' >"$tmp/sercon" && cp /usr/share/OVMF/OVMF_VARS_4M.fd "$tmp/vars.fd"
 bios_mac=52:54:00:9a:00:01 uefi_mac=52:54:00:9a:00:02 other_mac=52:54:00:9a:00:03
-bios_pc() { # bios_pc FILE TAP MAC: a BIOS PC powered on now, its serial output in FILE
-    ip netns exec "$lab" qemu-system-x86_64 -accel tcg -m 512 -display none -nodefaults -machine pc -serial "file:$1" \
-        -fw_cfg name=etc/sercon-port,file="$tmp/sercon" -netdev "tap,id=n,ifname=$2,script=no,downscript=no" \
-        -device "e1000,netdev=n,mac=$3" -boot n 2>/dev/null &
+qemu() { # qemu SERIAL-FILE ARGS...: a PC powered on now, its serial output in SERIAL-FILE
+    ip netns exec "$lab" qemu-system-x86_64 -accel tcg -m 512 -display none -nodefaults -serial "file:$1" "${@:2}" 2>/dev/null &
     vms+=($!)
 }
+bios_pc() { # bios_pc FILE TAP MAC
+    qemu "$1" -machine pc -fw_cfg name=etc/sercon-port,file="$tmp/sercon" \
+        -netdev "tap,id=n,ifname=$2,script=no,downscript=no" -device "e1000,netdev=n,mac=$3" -boot n
+}
 boot_pcs() { # boot_pcs PHASE: both PCs, powered on now; serial output in $tmp/PHASE.{bios,uefi}
-    local q=(ip netns exec "$lab" qemu-system-x86_64 -accel tcg -m 512 -display none -nodefaults)
     bios_pc "$tmp/$1.bios" tap0 $bios_mac
-    "${q[@]}" -machine q35 -serial "file:$tmp/$1.uefi" -drive if=pflash,format=raw,readonly=on,file=$ovmf \
-        -drive if=pflash,format=raw,file="$tmp/vars.fd" -netdev tap,id=n,ifname=tap1,script=no,downscript=no \
-        -device virtio-net-pci,netdev=n,romfile=,mac=$uefi_mac 2>/dev/null &
-    vms+=($!)
+    qemu "$tmp/$1.uefi" -machine q35 -drive if=pflash,format=raw,readonly=on,file=$ovmf -drive if=pflash,format=raw,file="$tmp/vars.fd" \
+        -netdev tap,id=n,ifname=tap1,script=no,downscript=no -device virtio-net-pci,netdev=n,romfile=,mac=$uefi_mac
     powered_on=$EPOCHREALTIME
 }
 power_off() { for p in "${vms[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; vms=(); }
-waited() { # waited SECONDS FILE PATTERN...: seconds from power-on until each FILE shows PATTERN; fails after SECONDS
-    local limit=$1 file=$2 pattern=$3 i
-    for ((i = 0; i < limit * 2; i++)); do
-        grep -a -q -- "$pattern" "$file" 2>/dev/null && { awk -v a="$EPOCHREALTIME" -v b="$powered_on" 'BEGIN { printf "%d\n", a - b }'; return; }
+waited() { # waited SECONDS FILE PATTERN: seconds from power-on until FILE shows PATTERN; fails after SECONDS
+    local i
+    for ((i = 0; i < $1 * 2; i++)); do
+        grep -a -q -- "$3" "$2" 2>/dev/null && { awk -v a="$EPOCHREALTIME" -v b="$powered_on" 'BEGIN { printf "%d\n", a - b }'; return; }
         sleep 0.5
     done
     return 1
@@ -88,7 +78,8 @@ start_serve() { # start_serve ARGS...: serve-pxe in the lab, its output in $tmp/
         grep -m 1 -o '^/run/serve-pxe\.[^/]*')
     [ -d "$run_dir" ] || fail "no /run/serve-pxe.* folder of this run"
 }
-stop_serve() {
+stop_serve() { # with the PCs powered off first
+    power_off
     kill -TERM "$serve_pid" && timeout 60 tail --pid="$serve_pid" -f /dev/null && wait "$serve_pid" ||
         fail "serve-pxe did not end with status 0 within 60 s of SIGTERM (status $?)"
     serve_pid=
@@ -113,7 +104,6 @@ done
 sleep 5 # the PCs ask again: each is written once
 [ "$(sort "$in/room.txt")" = "$bios_mac
 $uefi_mac" ] && ! grep -a -q 'autodeploy' "$tmp/collect.bios" "$tmp/collect.uefi" || fail "--collect: $(cat "$in/room.txt")"
-power_off
 stop_serve
 ok "--collect writes the MAC of each PC that boots from the network, once, and serves none"
 
@@ -146,7 +136,6 @@ waited 60 "$tmp/serve.out" "^LAB-UEFI .*sent to its disk" >/dev/null && [[ $(row
     fail "the live lines: [$(row LAB-BIOS)] [$(row LAB-UEFI)]"
 ! grep -a -q "stand-in" "$tmp/again.bios" "$tmp/again.uefi" || fail "a served PC got WinPE again"
 ok "the same PCs booting again are sent to their disk (iPXE exit)"
-power_off
 stop_serve
 grep -a -q "^serve-pxe: summary" "$tmp/serve.out" && [[ $(grep -a -c "sent to its disk" "$tmp/serve.out") -ge 4 ]] ||
     fail "no summary at the stop"
@@ -170,6 +159,5 @@ waited 60 "$tmp/serve.out" "^LAB-UEFI .*WinPE started" >/dev/null || fail "no 'W
     [[ $(row LAB-UEFI) =~ ^LAB-UEFI\ +$uefi_mac\ +10\.99\.0\.2[0-2][0-9]\ +UEFI\ +WinPE ]] ||
     fail "the live lines: [$(row LAB-BIOS)] [$(row LAB-UEFI)]"
 ok "--dhcp FIRST,LAST alone on the network, after --again by name: both PCs get WinPE again, addresses from the range"
-power_off
 stop_serve
 finish

@@ -55,7 +55,6 @@ refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else gr
 2|"$win"|missing WINDOWS_ISO_OR_FOLDER or OUTPUT.iso (see --help)
 2|--usb-folder "" "$win" "$in/x.iso"|--usb-folder needs a value, got nothing
 1|"$in/dangling" "$in/x.iso"|$in/dangling/x is a symbolic link that leads nowhere, or not a file or folder; remove it, or give a folder without it
-1|--program "$tmp/none.exe" "$win" "$in/x.iso"|program not found: $tmp/none.exe
 1|--program "$tmp/mz.exe" "$win" "$in/x.iso"|not a Windows program (no PE header): $tmp/mz.exe; give the 64-bit console build (make release: build/release/src/autodeploy.exe)
 1|"$in/none" "$in/x.iso"|no such file or folder: $in/none
 1|"$win/sources/boot.wim" "$in/x.iso"|not an ISO file: $win/sources/boot.wim (give a Windows installation ISO or its folder)

@@ -16,13 +16,9 @@ for command in "link add vdown0 type veth peer name vnolink0" "link add vgood0 t
 do ip -n "$ns" $command || fail "ip $command in $ns"; done
 send=(timeout 30 ip netns exec "$ns" "$script")
 
-mkdir -p "$tmp/bin" "$tmp/c" || fail "mkdir"
 # Windows installations with the files bcdboot reads (a and b), and one without (c).
-for d in a b; do
-    mkdir -p "$tmp/$d/Windows/System32/config" "$tmp/$d/Windows/Boot/EFI" "$tmp/$d/Windows/Boot/PCAT" &&
-        touch "$tmp/$d/Windows/System32/config/BCD-Template" "$tmp/$d/Windows/Boot/EFI/bootmgfw.efi" \
-            "$tmp/$d/Windows/Boot/PCAT/bootmgr" || fail "fixtures"
-done
+. "$(dirname "$0")/../../scripts/lib/winimage.sh"
+mkdir -p "$tmp/bin" "$tmp/c" && winimage_sample_tree "$tmp/a" && winimage_sample_tree "$tmp/b" || fail "fixtures"
 # What udp-sender says when PC 10.0.0.5 received everything.
 export done='New connection from 10.0.0.5  (#0) 00000009\nStarting transfer: 00000009\nTransfer complete.\007\nDisconnecting #0 (10.0.0.5)\n'
 # shellcheck disable=SC2016 # the stand-in's own expansions, written as they are
@@ -37,11 +33,9 @@ install=$in/install.wim single=$in/single.wim
     printf XXXX | dd of="$in/corrupt.wim" bs=1 seek=20000 conv=notrunc 2>/dev/null &&
     head -c 5000 /dev/urandom >"$in/random.wim"; } >/dev/null || fail "fixtures"
 sends() { # sends UDP-SENDER-ARGUMENTS (a pattern) COMMAND...: COMMAND succeeds, the stand-in got those arguments
-    local expected=$1
-    shift
-    run "$@"
-    # shellcheck disable=SC2053 # $expected is a pattern
-    [[ $rc = 0 && $(<"$tmp/args") == $expected ]] || fail "[$*]: status $rc, udp-sender got [$(<"$tmp/args")]"
+    run "${@:2}"
+    # shellcheck disable=SC2053 # $1 is a pattern
+    [[ $rc = 0 && $(<"$tmp/args") == $1 ]] || fail "[${*:2}]: status $rc, udp-sender got [$(<"$tmp/args")]"
 }
 
 # Every option, with leading zeros and in both spellings; image 2 goes out as a 1-image WIM, removed after.
@@ -138,8 +132,9 @@ run "${send[@]}" --list-editions "$in/win.iso"
 [ "$rc" = 0 ] && [ "$(grep -v '^send-image: ' "$tmp/out")" = "  1  Windows 10 Home  0 MB
   2  Windows 10 Pro  0 MB
   3  Windows 10 Pro N  0 MB" ] && [ ! -e "$tmp/args" ] || fail "--list-editions: status $rc"
-for case in "esd/--edition=home/1 LZX Windows 10 Home" "win.iso/--edition=windows 10 pro/1 LZX Windows 10 Pro" \
-    "esd/3/1 LZX Windows 10 Pro N" "wim/--edition=Pro N/1 LZX Windows 10 Pro N" "wim/2/1 LZX Windows 10 Pro"; do
+for case in "esd/--edition=home/1 LZX Windows 10 Home" "esd/--edition=PRO/1 LZX Windows 10 Pro" \
+    "win.iso/--edition=windows 10 pro/1 LZX Windows 10 Pro" "esd/3/1 LZX Windows 10 Pro N" \
+    "wim/--edition=Pro N/1 LZX Windows 10 Pro N" "wim/2/1 LZX Windows 10 Pro"; do
     IFS=/ read -r source edition expected <<<"$case"
     run "${send[@]}" --max-wait 5 "$in/$source" "$edition"
     [ "$rc" = 0 ] && [ "$(sent)" = "$expected" ] && [ -z "$(ls -A "$TMPDIR")" ] || fail "[$case]: status $rc, sent [$(sent)]"
@@ -149,7 +144,7 @@ ok "from a Windows ISO, its folder, an ESD or a WIM: --list-editions, and the ed
 esd="sources/install.esd of $in/esd" list="1  Windows 10 Home  0 MB; 2  Windows 10 Pro  0 MB; 3  Windows 10 Pro N  0 MB"
 refusals "${send[@]}" --max-wait 5 <<'EOF2'
 1|"$in/esd"|$esd holds 3 editions: $list; choose one with --edition NAME|INDEX
-1|--edition pro "$in/esd"|more than one edition of $esd is called 'pro': $list; give its index or its whole name with --edition
+1|--edition windows "$in/esd"|more than one edition of $esd is called 'windows': $list; give its index or its whole name with --edition
 1|--edition Enterprise "$in/esd"|no edition of $esd is called 'Enterprise': $list; give its index or its whole name with --edition
 1|--edition 4 "$in/esd"|image 4 does not exist in $esd (it has 3 images)
 2|--edition 2 "$in/esd" 2|give the edition once: INDEX or --edition

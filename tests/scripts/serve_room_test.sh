@@ -7,9 +7,10 @@ set -u -o pipefail
 name=serve_room_test
 . "$(dirname "$0")/test_lib.sh"
 script=$(cd "$(dirname "$0")/../.." && pwd -P)/scripts/serve-room
+pxe_script=${script%/*}/serve-pxe
 export AUTODEPLOY_WIMBOOT_DIR=$1
 pe_file "$in/autodeploy.exe" && echo text >"$in/notes.txt" && mkdir -p "$in/empty"
-for t in dnsmasq 7zz wiminfo udp-sender etherwake; do command -v $t >/dev/null || { skip "$t is not installed (make deps)"; exit 77; }; done
+for t in dnsmasq 7zz wiminfo dhclient udp-sender etherwake; do command -v $t >/dev/null || { skip "$t is not installed (make deps)"; exit 77; }; done
 [ -r "$1/wimboot.i386" ] || { skip "no wimboot in $1 (the build makes it)"; exit 77; }
 refusals "$script" <<'EOF2'
 2|--machines 2|missing WINDOWS_ISO_OR_FOLDER (see --help)
@@ -21,6 +22,9 @@ EOF2
 if nobody_reaches "$script"; then
     refusals setpriv --reuid=65534 --regid=65534 --clear-groups "$script" --max-wait 9 --any-pc <<'EOF2'
 1|"$in/empty" "$in/notes.txt"|needs root (DHCP and TFTP ports, the user nobody for dnsmasq): run it with sudo
+EOF2
+    script=$pxe_script refusals setpriv --reuid=65534 --regid=65534 --clear-groups "$pxe_script" --any-pc <<'EOF2'
+1|"$in/empty"|needs root (DHCP and TFTP ports, the user nobody for dnsmasq): run it with sudo
 EOF2
 fi
 ns=adroom$$ pc=adroompc$$
@@ -34,6 +38,15 @@ refusals timeout 30 ip netns exec "$ns" "$script" --machines 2 --any-pc --progra
 1|nosuch "$in/empty" "$in/notes.txt"|no such network interface: nosuch; name the one that faces the PCs (see 'ip -br link')
 1|room0 "$in/empty" "$in/notes.txt"|$in/empty has no sources/boot.wim: give a Windows installation ISO or its folder
 EOF2
+# serve-pxe's own: the range in the interface's subnet, its HTTP port free, a Windows program.
+ip netns exec "$ns" python3 -m http.server --bind 10.98.0.1 8081 >/dev/null 2>&1 &
+web=$! && for ((i = 0; i < 50; i++)); do ip netns exec "$ns" ss -H -l -t -n | grep -q ':8081 ' && break; sleep 0.1; done
+script=$pxe_script refusals timeout 30 ip netns exec "$ns" "$pxe_script" --any-pc --interface room0 <<'EOF2'
+1|--dhcp 10.97.0.10,10.97.0.20 "$in/empty"|the range 10.97.0.10-10.97.0.20 is not in the subnet 10.98.0.1/24 of the interface: give addresses of that subnet
+1|--http-port 8081 "$in/empty"|TCP port 8081 (HTTP) on room0 is taken by python3 (pid $web): stop it first, or choose another port with --http-port
+1|--program "$in/notes.txt" "$in/empty"|not a Windows program (no PE header): $in/notes.txt; give the 64-bit console build (make release: build/release/src/autodeploy.exe)
+EOF2
+kill "$web" && { wait "$web"; } 2>/dev/null
 
 # A medium whose boot.wim is WinPE-shaped, an install WIM with what bcdboot reads, the program and its guard.
 mkdir -p "$tmp/pe/Windows/System32" "$in/medium/sources" "$tmp/os/Windows/System32/config" "$tmp/os/Windows/Boot/EFI" \
@@ -61,7 +74,7 @@ refusals "${serve[@]}" <<'EOF2'
 2|--room "$in/twice.txt" "$in/medium" "$in/install.wim"|$in/twice.txt line 2: 52:54:00:98:00:01 is on line 1 already: each PC once
 2|--room "$in/room.txt" --unattend "$in/notes.txt" "$in/medium"|the answer file $in/notes.txt is not well-formed XML (syntax error: line 1, column 0): mend it, or start again from assets/unattend.xml
 2|--room "$in/room.txt" --unattend "$tmp/nameless.xml" "$in/medium"|the answer file $tmp/nameless.xml has no <ComputerName> to fill in (one, in the specialize pass's Microsoft-Windows-Shell-Setup): add <ComputerName>*</ComputerName> there
-2|--room "$in/room.txt" --unattend "$assets/unattend.xml" "$in/medium"|the answer file $assets/unattend.xml still has the password CHANGE-ME: set your own (it crosses the room's network unencrypted; see the README on a password changed at the first logon)
+2|--room "$in/room.txt" --unattend "$assets/unattend.xml" "$in/medium"|the answer file $assets/unattend.xml still has the password CHANGE-ME: set your own (it crosses the room's network unencrypted; docs/autodeploy-serve-room.8.md says how to use one for the first logon only)
 2|--room "$in/room.txt" --again LAB-02 "$in/medium" "$in/install.wim"|--again needs MACs (52:54:00:12:34:56) or names of the room list separated by commas, all, or a file of them one a line; got 'LAB-02'
 EOF2
 run "${serve[@]}" --room "$in/room.txt" --max-wait 600 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"
@@ -74,7 +87,7 @@ ok "a room of one (the room list's): its two transfers with --retries-until-drop
 # serve-pxe on the same work folder: its PXE answers, a second server is told who holds the folder, and once
 # killed outright (SIGKILL) nothing of it runs or answers; the next start clears what it left in /run.
 probe() { ip netns exec "$pc" python3 "$(dirname "$0")/../roomserver/dhcp_probe.py" room1 "${1:-52:54:00:98:00:01}"; }
-pxe=(ip netns exec "$ns" "${script%/*}/serve-pxe" --interface room0 --program "$in/autodeploy.exe" --room "$in/room.txt"
+pxe=(ip netns exec "$ns" "$pxe_script" --interface room0 --program "$in/autodeploy.exe" --room "$in/room.txt"
     --work-dir "$tmp/work")
 "${pxe[@]}" "$in/medium" >"$tmp/pxe.out" 2>&1 &
 server=$!
@@ -83,7 +96,7 @@ for ((i = 0; i < 300; i++)); do grep -q 'serving on room0' "$tmp/pxe.out" && bre
     fail "a PXE discover: the listed PC not answered, or another one answered: $(cat "$tmp/pxe.out")"
 ok "a PXE discover: the PC of the room list is answered, another is not"
 # shellcheck disable=SC2034 # read by the row
-holder=$(cat "$tmp/work/lock") && script=${script%/*}/serve-pxe && refusals timeout 30 ip netns exec "$ns" "$script" \
+holder=$(cat "$tmp/work/lock") && script=$pxe_script && refusals timeout 30 ip netns exec "$ns" "$script" \
     --interface other0 --any-pc --program "$in/autodeploy.exe" <<'EOF2'
 1|--work-dir "$tmp/work" "$in/medium"|$tmp/work is in use by $holder: one server per work folder; end that one first, or give this one another --work-dir
 EOF2

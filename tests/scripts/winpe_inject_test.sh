@@ -88,7 +88,7 @@ refusals "$script" --program "$prog" <<'EOF'
 1|--program "$tmp/x86.exe" "$two"|$tmp/x86.exe is a 32-bit (x86) program, which 64-bit WinPE cannot start; $instead
 1|--program "$tmp/dll.exe" "$two"|$tmp/dll.exe is a DLL, not a program; $instead
 1|--program "$tmp/gui.exe" "$two"|$tmp/gui.exe is a windowed (GUI) program: it would show nothing on WinPE's console; $instead
-1|--program "$tmp/lone/autodeploy.exe" "$two"|no disk guard beside $tmp/lone/autodeploy.exe ($tmp/lone/autodeploy-guard.exe): build both ('make release'), or name it with --guard
+1|--program "$tmp/lone/autodeploy.exe" "$two"|no disk guard beside $tmp/lone/autodeploy.exe ($tmp/lone/autodeploy-guard.exe; the release build makes both): run 'make release' first, or name it with --guard
 1|--guard "$tmp/none.exe" "$two"|guard not found: $tmp/none.exe
 1|--guard "$tmp/elf.exe" "$two"|not a Windows program (no MZ header): $tmp/elf.exe
 1|"$ro"|$ro is read-only; make it writable (chmod u+w) if it may be changed, or give a copy
@@ -121,9 +121,7 @@ done
 ok "interrupted by HUP, INT or TERM to its process group, it leaves the WIM as it was and nothing beside it; a second run meanwhile is refused with the first one's pid"
 
 # A stand-in wimextract that reads back nothing.
-mkdir -p "$tmp/bin"
-printf '#!/bin/sh\nexit 0\n' >"$tmp/bin/wimextract"
-chmod +x "$tmp/bin/wimextract"
+mkdir -p "$tmp/bin" && printf '#!/bin/sh\nexit 0\n' >"$tmp/bin/wimextract" && chmod +x "$tmp/bin/wimextract" || fail "fixtures"
 refusals env PATH="$tmp/bin:$PATH" "$script" --program "$prog" <<'EOF'
 1|--index 2 "$two"|the updated image does not read back \\Windows\\System32\\autodeploy.exe correctly; $two left as it was
 EOF

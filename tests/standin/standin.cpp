@@ -1,15 +1,12 @@
-// A stand-in for the programs the deployment runs (wpeutil, diskpart, dism, bcdboot, the udpcast
-// receiver). Copied under a tool's file name, it plays that role; environment variables say what
-// it does:
+// A stand-in for the programs the deployment runs (wpeutil, diskpart, dism, bcdboot, the udpcast receiver):
+// copied under a tool's file name, it plays that role; environment variables say what it does:
 //   STANDIN_JOURNAL=FILE          append "ROLE<TAB>ARG<TAB>ARG..." (UTF-8, LF) to FILE
 //   STANDIN_<ROLE>_STDOUT=TEXT    write TEXT and a line feed to standard output (_STDERR likewise)
 //   STANDIN_RECEIVER_SOURCE=FILE  as udp-receiver: copy FILE to the path after --file
-//   STANDIN_IMAGE_DIGEST=FILE     as dism: exit 2 unless /ImageFile: names a WIM, else write its
-//                                 SHA-256 (hex) to FILE
+//   STANDIN_IMAGE_DIGEST=FILE     as dism: exit 2 unless /ImageFile: names a WIM, else write its SHA-256 to FILE
 //   STANDIN_<ROLE>_EXIT=CODE      exit code (decimal or 0x hex); STANDIN_EXIT for every role
 //   STANDIN_<ROLE>_MILLISECONDS=N take that long first, as the real tool would
-//   STANDIN_LOOKS_AT=PATH         end each journal line with "present" or "absent": whether PATH exists
-//                                 once that time is over
+//   STANDIN_LOOKS_AT=PATH         end each journal line with "present" or "absent" (whether PATH exists then)
 // <ROLE> is the file name without ".exe", upper-cased, '-' as '_' (udp-receiver -> UDP_RECEIVER).
 #include "support/win32.hpp"
 #include <bcrypt.h>

@@ -108,16 +108,14 @@ protected:
                             &startup, &process)) {
             ADD_FAILURE() << "cannot start autodeploy.exe: error " << GetLastError();
         }
-        for (const HANDLE ours : {out, err}) CloseHandle(ours);
+        for (const HANDLE ours : {out, err, process.hThread}) CloseHandle(ours);
         Outcome outcome;
         char buffer[4096];
         DWORD got = 0;
         while (pipe && ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) outcome.out.append(buffer, got);
-        CloseHandle(pipe);
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &outcome.exit_code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        for (const HANDLE ours : {pipe, process.hProcess}) CloseHandle(ours);
         if (handles) outcome.err = read_file(root / L"stderr.txt").value_or("");
         outcome.tools_run = read_file(journal).value_or("");
         return outcome;

@@ -26,12 +26,7 @@ for pc in uefi1:uefi bios2:bios late3:uefi; do room_add_machine "${pc%:*}" "${pc
 
 console() { tr '\r' '\n' <"$tmp/room/$1/console.txt" | sed '/^$/d'; }
 journal() { tr -d '\r' <"$tmp/room/$1/prefix/drive_c/journal.txt" 2>/dev/null; }
-within() { # within SECONDS CONDITION...: polls CONDITION every 0.2 s
-    local seconds=$1 i
-    shift
-    for ((i = 0; i < seconds * 5; i++)); do "$@" && return 0; sleep 0.2; done
-    return 1
-}
+within() { local i; for ((i = 0; i < $1 * 5; i++)); do "${@:2}" && return 0; sleep 0.2; done; return 1; } # SECONDS CONDITION...
 ended() { [ -s "$tmp/room/$1/status" ]; }
 waiting() { [ "$(room_stage "$1")" = waiting ] && console "$1" | tail -n 1 | grep -q '^UDP receiver for '; }
 send() { # send SEND-IMAGE-ARGS...: in the background, output in $tmp/out and $tmp/err
@@ -56,13 +51,11 @@ expect_deployed() { # expect_deployed PC GPT|MBR SYSTEM-PARTITION FIRMWARE
 }
 
 # No sender yet: both PCs wait at the waiting line and nothing is applied.
-room_boot uefi1
-room_boot bios2
-within 30 waiting uefi1 && within 30 waiting bios2 || fail "the receivers did not start: $(console uefi1)"
-sleep 5
+room_boot uefi1 && room_boot bios2
+within 30 waiting uefi1 && within 30 waiting bios2 && sleep 5 || fail "the receivers did not start: $(console uefi1)"
 for pc in uefi1 bios2; do
-    ! ended $pc && waiting $pc || fail "$pc: not waiting after 5 s without a sender: $(console $pc)"
-    [ "$(journal $pc | cut -f1 | tr '\n' ' ')" = "wpeutil diskpart " ] || fail "$pc: tools ran while waiting"
+    ! ended $pc && waiting $pc && [ "$(journal $pc | cut -f1 | tr '\n' ' ')" = "wpeutil diskpart " ] ||
+        fail "$pc: not waiting after 5 s without a sender, or tools ran: $(console $pc)"
 done
 ok "no sender: after 5 s both PCs still wait, nothing applied"
 
