@@ -21,23 +21,19 @@ public:
     std::vector<std::string> journal;
     std::map<std::string, std::string> staged;  // file name -> bytes
     std::optional<std::uint32_t> firmware_type;
-    std::map<std::string, DeployError> failing_tools;  // program -> error it gives
-    std::optional<DeployError> failing_stage;          // for every stage_file
-    Result<ImageRemoval> removal = ImageRemoval::Removed;
+    std::map<std::string, DeployError> failing;  // journal entry -> the error its call gives
+    ImageRemoval removal = ImageRemoval::Removed;
 
     void print_line(std::string_view line) override { journal.push_back("print " + std::string{line}); }
     void run_ignoring(std::string_view program, const std::vector<std::string>& arguments) override {
         journal.push_back("ignoring " + call(program, arguments));
     }
     Status run_tool(std::string_view program, const std::vector<std::string>& arguments, OutputMode mode) override {
-        journal.push_back((mode == OutputMode::Quiet ? "quiet " : "shown ") + call(program, arguments));
-        const auto failing = failing_tools.find(std::string{program});
-        if (failing != failing_tools.end()) return failing->second;
-        return {};
+        const auto error = record((mode == OutputMode::Quiet ? "quiet " : "shown ") + call(program, arguments));
+        return error ? Status{*error} : Status{};
     }
     Result<std::string> stage_file(std::string_view file_name, std::string_view bytes) override {
-        journal.push_back("stage " + std::string{file_name});
-        if (failing_stage) return *failing_stage;
+        if (auto error = record("stage " + std::string{file_name})) return *error;
         staged[std::string{file_name}] = std::string{bytes};
         return "T:\\tmp dir\\" + std::string{file_name};
     }
@@ -46,7 +42,7 @@ public:
         return firmware_type;
     }
     Result<ImageRemoval> remove_image(std::string_view path) override {
-        journal.push_back("remove " + std::string{path});
+        if (auto error = record("remove " + std::string{path})) return *error;
         return removal;
     }
 
@@ -55,6 +51,11 @@ private:
         std::string text{program};
         for (const std::string& argument : arguments) text += " [" + argument + "]";
         return text;
+    }
+    std::optional<DeployError> record(const std::string& entry) {
+        journal.push_back(entry);
+        const auto found = failing.find(entry);
+        return found == failing.end() ? std::nullopt : std::optional<DeployError>{found->second};
     }
 };
 
@@ -133,32 +134,28 @@ TEST(DeploymentDriver, MissingImageIsReportedAndTheRunStillRestarts) {
 TEST(DeploymentDriver, FirstFailureEndsTheRunWithThatError) {
     const DeployError tool_error = DeployError::tool(0x80004005, "x failed: ExitStatus(ExitStatus(1))");
     const struct {
-        const char* failing_tool;  // or nothing: staging or deletion fails
-        std::optional<DeployError> staging, deletion;
-        std::string last_entry;
+        std::string failing_entry;
+        DeployError error;
     } cases[] = {
-        {"diskpart", {}, {}, "quiet diskpart [/s] [T:\\tmp dir\\prep_disk.txt]"},
-        {"T:\\tmp dir\\udp-receiver.exe", {}, {}, kReceiverCall},
-        {"dism", {}, {}, "shown dism [/Apply-Image] [/ImageFile:C:\\system.wim] [/Index:1] [/ApplyDir:C:\\]"},
-        {"bcdboot", {}, {}, "quiet bcdboot [C:\\Windows] [/s] [C:] [/f] [BIOS]"},
-        {"wpeutil", {}, {}, "quiet wpeutil [reboot]"},
-        {"", DeployError::file(5, "Access is denied."), {}, "stage prep_disk.txt"},
-        {"", {}, DeployError::file(32, "In use."), "remove C:\\system.wim"},
+        {"quiet diskpart [/s] [T:\\tmp dir\\prep_disk.txt]", tool_error},
+        {kReceiverCall, tool_error},
+        {"shown dism [/Apply-Image] [/ImageFile:C:\\system.wim] [/Index:1] [/ApplyDir:C:\\]", tool_error},
+        {"quiet bcdboot [C:\\Windows] [/s] [C:] [/f] [BIOS]", tool_error},
+        {"quiet wpeutil [reboot]", tool_error},
+        {"stage prep_disk.txt", DeployError::file(5, "Access is denied.")},
+        {"remove C:\\system.wim", DeployError::file(32, "In use.")},
     };
     for (const auto& c : cases) {
         RecordingPlatform platform;
-        platform.failing_tools.emplace(c.failing_tool, tool_error);
-        platform.failing_stage = c.staging;
-        if (c.deletion) platform.removal = *c.deletion;
+        platform.failing.emplace(c.failing_entry, c.error);
         const Status status = run_deployment(platform, kReceiver);
-        ASSERT_FALSE(status.ok()) << c.last_entry;
-        const DeployError& expected = c.staging ? *c.staging : c.deletion ? *c.deletion : tool_error;
-        EXPECT_EQ(status.error().render(), expected.render());
+        ASSERT_FALSE(status.ok()) << c.failing_entry;
+        EXPECT_EQ(status.error().render(), c.error.render());
         std::vector<std::string> journal = successful_run(false, "C:");
-        const auto last = std::find(journal.begin(), journal.end(), c.last_entry);
-        ASSERT_NE(last, journal.end()) << c.last_entry;
+        const auto last = std::find(journal.begin(), journal.end(), c.failing_entry);
+        ASSERT_NE(last, journal.end()) << c.failing_entry;
         journal.erase(last + 1, journal.end());
-        EXPECT_EQ(platform.journal, journal) << c.last_entry;
+        EXPECT_EQ(platform.journal, journal) << c.failing_entry;
     }
 }
 

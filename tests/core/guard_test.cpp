@@ -1,6 +1,7 @@
 // The disk 0 guard without a disk: its decision and the line it prints, for every reason.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "guard/decision_line.hpp"
@@ -48,10 +49,9 @@ TEST(WipeDecision, RefusesEveryDoubtfulDiskAndOnlyTheBootMediumDespiteTheOverrid
     };
     for (const auto& c : cases) {
         const Verdict plain = decide(c.probe, false), overridden = decide(c.probe, true);
-        EXPECT_EQ(plain.refusal, c.refusal) << c.what;
-        EXPECT_EQ(overridden.refusal, c.refusal) << c.what;
-        EXPECT_EQ(plain.wipe, c.refusal == Refusal::None) << c.what;
-        EXPECT_EQ(overridden.wipe, c.refusal != Refusal::BootMedium) << c.what;
+        EXPECT_EQ((std::tuple{plain.refusal, overridden.refusal, plain.wipe, overridden.wipe}),
+                  (std::tuple{c.refusal, c.refusal, c.refusal == Refusal::None, c.refusal != Refusal::BootMedium}))
+            << c.what;
     }
 }
 

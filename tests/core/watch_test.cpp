@@ -49,23 +49,24 @@ TEST(WatchSettings, ReadsWhatIsOfItsKindAndLeavesTheRest) {
     }
 }
 
-// A road: at each moment, what runs and how big the image is; what the watch reports, and whether it ends
-// the receiver. R: the receiver runs.
+// A road: at each moment, what runs and how big the image is; what the watch reports, whether it ends
+// the receiver, and whether the answer file is written now.
 struct Moment {
     double now;
     Tool tool;
     long long image;  // -1: no file
     const char* reports;
-    bool end_receiver = false;
+    bool end_receiver = false, answer_file = false;
 };
 
 std::string walk(DeploymentWatch& watch, const std::vector<Moment>& road) {
     for (const Moment& m : road) {
         const auto image = m.image < 0 ? std::nullopt : std::optional<std::uint64_t>(m.image);
         const DeploymentWatch::Step step = watch.observe(m.now, m.tool, image);
-        if (words(step.reports) != m.reports || step.end_receiver != m.end_receiver) {
+        if (words(step.reports) != m.reports || step.end_receiver != m.end_receiver ||
+            step.write_answer_file != m.answer_file) {
             return "at " + std::to_string(m.now) + ": [" + words(step.reports) + "]" +
-                   (step.end_receiver ? " end" : "");
+                   (step.end_receiver ? " end" : "") + (step.write_answer_file ? " answer" : "");
         }
     }
     return "";
@@ -82,12 +83,18 @@ TEST(DeploymentWatch, ReportsEachStageOnceAndInOrderEvenWhenAToolWasMissed) {
                            {504, Tool::Receiver, 4000, "receiving=4000"},
                            {505, Tool::Image, 9000, "applying"},
                            {506, Tool::None, 9000, ""},  // bcdboot came and went unseen
-                           {507, Tool::Utility, -1, "boot-files deployed"},
+                           // the first sign that dism has ended: the answer file, once, before the restart
+                           {507, Tool::Utility, -1, "boot-files deployed", false, true},
                            {560, Tool::None, -1, ""},
                            {570, Tool::None, -1, "deployed"}}),  // said again after a minute without news
               "");
     EXPECT_EQ(words(watch.finished(0, "")), "");
     EXPECT_FALSE(watch.again());
+    EXPECT_FALSE(watch.write_answer_file_now());
+    // All of it too quick to be seen: when autodeploy has ended well, every stage and the answer file at once.
+    DeploymentWatch unseen(std::chrono::seconds(120), 1);
+    EXPECT_EQ(words(unseen.finished(0, "")), "disk-prepared waiting receiving=0 applying boot-files deployed");
+    EXPECT_TRUE(unseen.write_answer_file_now());
 }
 
 TEST(DeploymentWatch, EndsAStalledReceiverAndStartsOverUntilTheTriesAreUsedUp) {
@@ -111,50 +118,26 @@ TEST(DeploymentWatch, EndsAStalledReceiverAndStartsOverUntilTheTriesAreUsedUp) {
     last.receiver_ended(1);  // dropped by the sender
     EXPECT_EQ(words(last.finished(1, "Error: udp-receiver.exe failed")), "failed=Error: udp-receiver.exe failed");
     EXPECT_FALSE(last.again());
-}
+    EXPECT_FALSE(last.write_answer_file_now());
 
-TEST(DeploymentWatch, AnyOtherFailureHoldsAtOnce) {
-    DeploymentWatch watch(std::chrono::seconds(10), 1);
-    EXPECT_EQ(walk(watch, {{0, Tool::Receiver, -1, "disk-prepared waiting"},
-                           {1, Tool::Receiver, 10, "receiving=10"},
-                           {2, Tool::Image, 20, "applying"}}),
+    // Any other failure holds at once. The answer file came as bcdboot began: dism had ended.
+    DeploymentWatch boot(std::chrono::seconds(10), 1);
+    EXPECT_EQ(walk(boot, {{0, Tool::Image, -1, "disk-prepared waiting receiving=0 applying"},
+                          {1, Tool::Boot, -1, "boot-files", false, true}}),
               "");
-    watch.receiver_ended(0);
-    EXPECT_EQ(words(watch.finished(1, "Error: dism failed")), "failed=Error: dism failed");
-    EXPECT_FALSE(watch.again());
+    boot.receiver_ended(0);
+    EXPECT_EQ(words(boot.finished(1, "Error: bcdboot failed")), "failed=Error: bcdboot failed");
+    EXPECT_FALSE(boot.again());
 }
 
-TEST(DeploymentWatch, TheAnswerFileOnceDismHasEndedAndBeforeTheRestart) {
-    DeploymentWatch seen(std::chrono::seconds(120), 1);
-    for (const Tool tool : {Tool::Receiver, Tool::Image, Tool::Image})
-        EXPECT_FALSE(seen.observe(1, tool, 1).write_answer_file);
-    EXPECT_TRUE(seen.observe(2, Tool::Boot, 1).write_answer_file);
-    EXPECT_FALSE(seen.observe(3, Tool::Utility, 1).write_answer_file);
-    seen.finished(0, "");
-    EXPECT_FALSE(seen.write_answer_file_now());
-    // All of it too quick to be seen: when autodeploy has ended well, at once.
-    DeploymentWatch unseen(std::chrono::seconds(120), 1);
-    unseen.finished(0, "");
-    EXPECT_TRUE(unseen.write_answer_file_now());
-    DeploymentWatch failed(std::chrono::seconds(120), 1);
-    failed.finished(1, "Error: dism failed");
-    EXPECT_FALSE(failed.write_answer_file_now());
-}
-
-TEST(ReportRequest, TheAnswerFileAskedForAndTakenOnlyFromAnOk) {
+TEST(ReportRequest, OneGetWithItsValuesEncodedAndTheAnswerFileTakenOnlyFromAnOk) {
     Settings settings;
     read_server_file("server=10.77.0.1\nmac=52:54:00:77:00:01\n", settings);
-    EXPECT_EQ(answer_file_request(settings),
-              "GET /unattend.xml?mac=52:54:00:77:00:01 HTTP/1.1\r\nHost: 10.77.0.1:8080\r\nConnection: close\r\n\r\n");
+    const std::string head = " HTTP/1.1\r\nHost: 10.77.0.1:8080\r\nConnection: close\r\n\r\n";
+    EXPECT_EQ(answer_file_request(settings), "GET /unattend.xml?mac=52:54:00:77:00:01" + head);
     EXPECT_EQ(answer_of("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n<a/>\n"), "<a/>\n");
     EXPECT_EQ(answer_of("HTTP/1.1 404 Not Found\r\n\r\nNot Found\n"), std::nullopt);
     EXPECT_EQ(answer_of("HTTP/1.1 200 OK\r\nContent-Length: 5"), std::nullopt);
-}
-
-TEST(ReportRequest, OneGetWithItsValuesEncoded) {
-    Settings settings;
-    read_server_file("server=10.77.0.1:8080\nmac=52:54:00:77:00:01\n", settings);
-    const std::string head = " HTTP/1.1\r\nHost: 10.77.0.1:8080\r\nConnection: close\r\n\r\n";
     EXPECT_EQ(report_request(settings, Report(Stage::Receiving, 1234)),
               "GET /report?mac=52:54:00:77:00:01&stage=receiving&bytes=1234" + head);
     EXPECT_EQ(report_request(settings, Report(Stage::StartingOver, 0, 2)),

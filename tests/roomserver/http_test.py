@@ -1,8 +1,7 @@
 """The room server's HTTP side as any host of the room's segment meets it: a table of hostile requests against
 the running server on loopback (each refused or harmless: nothing recorded, decided or drawn from it), 1,100
-idle connections that keep no PC out, and a PC's own road through it, boot image and served list included.
-The server runs in a process of its own (this file with --serve), with a stock login's 1,024 open files; the
-neighbour table says 127.0.0.2 is the PC."""
+idle connections that keep no PC out, and a PC's own road through it. The server runs in a process of its own
+(this file with --serve), with a stock login's 1,024 open files; the neighbour table says 127.0.0.2 is the PC."""
 import os
 import re
 import resource
@@ -16,6 +15,7 @@ import unittest
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..")
 sys.path.insert(0, ROOT)
 PC, MAC, OTHER = "127.0.0.2", "52:54:00:12:34:56", "52:54:00:12:34:57"
+PORT = 0  # the server's, once it runs
 
 
 def serve(folder, port):
@@ -45,19 +45,16 @@ def serve(folder, port):
     asyncio.run(run())
 
 
-def get(request, source=PC, port=None, wait=5):
+def get(request, source=PC):
     """The response to REQUEST (bytes) sent from SOURCE: (status or None when the server closed, body)."""
-    with socket.create_connection(("127.0.0.1", port), timeout=wait, source_address=(source, 0)) as s:
+    data = b""
+    with socket.create_connection(("127.0.0.1", PORT), timeout=5, source_address=(source, 0)) as s:
         s.sendall(request)
-        data = b""
-        while True:
-            try:
-                part = s.recv(65536)
-            except ConnectionResetError:  # closed by the server with the request unread
-                break
-            if not part:
-                break
-            data += part
+        try:
+            while part := s.recv(65536):
+                data += part
+        except ConnectionResetError:  # closed by the server with the request unread
+            pass
     head, _, body = data.partition(b"\r\n\r\n")
     found = re.match(rb"HTTP/1\.1 (\d+) ", head)
     return (int(found.group(1)) if found else None), body
@@ -72,7 +69,6 @@ HOSTILE = [  # request, status (None: closed without an answer), what the body h
     (b"GET /pc.ipxe?mac=52:54:00:12:34:56&mac=52:54:00:12:34:57&platform=efi HTTP/1.1\r\n\r\n", 400, b""),
     (b"GET /boot.wim?mac=52:54:00:12:34:56 HTTP/1.1\r\n\r\n", 403, b"Forbidden"),
     (b"GET /boot.ipxe?room=progress HTTP/1.1\r\n\r\n", 400, b""),
-    (b"GET /report?mac=52:54:00:12:34:56&stage=deployed HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.3"),
     (b"GET /report?stage=deployed HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.3"),  # not in the room list
     (b"GET /report?mac=52:54:00:12:34:56&stage=deployed HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.4"),  # another's
     (b"GET /report?stage=sleeping HTTP/1.1\r\n\r\n", 400, b""),
@@ -90,41 +86,40 @@ HOSTILE = [  # request, status (None: closed without an answer), what the body h
 ]
 
 
+def read(name, mode="r"):  # the server's files are ASCII
+    with open(os.path.join(Http.folder, name), mode, encoding=None if "b" in mode else "ascii") as file:
+        return file.read()
+
+
 class Http(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.mkdtemp()
+        cls.folder = cls.enterClassContext(tempfile.TemporaryDirectory())
         os.makedirs(cls.folder + "/http")
         for name, size in (("boot.wim", 3 << 20), ("wimboot.i386", 16 << 20), ("wimboot.x86_64.efi", 1000)):
             with open(os.path.join(cls.folder, "http", name), "wb") as out:
                 out.write(os.urandom(size))
+        global PORT
         with socket.socket() as probe:
             probe.bind(("127.0.0.1", 0))
-            cls.port = probe.getsockname()[1]
-        cls.server = subprocess.Popen([sys.executable, __file__, "--serve", cls.folder, str(cls.port)],
-                                      stdout=subprocess.PIPE, text=True)
+            PORT = probe.getsockname()[1]
+        cls.server = cls.enterClassContext(subprocess.Popen([sys.executable, __file__, "--serve", cls.folder,
+                                                             str(PORT)], stdout=subprocess.PIPE, text=True))
+        cls.addClassCleanup(cls.server.kill)  # before the wait on leaving its context
         assert cls.server.stdout.readline() == "ready\n"
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.kill()
-        cls.server.wait()
-        subprocess.run(["rm", "-rf", cls.folder])
 
     def test_1_hostile_requests_change_nothing(self):
         for request, status, body, *source in HOSTILE:
-            got = get(request, *source, port=self.port)
+            got = get(request, *source)
             self.assertEqual(got[0], status, request[:80])
             self.assertIn(body, got[1], request[:80])
-        self.assertEqual(self.server.poll(), None)
-        with open(self.folder + "/journal", encoding="ascii") as journal:
-            self.assertEqual(journal.read(), "")
+        self.assertEqual((self.server.poll(), read("journal")), (None, ""))
         self.assertFalse(os.path.exists(self.folder + "/served"))
 
     def test_2_idle_connections_and_stalled_readers_keep_no_pc_out(self):
         limit = resource.getrlimit(resource.RLIMIT_NOFILE)
         resource.setrlimit(resource.RLIMIT_NOFILE, (max(limit[0], 4096), max(limit[1], 4096)))
-        connect = lambda source: socket.create_connection(("127.0.0.1", self.port), source_address=(source, 0))  # noqa
+        connect = lambda source: socket.create_connection(("127.0.0.1", PORT), source_address=(source, 0))  # noqa
         idle = [connect("127.0.%d.%d" % (i // 11 % 250 + 1, i % 11 + 10)) for i in range(1100)]
         more = []
         # Readers that ask for a file and never read it, more than there are worker threads.
@@ -133,9 +128,9 @@ class Http(unittest.TestCase):
         time.sleep(0.5)  # until each has filled its socket
         try:
             start = time.monotonic()
-            status, body = get(b"GET /boot.ipxe HTTP/1.1\r\n\r\n", port=self.port)
+            status, body = get(b"GET /boot.ipxe HTTP/1.1\r\n\r\n")
             self.assertEqual((status, body.startswith(b"#!ipxe\nchain http://127.0.0.1:")), (200, True))
-            status, body = get(b"GET /wimboot.x86_64.efi HTTP/1.1\r\n\r\n", port=self.port)
+            status, body = get(b"GET /wimboot.x86_64.efi HTTP/1.1\r\n\r\n")
             self.assertEqual((status, len(body)), (200, 1000))
             self.assertLess(time.monotonic() - start, 3)
             # One address holds 16 connections at most: the next is closed at once.
@@ -150,48 +145,41 @@ class Http(unittest.TestCase):
                 s.close()
 
     def test_3_a_pc_boots_once(self):
-        status, script = get(b"GET /pc.ipxe?mac=52-54-00-12-34-56&platform=pcbios HTTP/1.1\r\n\r\n", port=self.port)
+        status, script = get(b"GET /pc.ipxe?mac=52-54-00-12-34-56&platform=pcbios HTTP/1.1\r\n\r\n")
         self.assertEqual(script.decode(), "#!ipxe\necho autodeploy: starting WinPE\nkernel http://127.0.0.1:%d/wimboot."
                          "i386\ninitrd http://127.0.0.1:%d/boot.wim?mac=%s boot.wim\ninitrd http://127.0.0.1:%d/pc.txt?"
-                         "mac=%s autodeploy-server.txt\nboot\n" % (self.port, self.port, MAC, self.port, MAC))
-        self.assertEqual(get(b"GET /pc.txt?mac=" + MAC.encode() + b" HTTP/1.1\r\n\r\n", port=self.port)[1],
-                         b"server=127.0.0.1:%d\r\nmac=%s\r\nname=LAB1-07\r\n" % (self.port, MAC.encode()))
-        self.assertEqual(get(b"GET /unattend.xml HTTP/1.1\r\n\r\n", port=self.port)[1],
+                         "mac=%s autodeploy-server.txt\nboot\n" % (PORT, PORT, MAC, PORT, MAC))
+        self.assertEqual(get(b"GET /pc.txt?mac=" + MAC.encode() + b" HTTP/1.1\r\n\r\n")[1],
+                         b"server=127.0.0.1:%d\r\nmac=%s\r\nname=LAB1-07\r\n" % (PORT, MAC.encode()))
+        self.assertEqual(get(b"GET /unattend.xml HTTP/1.1\r\n\r\n")[1],
                          b"<unattend><ComputerName>LAB1-07</ComputerName></unattend>")
         # Another host cannot fetch it for the PC, nor mark it served.
         boot_wim = b"GET /boot.wim?mac=" + MAC.encode() + b" HTTP/1.1\r\n\r\n"
-        self.assertEqual(get(boot_wim, "127.0.0.3", self.port)[0], 403)
+        self.assertEqual(get(boot_wim, "127.0.0.3")[0], 403)
         self.assertFalse(os.path.exists(self.folder + "/served"))
-        status, image = get(boot_wim, port=self.port)
-        with open(self.folder + "/http/boot.wim", "rb") as sent:
-            self.assertEqual((status, image), (200, sent.read()))
-        with open(self.folder + "/served", encoding="ascii") as served:
-            self.assertEqual(served.read(), MAC + "\n")
+        self.assertEqual(get(boot_wim), (200, read("http/boot.wim", "rb")))
+        self.assertEqual(read("served"), MAC + "\n")
         # A PC not in the room list, asking for itself, is left alone and written down.
-        self.assertIn(b"not in the room list", get(b"GET /pc.ipxe?mac=52:54:00:99:99:99&platform=efi HTTP/1.1\r\n"
-                                                   b"\r\n", "127.0.0.3", self.port)[1])
-        with open(self.folder + "/seen", encoding="ascii") as seen:
-            self.assertRegex(seen.read(), r"^52:54:00:99:99:99  # UEFI, not in the room list, asked at [-0-9 :]+\n$")
+        self.assertIn(b"not in the room list",
+                      get(b"GET /pc.ipxe?mac=52:54:00:99:99:99&platform=efi HTTP/1.1\r\n\r\n", "127.0.0.3")[1])
+        self.assertRegex(read("seen"), r"^52:54:00:99:99:99  # UEFI, not in the room list, asked at [-0-9 :]+\n$")
         # The PCs' own reports: the whole road of one, and a failure whose line came with escape codes.
         for stage in ("guard-allowed", "disk-prepared", "waiting", "receiving&bytes=1000", "applying", "boot-files",
                       "deployed"):
-            self.assertEqual(get(b"GET /report?mac=%s&stage=%s HTTP/1.1\r\n\r\n" % (MAC.encode(), stage.encode()),
-                                 port=self.port)[0], 200, stage)
+            self.assertEqual(get(b"GET /report?mac=%s&stage=%s HTTP/1.1\r\n\r\n" % (MAC.encode(), stage.encode()))[0],
+                             200, stage)
         self.assertEqual(get(b"GET /report?stage=failed&error=Error:%20dism%1b[2J%e2%80%ae%0afailed HTTP/1.1\r\n\r\n",
-                             "127.0.0.4", self.port)[0], 200)
-        with open(self.folder + "/deployed", encoding="ascii") as deployed:
-            self.assertEqual(deployed.read(), MAC + "\n")
-        page = get(b"GET / HTTP/1.1\r\n\r\n", port=self.port)[1].decode()
+                             "127.0.0.4")[0], 200)
+        self.assertEqual(read("deployed"), MAC + "\n")
+        page = get(b"GET / HTTP/1.1\r\n\r\n")[1].decode()
         self.assertIn('<tr class="failed"><td>LAB1-08</td><td>52:54:00:12:34:57</td><td>127.0.0.4</td><td>-</td>'
                       '<td>FAILED: Error: dism?[2J??failed</td></tr>', page)
         self.assertRegex(page, r'<tr class="deployed"><td>LAB1-07</td><td>52:54:00:12:34:56</td><td>127\.0\.0\.2</td>'
                                r'<td>BIOS</td><td>deployed: restarting</td></tr>\n<tr class="alone"><td>-</td><td>'
                                r'52:54:00:99:99:99</td><td>-</td><td>UEFI</td><td>not in the room list')
-        with open(self.folder + "/journal", encoding="ascii") as journal:
-            self.assertNotRegex(journal.read(), "[\x00-\x08\x0b-\x1f\x7f]")
+        self.assertNotRegex(read("journal"), "[\x00-\x08\x0b-\x1f\x7f]")
         # Served: its next network boot goes to its own disk.
-        self.assertIn(b"exit", get(b"GET /pc.ipxe?mac=" + MAC.encode() + b"&platform=pcbios HTTP/1.1\r\n\r\n",
-                                   port=self.port)[1])
+        self.assertIn(b"exit", get(b"GET /pc.ipxe?mac=" + MAC.encode() + b"&platform=pcbios HTTP/1.1\r\n\r\n")[1])
 
 
 if __name__ == "__main__":

@@ -4,7 +4,6 @@ import asyncio
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -26,19 +25,12 @@ class Page(unittest.TestCase):
         for when, key, kind, value, *_ in ROAD:
             if key and when <= 70:
                 room.apply(start + when, key, kind, value)
-        with socket.socket() as probe:
-            probe.bind(("127.0.0.1", 0))
-            port = probe.getsockname()[1]
-        loop, ready = asyncio.new_event_loop(), threading.Event()
+        loop = asyncio.new_event_loop()
         server = HttpServer(lambda *_: Response(text=views.page(room, time.time(), "serve-room"),
                                                 kind="text/html; charset=utf-8"), print)
-
-        def serve():
-            loop.run_until_complete(server.start("127.0.0.1", port))
-            ready.set()
-            loop.run_forever()
-        threading.Thread(target=serve, daemon=True).start()
-        ready.wait(10)
+        loop.run_until_complete(server.start("127.0.0.1", 0))
+        port = server.server.sockets[0].getsockname()[1]
+        threading.Thread(target=loop.run_forever, daemon=True).start()
         with tempfile.TemporaryDirectory() as profile:
             dom = subprocess.run(["timeout", "90", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
                                   "--disable-background-networking", "--user-data-dir=" + profile, "--dump-dom",
