@@ -91,7 +91,7 @@ pxe=(ip netns exec "$ns" "$pxe_script" --interface room0 --program "$in/autodepl
     --work-dir "$tmp/work")
 "${pxe[@]}" "$in/medium" >"$tmp/pxe.out" 2>&1 &
 server=$!
-for ((i = 0; i < 300; i++)); do grep -q 'serving on room0' "$tmp/pxe.out" && break; sleep 0.1; done
+for ((i = 0; i < 300; i++)); do grep -s -q 'serving on room0' "$tmp/pxe.out" && break; sleep 0.1; done
 [ "$(probe)" = "answered by 10.98.0.1" ] && ! probe 52:54:00:98:00:02 ||
     fail "a PXE discover: the listed PC not answered, or another one answered: $(cat "$tmp/pxe.out")"
 ok "a PXE discover: the PC of the room list is answered, another is not"
@@ -104,9 +104,10 @@ kill -KILL "$server" && { wait "$server"; } 2>/dev/null
 sleep 1
 [ -z "$(ip netns pids "$ns")" ] && ! probe >/dev/null || fail "after SIGKILL: $(ip netns pids "$ns" | xargs -r ps -o args= -p)"
 ok "killed outright: no process of the run is left and no PXE discover is answered"
-left=$(ls -d /run/serve-pxe.*) || fail "the killed run left nothing in /run"
+left=$(grep -l -x "$server" /run/serve-pxe.*/pid) || fail "the killed run left nothing in /run"
+left=${left%/pid}
 "${pxe[@]}" "$in/medium" >"$tmp/pxe.out" 2>&1 &
-for ((i = 0; i < 300; i++)); do grep -q 'serving on room0' "$tmp/pxe.out" && break; sleep 0.1; done
+for ((i = 0; i < 600; i++)); do grep -s -q 'serving on room0' "$tmp/pxe.out" && break; sleep 0.1; done
 kill -TERM $! && wait $! && [ ! -e "$left" ] || fail "started again: $(cat "$tmp/pxe.out"), or $left left"
 ok "started again, it removes what the killed run left in /run"
 
