@@ -24,9 +24,11 @@ fi
 
 layout_spoken() {
     if [ -n "$LAYOUT_INSTALLED" ]; then
-        # A command's name, not a part of a path or of a longer word; twice, as two names one character
-        # apart share that character and the first pass takes it.
-        sed -E -e 's#(^|[^[:alnum:]_./-])(scripts/)?(serve-room|serve-pxe|send-image|make-media|winpe-inject)([^[:alnum:]_/-]|$)#\1autodeploy-\3\4#g; s#(^|[^[:alnum:]_./-])(scripts/)?(serve-room|serve-pxe|send-image|make-media|winpe-inject)([^[:alnum:]_/-]|$)#\1autodeploy-\3\4#g' \
+        # A command's name, not a part of a path or of a longer word; again until none is left, as two names
+        # one character apart share that character and a pass takes it with the first.
+        sed -E -e ':name' \
+            -e 's#(^|[^[:alnum:]_./-])(scripts/)?(serve-room|serve-pxe|send-image|make-media|winpe-inject)([^[:alnum:]_/-]|$)#\1autodeploy-\3\4#g' \
+            -e 't name' \
             -e 's#(^|[^[:alnum:]_./-])docs/(autodeploy-[a-z-]+)\.8\.md#\1\2(8)#g' \
             -e "s#(^|[^[:alnum:]_./-])assets/unattend\.xml#\1$LAYOUT_ROOT/assets/unattend.xml#g"
     else

@@ -11,11 +11,7 @@ MSG_NAME=${MSG_NAME:-${0##*/}}
 [ -z "$LAYOUT_INSTALLED" ] || MSG_NAME=autodeploy-$MSG_NAME
 
 msg_die() {
-    if [ -n "$LAYOUT_INSTALLED" ]; then
-        printf '%s: %s\n' "$MSG_NAME" "$2" | layout_spoken >&2
-    else
-        printf '%s: %s\n' "$MSG_NAME" "$2" >&2
-    fi
+    printf '%s: %s\n' "$MSG_NAME" "$2" | layout_spoken >&2
     exit "$1"
 }
 
@@ -23,11 +19,7 @@ msg_say() {
     local format=$1
     shift
     # shellcheck disable=SC2059 # the format is the caller's, as with printf itself
-    if [ -n "$LAYOUT_INSTALLED" ]; then
-        printf "%s: $format\n" "$MSG_NAME" "$@" | layout_spoken
-    else
-        printf "%s: $format\n" "$MSG_NAME" "$@"
-    fi
+    printf "%s: $format\n" "$MSG_NAME" "$@" | layout_spoken
 }
 
 msg_count() {
