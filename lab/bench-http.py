@@ -4,7 +4,6 @@ namespace of its own, each client in another), 1, 4 and 8 clients fetch a 500 MB
 from the room server's HTTP side (as a PC does: its script first, then boot.wim) and from nginx (Debian's
 nginx-light, sendfile on); the aggregate throughput of each and the ratio ours/nginx. Needs root.
 Usage: lab/bench-http.py [MEGABYTES]"""
-import argparse
 import os
 import subprocess
 import sys
@@ -28,22 +27,18 @@ def ip(*args):
 
 
 def serve(folder):
-    """The room server's own route and HTTP server, without dnsmasq: what serve-pxe runs."""
+    """The network boot's HTTP side alone (no dnsmasq, no table), serving FOLDER/http."""
     import asyncio
-    from roomserver import http, server
-    config = argparse.Namespace(mode="pxe", name="serve-pxe", interface="br0", address="10.66.0.1", port=8080,
-                                dhcp="proxy", run=folder, work_dir=folder, journal=None, image=None, machines=None,
-                                max_wait=None, late_wait=60, wake=[], again=[], remove=[], sender=[],
-                                listed=None, room=None)
-    room = server.Server(config)
-    room.show = lambda now: None
+    from roomserver import core, netboot
+    from roomserver.config import Config
+    config = Config(mode="pxe", name="serve-pxe", interface="br0", address="10.66.0.1", work_dir=folder)
+    part = netboot.NetBoot(core.Core(config))
+    part.run = folder
 
     async def run():
-        room.ended = asyncio.get_running_loop().create_future()
-        room.http = http.HttpServer(room.route, print)
-        await room.http.start("10.66.0.1", 8080)
-        print("ready", flush=True)
-        await room.ended
+        part.core.ended = asyncio.get_running_loop().create_future()
+        await part.serve_http()
+        await part.core.ended
     asyncio.run(run())
 
 

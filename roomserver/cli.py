@@ -1,15 +1,12 @@
 """How the bash of serve-pxe, serve-room and send-image hands over, once it has checked and prepared the run:
 
-  python3 -m roomserver pxe|room|send|collect --name NAME [--check] [options] [-- UDP-SENDER ARGUMENTS...]
+  python3 -m roomserver pxe|room|send|collect --name NAME [--check] [--FIELD VALUE...] [-- UDP-SENDER ARGUMENTS...]
   python3 -m roomserver answer --name NAME --unattend FILE     the answer file for a medium (ComputerName *)
 
-With --check, the values an operator gave are checked, early, and nothing runs.
-
-Options: --interface IF --address A --port P --dhcp MODE --run DIR (dnsmasq.conf, tftp/, http/) --work-dir DIR
-(served) --journal FILE --remove PATH (at the end; repeated) --image FILE --machines N --max-wait S --late-wait S
---nokbd --retries N --room FILE (the room list; for collect, the file it writes) --wake MACS|FILE --wake-listed
---again MACS|NAMES|FILE|all --unattend FILE (the answer file's template). A value an operator gave that is not
-of its kind: one line led by NAME, status 2.
+Each --FIELD is a field of config.Config (--work-dir for work_dir); what is not given keeps the config's
+default. The values an operator gave are read here (the room list, the MACs and names to wake or to forget,
+the answer file): with --check, only that, early, and nothing runs. A value that is not of its kind: one line
+led by NAME, status 2.
 """
 
 import argparse
@@ -18,11 +15,16 @@ import os
 import sys
 
 from roomserver import roomlist, unattend
+from roomserver.config import Config
 from roomserver.macs import normal_mac
-from roomserver.roomlist import Refusal
+from roomserver.refusal import Refusal
 from roomserver.server import Server
 from roomserver.served import ServedList
 from roomserver.spoken import spoken
+
+_TEXTS = ("interface", "address", "subnet", "dhcp", "ipxe", "wimboot", "work-dir", "journal", "image", "wake", "again",
+          "room", "unattend")
+_NUMBERS = ("port", "machines", "max-wait", "late-wait", "retries")
 
 
 class _Parser(argparse.ArgumentParser):
@@ -55,55 +57,60 @@ def mac_list(option, given, allow_all=False, room=None):
 
 
 def parse(argv):
+    """(Config, whether to check only)."""
     sender = argv[argv.index("--") + 1:] if "--" in argv else []
     argv = argv[:argv.index("--")] if "--" in argv else argv
-    parser = _Parser(add_help=False)
+    parser = _Parser(add_help=False, argument_default=argparse.SUPPRESS)
     parser.add_argument("mode", choices=("pxe", "room", "send", "collect", "answer"))
     parser.add_argument("--name", required=True)
-    for name in ("interface", "address", "dhcp", "run", "work-dir", "journal", "image", "wake", "again", "room",
-                 "unattend"):
+    for name in _TEXTS:
         parser.add_argument("--" + name)
-    for name in ("port", "machines", "max-wait", "retries"):
+    for name in _NUMBERS:
         parser.add_argument("--" + name, type=int)
-    parser.add_argument("--late-wait", type=int, default=60)
-    parser.add_argument("--nokbd", action="store_true")
-    parser.add_argument("--wake-listed", action="store_true")
-    parser.add_argument("--check", action="store_true")
-    parser.add_argument("--remove", action="append", default=[])
-    config = parser.parse_args(argv)
-    config.sender = sender
-    if config.room and (config.mode != "collect" or os.path.exists(config.room)):
-        config.listed = roomlist.read(config.room, empty_allowed=config.mode == "collect")
-    else:
-        config.listed = roomlist.RoomList(config.room) if config.mode == "collect" else None
-    if config.wake_listed and not config.listed:
+    for name in ("nokbd", "wake-listed", "check"):
+        parser.add_argument("--" + name, action="store_true")
+    parser.add_argument("--remove", action="append")
+    given = vars(parser.parse_args(argv))
+    check, wake_listed = given.pop("check", False), given.pop("wake_listed", False)
+    config = Config(sender=sender, **given)
+    collect = config.mode == "collect"
+    if config.room and (not collect or os.path.exists(config.room)):
+        config.listed = roomlist.read(config.room, empty_allowed=collect)
+    elif collect:
+        config.listed = roomlist.RoomList(config.room)
+    if wake_listed and not config.listed:
         raise Refusal("--wake without MACs wakes the PCs of the room list: give --room FILE, or the MACs to wake")
-    config.wake = mac_list("--wake", config.wake, room=config.listed) if config.wake else []
-    if config.wake_listed:
-        config.wake = list(config.listed.names)
+    config.wake = list(config.listed.names) if wake_listed else mac_list("--wake", config.wake, room=config.listed) \
+        if config.wake else []
     config.again = mac_list("--again", config.again, True, config.listed) if config.again else []
     config.unattend = unattend.read(config.unattend) if config.unattend else None
     if config.mode == "room" and config.listed and not config.machines:
-        try:
-            deployed = ServedList(os.path.join(config.work_dir, "deployed"))
-        except OSError:  # the work folder's own check says why
-            deployed = set()
-        config.machines = sum(1 for mac in config.listed.names if mac not in deployed or config.again == "all"
-                              or mac in config.again)
-        if not config.machines:
-            raise Refusal("every PC of the room list %s is deployed already (%s/deployed): give those to image "
-                          "again with --again NAME,... or --again all" % (config.room, config.work_dir))
-    return config
+        config.machines = _to_deploy(config)
+    return config, check
+
+
+def _to_deploy(config):
+    """How many PCs of the room list the room waits for: those not deployed yet, and those to image again."""
+    try:
+        deployed = ServedList(os.path.join(config.work_dir, "deployed"))
+    except OSError:  # the work folder's own check says why
+        deployed = set()
+    machines = sum(1 for mac in config.listed.names if mac not in deployed or config.again == "all"
+                   or mac in config.again)
+    if not machines:
+        raise Refusal("every PC of the room list %s is deployed already (%s/deployed): give those to image again "
+                      "with --again NAME,... or --again all" % (config.room, config.work_dir))
+    return machines
 
 
 def main(argv):
     name = argv[argv.index("--name") + 1] if "--name" in argv[:-1] else "roomserver"
     try:
-        config = parse(argv)
+        config, check = parse(argv)
     except Refusal as refusal:
         print("%s: %s" % (name, spoken(str(refusal), name)), file=sys.stderr)
         return 2
-    if config.check:
+    if check:
         return 0
     if config.mode == "answer":
         sys.stdout.write(unattend.for_pc(config.unattend, None))

@@ -18,6 +18,7 @@ import re
 import time
 
 from roomserver import stages
+from roomserver.config import Config
 
 STALL = 300  # seconds without news after which a PC on its way no longer holds the room up
 WAKE_AGAIN = 120  # seconds after a wake-up without a request from the PC until the next one
@@ -52,7 +53,7 @@ class PC:
 class Room:
     """LISTED: the room list (roomlist.RoomList), or None when every PC is the room's."""
 
-    def __init__(self, machines=None, max_wait=None, late_wait=60, size=0, listed=None):
+    def __init__(self, machines=None, max_wait=None, late_wait=Config.late_wait, size=0, listed=None):
         self.pcs, self.by_ip, self.listed, self.alone_more, self.broken = {}, {}, listed, 0, set()
         self.machines, self.max_wait, self.late_wait, self.size = machines, max_wait, late_wait, size
         self.figures, self.share = [], "0.0%"  # the sender's figures, a line per transfer

@@ -5,13 +5,10 @@ shows and what each PC is called."""
 import re
 
 from roomserver.macs import normal_mac
+from roomserver.refusal import Refusal
 
 _NAME = re.compile(r"[A-Za-z0-9-]{1,15}")
 _WRITE = "one PC a line, its MAC and optionally its name (52:54:00:12:34:56  LAB1-07)"
-
-
-class Refusal(Exception):
-    pass
 
 
 def computer_name_problem(name):

@@ -4,7 +4,7 @@ Windows reads it at the first boot from C:\\Windows\\Panther\\unattend.xml, wher
 import re
 import xml.etree.ElementTree as ElementTree
 
-from roomserver.roomlist import Refusal
+from roomserver.refusal import Refusal
 
 NAMESPACE = "{urn:schemas-microsoft-com:unattend}"
 PLACEHOLDER = "CHANGE-ME"

@@ -1,5 +1,5 @@
-"""The room drawn: the table (the terminal's lines and the summary) and the page for a phone. Every cell is
-the model's own text (checked MACs and addresses, stage labels, numbers), and the page escapes it all."""
+"""The room drawn: the table (the terminal's lines), the summary and the page for a phone. Every cell is the
+model's own text (checked MACs and addresses, stage labels, numbers), and the page escapes it all."""
 
 import collections
 import html
@@ -27,8 +27,9 @@ td:first-child{font-weight:bold}td:last-child{width:auto}}
 
 
 def table(room, summary=False, since_offer=False):
-    """(header, [(cells, state, percent)]): name, MAC, IP, firmware, stage, and in the summary the seconds to
-    the image; the percent of the image a receiving PC has (else None)."""
+    """(header, [(key, cells, state, percent)]): a row per PC, keyed by its MAC (or its address, for a PC known
+    by that alone); cells: name, MAC, IP, firmware, stage, and in the summary the seconds to the image; the
+    percent of the image a receiving PC has (else None)."""
     head = ["PC", "MAC", "IP", "firmware", "last stage" if summary else "stage"]
     rows = []
     for pc in room.ordered():
@@ -40,16 +41,54 @@ def table(room, summary=False, since_offer=False):
         if summary:
             took = pc.received - pc.offered if pc.received and pc.offered else None
             cells.append("-" if took is None else "%.0f" % took)
-        rows.append((cells, state, room.percent_of(pc)))
+        rows.append((pc.mac or pc.ip, cells, state, room.percent_of(pc)))
     return (head + ["s from offer to image"] if summary else head), rows
 
 
 def lines(room, now, summary=False, since_offer=False):
-    """The top line, the header and a line per PC, in columns."""
+    """[(key, text)]: the top line ("top"), the header ("head") and a line per PC (its key), in columns."""
     head, rows = table(room, summary, since_offer)
-    cells = [head] + [row[0] for row in rows]
+    cells = [head] + [row[1] for row in rows]
     widths = [max(len(c[i]) for c in cells) for i in range(len(head) - 1)]
-    return [room.top(now)] + ["  ".join(c.ljust(w) for c, w in zip(row, widths)) + "  " + row[-1] for row in cells]
+    texts = ["  ".join(c.ljust(w) for c, w in zip(row, widths)) + "  " + row[-1] for row in cells]
+    return [("top", room.top(now)), ("head", texts[0])] + [(row[0], text) for row, text in zip(rows, texts[1:])]
+
+
+def summary(room, now, name, outcome=False, since_offer=False, listed=False, answer_files=False):
+    """The table once more (the last stage of each PC), then with OUTCOME the sender's figures and how the room
+    ended: who did not make it and what to do for them. NAME: the command, for what to run again."""
+    said = [text for _, text in lines(room, now, summary=outcome, since_offer=since_offer)[1:]]
+    if listed and room.alone_more:
+        said.append("%d more PCs not in the room list asked (not shown; see WORK_DIR/seen)" % room.alone_more)
+    if not outcome:
+        return said
+    status, done, joined, missed = room.outcome()
+    words = room.done_words()
+    if status == 0:
+        ended = ["every PC that joined %s: %d of %d" % (words.replace("were", "was"), done, joined)]
+    elif not joined:
+        ended = ["no PC joined the multicast: start the PCs in WinPE (from the network or the USB medium)"]
+    else:
+        ended = ["%d of %d PCs that joined %s; not: %s" % (done, joined, words, ", ".join(
+            "%s (%s)" % (pc.name or pc.mac or pc.ip, room.stage(pc)[0]) for pc in missed))]
+        held = [pc.name or pc.mac for pc in missed if pc.stage in ("failed", "guard-refused")]
+        again = [pc.name or pc.mac for pc in missed if pc.mac and pc.stage not in ("failed", "guard-refused")]
+        if held:
+            ended.append(", ".join(held) + (" holds at its Error line: fix the cause, then restart it by hand"
+                                            if len(held) == 1 else " hold at their Error lines: fix the causes, then "
+                                            "restart them by hand"))
+        if again:
+            ended.append("They are in the list of PCs served, so a network boot sends them to their (wiped) disk: run "
+                         "%s again with --again %s and power them on" % (name, ",".join(again)))
+        if any(not pc.mac for pc in missed):
+            ended.append("Start the USB PCs from the medium again while %s runs" % name)
+    silent = [pc.name or pc.mac or pc.ip for pc in room.pcs.values() if pc.transfer and not pc.reported]
+    if silent and words == "were deployed":
+        ended.append("judged by the image received, as they sent no reports (no report channel): %s"
+                     % ", ".join(silent))
+    if answer_files:
+        ended += room.names_given()
+    return said + room.figures + ended
 
 
 def _bar(percent):
@@ -60,10 +99,10 @@ def page(room, now, title, refresh=2):
     """For a phone across the room: the counts by outcome first, failed rows first with their line in full,
     a bar for the transfer and for each PC that receives; no script, nothing fetched from elsewhere."""
     head, rows = table(room)
-    counts = collections.Counter(state for _, state, _ in rows)
+    counts = collections.Counter(state for _, _, state, _ in rows)
     cells = "".join('<tr class="%s">%s<td>%s%s</td></tr>\n' % (
         state, "".join("<td>%s</td>" % html.escape(c) for c in row[:-1]), html.escape(row[-1]), _bar(percent))
-        for row, state, percent in rows)
+        for _, row, state, percent in rows)
     top = html.escape(room.top(now)) + _bar(room.percent if room.state == "sending" else None)
     return _PAGE % (refresh, html.escape(title), top, html.escape(", ".join(
         "%s %d" % (name, counts[name]) for name in stages.COUNTED)), "".join(

@@ -17,10 +17,8 @@
 #   netboot_no_dhcp_server IF            for a range: no other DHCP server answers on IF
 #   netboot_prepare SOURCE PROGRAM DIR   DIR/boot.wim, made again only when out of date
 #   netboot_check_room DHCP              a room list where the network is shared, or --any-pc
-#   netboot_run_folder IF DHCP PORT DIR KNOWN   NETBOOT_RUN under /run: dnsmasq's configuration (with KNOWN,
-#                                        only the PCs the server lists in NETBOOT_RUN/known) and TFTP root, the
-#                                        files the HTTP server sends (none without DIR); removed at exit (also by
-#                                        the server)
+#   netboot_server_args DHCP PORT        NETBOOT_ARGS: what the room server needs to serve the network boot
+#                                        (it makes the run's folder under /run, dnsmasq's configuration in it)
 
 . "$(dirname "${BASH_SOURCE[0]}")/media.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/program.sh"
@@ -195,22 +193,8 @@ netboot_prepare() {
     msg_say 'prepared %s' "$work_dir/boot.wim"
 }
 
-netboot_run_folder() {
-    local interface=$1 dhcp=$2 http_port=$3 work_dir=$4 known=$5 old run
-    # What a server killed outright left: the folders whose server is gone.
-    for old in /run/serve-pxe.* /run/serve-room.*; do
-        [ -d "$old" ] && ! kill -0 "$(cat "$old/pid" 2>/dev/null || echo 0)" 2>/dev/null && rm -rf -- "$old"
-    done
-    run=$(mktemp -d "/run/$MSG_NAME.XXXXXX") || msg_die 1 "cannot create a folder in /run"
-    cleanup_later "$run"
+netboot_server_args() {
     # shellcheck disable=SC2034 # for the caller
-    NETBOOT_RUN=$run
-    # dnsmasq drops to the user nobody: its TFTP root is a folder of its own, open to everyone.
-    { echo $$ >"$run/pid" && chmod 755 "$run" && mkdir -m 755 "$run/tftp" "$run/http" &&
-        install -m 644 "$NETBOOT_IPXE/undionly.kpxe" "$NETBOOT_IPXE/snponly.efi" "$run/tftp/" &&
-        { [ -z "$work_dir" ] || ln -s "$NETBOOT_WIMBOOT/wimboot.i386" "$NETBOOT_WIMBOOT/wimboot.x86_64.efi" \
-            "$(realpath "$work_dir/boot.wim")" "$run/http/"; } &&
-        pxe_dnsmasq_config "$interface" "$NETBOOT_ADDRESS" "$NETBOOT_CIDR" "$dhcp" "$run/tftp" "$run/leases" \
-            "http://$NETBOOT_ADDRESS:$http_port/boot.ipxe" "${known:+$run/known}" >"$run/dnsmasq.conf"; } ||
-        msg_die 1 "cannot fill $run"
+    NETBOOT_ARGS=(--interface "$NETBOOT_INTERFACE" --address "$NETBOOT_ADDRESS" --subnet "$NETBOOT_CIDR" --dhcp "$1"
+        --port "$2" --ipxe "$NETBOOT_IPXE" --wimboot "$NETBOOT_WIMBOOT")
 }

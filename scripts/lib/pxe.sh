@@ -1,14 +1,13 @@
 # shellcheck shell=bash
 # pxe.sh: the network side of booting PCs from the network: the interface, the address range, the
-# ports that must be free, the probe for another DHCP server and dnsmasq's configuration. Source it
-# from bash; it needs iproute2, and for pxe_dhcp_answer dhclient (Debian package isc-dhcp-client).
+# ports that must be free and the probe for another DHCP server (dnsmasq's configuration is the room
+# server's). Source it from bash; it needs iproute2, and for pxe_dhcp_answer dhclient (Debian package
+# isc-dhcp-client).
 #
 #   pxe_address IF                  IF's first IPv4 address with its prefix length (10.0.0.1/24)
 #   pxe_range_problem RANGE CIDR    why FIRST,LAST is no range in the subnet CIDR; nothing when it is
 #   pxe_port_holder udp|tcp PORT IF ADDRESS   who listens where that port on IF would clash; nothing when free
 #   pxe_dhcp_answer IF SECONDS DIR  the address of a DHCP server that answers on IF within SECONDS
-#   pxe_dnsmasq_config IF ADDRESS CIDR proxy|FIRST,LAST TFTP_DIR LEASE_FILE BOOT_URL [KNOWN_FILE]
-#                                   with KNOWN_FILE, dnsmasq answers only the MACs it lists
 
 pxe_address() { ip -4 -o addr show dev "$1" 2>/dev/null | awk '{ print $4; exit }'; }
 
@@ -73,47 +72,4 @@ pxe_dhcp_answer() {
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
     sed -n 's/^DHCPOFFER of [^ ]* from \([^ ]*\).*/\1/p' "$dir/dhclient.log" | head -n 1 | grep .
-}
-
-pxe_dnsmasq_config() {
-    local interface=$1 address=$2 cidr=$3 mode=$4 tftp=$5 leases=$6 url=$7 known=${8:-} bits mask m
-    bits=${cidr#*/}
-    m=$(((0xFFFFFFFF << (32 - bits)) & 0xFFFFFFFF))
-    mask="$((m >> 24 & 255)).$((m >> 16 & 255)).$((m >> 8 & 255)).$((m & 255))"
-    cat <<EOC
-# No DNS; DHCP (proxy or a range) and TFTP on $interface only.
-port=0
-interface=$interface
-bind-interfaces
-log-dhcp
-pid-file=
-dhcp-leasefile=$leases
-enable-tftp
-tftp-root=$tftp
-# iPXE says who it is (option 175, user class iPXE): it gets the HTTP script, never a loader again.
-dhcp-match=set:ipxe,175
-dhcp-userclass=set:ipxe,iPXE
-pxe-service=tag:!ipxe,x86PC,"autodeploy",undionly.kpxe
-# The server address after the empty name: without it iPXE on BIOS finds nothing to boot.
-dhcp-boot=tag:ipxe,$url,,$address
-EOC
-    # A listed MAC gets the tag "known" in every range, proxy ones too; the others are not answered at all.
-    [ -z "$known" ] || printf 'dhcp-hostsfile=%s\ndhcp-ignore=tag:!known\n' "$known"
-    if [ "$mode" = proxy ]; then
-        printf '%s\n' 'pxe-service=tag:!ipxe,X86-64_EFI,"autodeploy",snponly.efi' \
-            'pxe-service=tag:!ipxe,BC_EFI,"autodeploy",snponly.efi'
-        printf 'dhcp-range=%s,proxy,%s\n' "$(pxe_network "$address" "$m")" "$mask"
-    else
-        # dnsmasq sends a UEFI PC's loader (pxe-service) only from a proxy, on port 4011: with a range
-        # of its own the loader goes into the offer itself.
-        printf '%s\n' 'dhcp-match=set:efi,option:client-arch,7' 'dhcp-match=set:efi,option:client-arch,9' \
-            "dhcp-boot=tag:efi,tag:!ipxe,snponly.efi,,$address"
-        printf 'dhcp-range=%s,%s,%s,1h\n' "${mode%%,*}" "${mode#*,}" "$mask"
-    fi
-}
-
-pxe_network() { # pxe_network ADDRESS MASK-NUMBER: the subnet's first address
-    local n
-    n=$(($(pxe_number "$1") & $2))
-    echo "$((n >> 24 & 255)).$((n >> 16 & 255)).$((n >> 8 & 255)).$((n & 255))"
 }

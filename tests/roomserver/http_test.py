@@ -19,28 +19,27 @@ PORT = 0  # the server's, once it runs
 
 
 def serve(folder, port):
+    """The network boot's HTTP side alone (no dnsmasq), serving FOLDER/http."""
     import asyncio
-    import argparse
-    from roomserver import http, neighbours, roomlist, server
+    from roomserver import core, http, neighbours, netboot, roomlist
+    from roomserver.config import Config
     resource.setrlimit(resource.RLIMIT_NOFILE, (1024, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
     http.HEAD_SECONDS = 2
     neighbours.mac_of = lambda ip, interface: {PC: MAC, "127.0.0.4": OTHER}.get(ip, "52:54:00:99:99:99")
-    config = argparse.Namespace(mode="pxe", name="serve-pxe", interface="lo", address="127.0.0.1", port=port,
-                                dhcp="proxy", run=folder, work_dir=folder, journal=folder + "/journal", image=None,
-                                machines=None, max_wait=None, late_wait=60, wake=[], again=[], remove=[], sender=[],
-                                listed=roomlist.RoomList(), room=None,
-                                unattend="<unattend><ComputerName>*</ComputerName></unattend>")
-    config.listed.add(MAC, "LAB1-07")
-    config.listed.add(OTHER, "LAB1-08")
-    room = server.Server(config)
+    listed = roomlist.RoomList()
+    listed.add(MAC, "LAB1-07")
+    listed.add(OTHER, "LAB1-08")
+    config = Config(mode="pxe", name="serve-pxe", interface="lo", address="127.0.0.1", port=port, work_dir=folder,
+                    journal=folder + "/journal", listed=listed,
+                    unattend="<unattend><ComputerName>*</ComputerName></unattend>")
+    part = netboot.NetBoot(core.Core(config))
+    part.core.listeners, part.run = [part.heard], folder
 
     async def run():
-        room.ended = asyncio.get_running_loop().create_future()
-        room.http = http.HttpServer(room.route, print)
-        await room.http.start("127.0.0.1", port)
-        print("ready", flush=True)
+        part.core.ended = asyncio.get_running_loop().create_future()
+        await part.serve_http()
         while True:
-            room.tick(time.time())
+            part.tick(time.time())
             await asyncio.sleep(0.2)
     asyncio.run(run())
 
@@ -106,7 +105,8 @@ class Http(unittest.TestCase):
         cls.server = cls.enterClassContext(subprocess.Popen([sys.executable, __file__, "--serve", cls.folder,
                                                              str(PORT)], stdout=subprocess.PIPE, text=True))
         cls.addClassCleanup(cls.server.kill)  # before the wait on leaving its context
-        assert cls.server.stdout.readline() == "ready\n"
+        assert cls.server.stdout.readline() == "serve-pxe: serving on lo (127.0.0.1), DHCP proxy, HTTP port %d; " \
+            "Ctrl-C stops\n" % PORT
 
     def test_1_hostile_requests_change_nothing(self):
         for request, status, body, *source in HOSTILE:

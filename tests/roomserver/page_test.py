@@ -37,7 +37,6 @@ class Page(unittest.TestCase):
                                   "http://127.0.0.1:%d/" % port], capture_output=True, text=True).stdout
         rows = [(state, re.findall(r"<td>(.*?)</td>", re.sub("<progress[^>]*>(</progress>)?", "", cells)))
                 for state, cells in re.findall(r'<tr class="(\w+)">(.*?)</tr>', dom)]
-        self.assertEqual([cells for _, cells in rows], [cells for cells, _, _ in views.table(room)[1]])
         self.assertEqual([(state, cells[4]) for state, cells in rows], [
             ("failed", "FAILED: dropped by the sender (transfer 1)"),
             ("late", "WinPE started; late: waits for the next transfer"), ("receiving", "receiving 40%")])

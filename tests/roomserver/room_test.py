@@ -1,5 +1,7 @@
 """The room's road as a table of steps (events, stages, top line, decision), and the parsers of udp-sender's
 and dnsmasq's lines that feed it."""
+import contextlib
+import io
 import os
 import sys
 import tempfile
@@ -10,10 +12,13 @@ os.environ["TZ"] = "UTC"
 time.tzset()
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../.."))
 from roomserver import cli, views  # noqa: E402
+from roomserver.config import Config  # noqa: E402
+from roomserver.core import Core  # noqa: E402
 from roomserver.dnsmasq_log import DnsmasqLog  # noqa: E402
 from roomserver.room import Room  # noqa: E402
 from roomserver.roomlist import Refusal, RoomList, read  # noqa: E402
 from roomserver.sender_log import SenderLog  # noqa: E402
+from roomserver.terminal import Terminal  # noqa: E402
 
 A, B, C, D = "52:54:00:00:00:0a", "52:54:00:00:00:0b", "52:54:00:00:00:0c", "52:54:00:00:00:0d"
 A1, A2, A3 = "52:54:00:9a:00:01", "52:54:00:9a:00:02", "52:54:00:9a:00:03"
@@ -91,10 +96,10 @@ class RoomState(unittest.TestCase):
                 self.assertEqual(got, expected, text)
             # The list is the room: the PCs to wait for and to wake, names for MACs; a MAC list file is read alike.
             room, _ = write(work + "/room", ROOM_FILES[0][0]), write(work + "/deployed", "52:54:00:aa:00:03\n")
-            config = cli.parse(["room", "--name", "serve-room", "--work-dir", work, "--room", room, "--wake-listed"])
+            config, _ = cli.parse(["room", "--name", "serve-room", "--work-dir", work, "--room", room, "--wake-listed"])
             self.assertEqual((config.machines, config.wake), (2, list(ROOM_FILES[0][1])))
-            again = cli.parse(["room", "--name", "serve-room", "--work-dir", work, "--room", room, "--again",
-                               "lab1-01,52:54:00:AA:00:03"])
+            again, _ = cli.parse(["room", "--name", "serve-room", "--work-dir", work, "--room", room, "--again",
+                                  "lab1-01,52:54:00:AA:00:03"])
             self.assertEqual((again.machines, again.again), (3, ["52:54:00:aa:00:01", "52:54:00:aa:00:03"]))
             self.assertEqual(cli.mac_list("--wake", room), list(ROOM_FILES[0][1]))
             with self.assertRaises(cli.Refusal) as refused:
@@ -148,16 +153,18 @@ class RoomState(unittest.TestCase):
                 self.assertEqual([pc.ip for pc in room.ordered()][:2], [USB, "10.0.0.12"])  # failed, late first
         self.assertEqual(room.outcome()[:3], (1, 2, 3))
         self.assertEqual([pc.ip for pc in room.outcome()[3]], [USB])
-        self.assertEqual(room.figures[0],
-                         "transfer 1: 2000000 bytes to 2 PCs in 39.0 s, 0.4 Mbit/s, 0.0% retransmitted")
-        self.assertEqual(views.lines(room, 262, summary=True)[1:], [
+        self.assertEqual(views.summary(room, 262, "serve-room", outcome=True), [
             "PC       MAC                IP         firmware  last stage                                  "
             "s from offer to image",
             "-        -                  10.0.0.50  USB       FAILED: dropped by the sender (transfer 1)  -",
             "LAB1-01  52:54:00:00:00:0a  10.0.0.11  BIOS      sent to its disk                            70",
             "LAB1-02  52:54:00:00:00:0b  10.0.0.12  UEFI      image received                              140",
             "-        52:54:00:00:00:0c  -          BIOS      sent to its disk                            -",
-            "-        52:54:00:00:00:0d  -          UEFI      not in the room list: left alone            -"])
+            "-        52:54:00:00:00:0d  -          UEFI      not in the room list: left alone            -",
+            "transfer 1: 2000000 bytes to 2 PCs in 39.0 s, 0.4 Mbit/s, 0.0% retransmitted",
+            "transfer 2: 2000000 bytes to 1 PC in 39.0 s, 0.4 Mbit/s, 0.0% retransmitted",
+            "2 of 3 PCs that joined received the whole image; not: 10.0.0.50 (FAILED: dropped by the sender "
+            "(transfer 1))", "Start the USB PCs from the medium again while serve-room runs"])
 
     def test_broken_transfer_and_pcs_that_report(self):
         """udp-sender dies mid-transfer: the next transfer, for the PCs that start over; the room waits for a PC
@@ -195,6 +202,23 @@ class RoomState(unittest.TestCase):
             "52:54:00:00:00:0d",
             "deployed without an answer file, so their first boot waits at Windows' setup screens: "
             "52:54:00:00:00:0a"])
+
+    def test_lines_off_a_terminal(self):
+        """In a log, each line that changed, once: two USB PCs, known by their addresses alone, a row each."""
+        core = Core(Config(mode="room", machines=3))
+        terminal, core.tty, out = Terminal(core, ["help"]), False, io.StringIO()
+        core.listeners = [terminal.heard]
+        with contextlib.redirect_stdout(out):
+            for key, kind in [("room", "listening"), ("10.0.0.50", "joined"), ("10.0.0.51", "joined"), (None, None),
+                              ("10.0.0.51", "dropped"), (None, None)]:
+                if key:
+                    core.event(key, kind, "1")
+                terminal.show(0)
+        self.assertEqual(out.getvalue().splitlines(), [
+            "0 of 3 joined; sending starts at 3", "1 of 3 joined; sending starts at 3",
+            "-   -    10.0.0.50  USB       joined the multicast", "2 of 3 joined; sending starts at 3",
+            "-   -    10.0.0.51  USB       joined the multicast",
+            "-   -    10.0.0.51  USB       FAILED: dropped by the sender (transfer 1)"])
 
     def test_wake(self):
         room = Room()
