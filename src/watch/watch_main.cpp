@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "autodeploy_run_win32.hpp"
-#include "main/console_writer.hpp"
 #include "report_request.hpp"
 #include "reporter_win32.hpp"
+#include "support/console_writer.hpp"
 #include "support/grow_buffer_win32.hpp"
 #include "watch_settings.hpp"
 
