@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "main/deployment_driver.hpp"
 #include "support/unique_handle_win32.hpp"
 #include "support/wide_win32.hpp"
 
@@ -18,10 +19,10 @@ constexpr std::string_view kErrorPrefix = "Error: ";
 
 double seconds_now() { return static_cast<double>(GetTickCount64()) / 1000.0; }
 
-// The size of C:\system.wim as its file system has it now (a directory entry lags behind a file being
+// The size of the image as its file system has it now (a directory entry lags behind a file being
 // written), or nothing.
 std::optional<std::uint64_t> image_size() {
-    const UniqueHandle file{CreateFileW(L"C:\\system.wim", FILE_READ_ATTRIBUTES,
+    const UniqueHandle file{CreateFileW(widen(kImagePath).c_str(), FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         0, nullptr)};
     LARGE_INTEGER size;
