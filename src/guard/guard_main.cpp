@@ -3,8 +3,8 @@
 // cannot be written, since then nobody saw why). Arguments are ignored.
 #include "decision_line.hpp"
 #include "disk_probe.hpp"
-#include "main/console_writer.hpp"
 #include "override_marker.hpp"
+#include "support/console_writer.hpp"
 #include "wipe_decision.hpp"
 
 int main() {

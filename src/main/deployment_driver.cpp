@@ -51,7 +51,7 @@ Status receive_image(DeploymentPlatform& platform, std::string_view receiver_ima
 
 Status apply_image(DeploymentPlatform& platform) {
     return platform.run_tool(get(CachedEntry::IMAGE_TOOL),
-                             {"/Apply-Image", "/ImageFile:C:\\system.wim", "/Index:1", "/ApplyDir:C:\\"},
+                             {"/Apply-Image", concat("/ImageFile:", kImagePath), "/Index:1", "/ApplyDir:C:\\"},
                              OutputMode::Shown);
 }
 

@@ -1,10 +1,10 @@
 // The deployment against the real system.
-#include "console_writer.hpp"
 #include "deployment_driver.hpp"
 #include "firmware_registry.hpp"
 #include "image_removal.hpp"
 #include "internal_fault.hpp"
 #include "receiver_image.hpp"
+#include "support/console_writer.hpp"
 #include "tools/work_file_stager.hpp"
 
 namespace autodeploy {

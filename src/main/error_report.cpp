@@ -3,7 +3,7 @@
 namespace autodeploy {
 
 std::string error_report(const DeployError& error, const std::vector<std::string>& frame_lines) {
-    std::string report = "Error: " + error.render() + "\n";
+    std::string report = std::string{kErrorPrefix} + error.render() + "\n";
     if (!frame_lines.empty()) {
         report += "\nStack backtrace:\n";
         for (const std::string& line : frame_lines) report += line + "\n";

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "console_writer.hpp"
+#include "support/console_writer.hpp"
 #include "support/win32.hpp"
 
 namespace autodeploy {

@@ -1,9 +1,9 @@
 // autodeploy: turns a machine booted into WinPE into a freshly installed Windows, unattended.
 // Command-line arguments are ignored.
-#include "console_writer.hpp"
 #include "deployment_driver.hpp"
 #include "error_report.hpp"
 #include "support/backtrace.hpp"
+#include "support/console_writer.hpp"
 
 int main() {
     using namespace autodeploy;

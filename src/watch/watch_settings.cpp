@@ -62,7 +62,7 @@ void read_server_file(std::string_view text, Settings& settings) {
         if (key == "server") {
             const std::size_t colon = value.find(':');
             const std::string_view address = value.substr(0, colon);
-            const auto port = colon == std::string_view::npos ? std::optional<unsigned>(8080)
+            const auto port = colon == std::string_view::npos ? std::optional<unsigned>(kDefaultPort)
                                                               : number(value.substr(colon + 1), 65535);
             if (ipv4(address) && port && *port > 0) {
                 settings.server = Server{std::string(address), static_cast<std::uint16_t>(*port)};

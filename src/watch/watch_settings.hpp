@@ -17,9 +17,12 @@ namespace autodeploy::watch {
 // 70): while udp-sender waits that long for one PC, every other PC's image stands still too.
 inline constexpr std::chrono::seconds kDefaultStall{120};
 
+// The room server's port when "server=" names none.
+inline constexpr std::uint16_t kDefaultPort = 8080;
+
 struct Server {
     std::string address;  // dotted IPv4
-    std::uint16_t port = 8080;
+    std::uint16_t port = kDefaultPort;
 };
 
 struct Settings {

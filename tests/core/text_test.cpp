@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "main/console_chunks.hpp"
-#include "main/console_encoding.hpp"
 #include "scrambled/scrambled_text_store.hpp"
+#include "support/console_chunks.hpp"
+#include "support/console_encoding.hpp"
 #include "support/utf.hpp"
 
 namespace autodeploy {
