@@ -4,8 +4,8 @@
 (its script first, then boot.wim), from three servers on the same bridge, in turns within one run:
 scripts/serve-pxe as an operator runs it (dnsmasq, the journal, the lists it keeps, its lines to a log), the
 room server's HTTP side alone, and nginx (Debian's nginx-light, sendfile on). Each round the PCs come with new
-MACs, as a PC is served once. Prints the aggregate throughput of each and the ratios to nginx. Needs root and a
-build of autodeploy.exe with its guard and watch (make).
+MACs, as a PC is served once. Prints the aggregate throughput of each and the ratios to nginx. Needs root, a
+build of autodeploy.exe with its guard and watch (make) and wimboot (make test or make release).
 Usage: lab/bench-http.py [MEGABYTES]   (the boot image's size, default 400)"""
 import os
 import subprocess
@@ -151,13 +151,17 @@ def main(megabytes, program):
 
 
 if __name__ == "__main__":
-    built = [os.path.join(ROOT, "build", preset, "src", "autodeploy.exe") for preset in ("windows", "release")]
-    program = next((path for path in built if os.path.exists(path)), None)
+    program = next((path for path in [os.path.join(ROOT, "build", preset, "src", "autodeploy.exe")
+                                      for preset in ("windows", "release")] if os.path.exists(path)), None)
+    wimboot = next((path for path in [os.path.join(ROOT, "build", preset, "wimboot")
+                                      for preset in ("windows", "release", "native")]
+                    if os.path.exists(os.path.join(path, "wimboot.i386"))), None)
     if sys.argv[1:2] == ["--serve"]:
         serve_alone(sys.argv[2])
     elif os.geteuid() != 0:
         print("bench-http: skipped: network namespaces need root")
-    elif not program:
-        print("bench-http: skipped: no autodeploy.exe built (make)")
+    elif not program or not wimboot:
+        print("bench-http: skipped: no autodeploy.exe or wimboot built (make, make test or make release)")
     else:
+        os.environ["AUTODEPLOY_WIMBOOT_DIR"] = wimboot
         main(int(sys.argv[1]) if len(sys.argv) > 1 else 400, program)
