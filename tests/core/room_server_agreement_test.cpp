@@ -1,6 +1,7 @@
 // What the PC's programs and the room server must agree on, each side asked itself: the report words
 // (roomserver/stages.py REPORTS), the MACs and the computer names (pc.txt's "mac=" and "name=", which the
-// server writes and the watch reads). python3 runs the server's own code from this source tree.
+// server writes and the watch reads), the HTTP port when none is named. python3 runs the server's own code
+// from this source tree.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -38,11 +39,12 @@ std::string python(const std::string& code, const std::string& input = "") {
     return out;
 }
 
-TEST(RoomServerAgreement, EveryStageHasTheReportWordOfTheServerInOrder) {
+TEST(RoomServerAgreement, EveryStageHasTheReportWordOfTheServerInOrderAndThePortIsTheServers) {
     std::string words;
     // stage_word knows every Stage, from the first on; past the last it answers "unknown".
     for (int stage = 0; stage_word(Stage(stage)) != "unknown"; ++stage) words.append(stage_word(Stage(stage))) += '\n';
     EXPECT_EQ(words, python("from roomserver.stages import REPORTS; print(*REPORTS, sep='\\n')"));
+    EXPECT_EQ(std::to_string(kDefaultPort) + "\n", python("from roomserver.config import Config; print(Config.port)"));
 }
 
 // For MACs and names alike: what the server would write the watch reads as written, and what the server
