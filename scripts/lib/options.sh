@@ -65,7 +65,7 @@ options_parse() {
         arg=$1
         shift
         case $arg in
-            -h | --help) usage | layout_spoken; exit 0 ;;
+            -h | --help) usage | layout_spoken "$MSG_NAME"; exit 0 ;;
             --) OPTIONS_ARGS+=("$@"); break ;;
             --?*)
                 name=${arg#--}
