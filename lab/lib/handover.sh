@@ -28,6 +28,7 @@
 handover_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$handover_lib_dir/room.sh"
 . "$handover_lib_dir/standin_boot.sh"
+. "$handover_lib_dir/../../scripts/lib/server.sh"
 HANDOVER_OVMF=${HANDOVER_OVMF:-/usr/share/OVMF/OVMF_CODE_4M.fd}
 handover_server='' handover_log=''
 
@@ -162,7 +163,7 @@ handover_take() {
     room_connect "$1" "$address" || return 1
     # What wimboot puts into WinPE's System32 from iPXE's script: where the watch reports, and who it is.
     [ -z "${ROOM_WATCH:-}" ] || ip netns exec "$(cat "$dir/namespace")" curl -s -f -o \
-        "$dir/prefix/drive_c/autodeploy/autodeploy-server.txt" "http://$ROOM_SUBNET.1:8080/pc.txt?mac=$(cat "$dir/mac")" ||
+        "$dir/prefix/drive_c/autodeploy/autodeploy-server.txt" "http://$ROOM_SUBNET.1:$SERVER_HTTP_PORT/pc.txt?mac=$(cat "$dir/mac")" ||
         { HANDOVER_FAILED="its autodeploy-server.txt did not come"; return 1; }
     echo "handed over" >"$dir/stage"
     room_boot "$1"

@@ -26,6 +26,7 @@
 . "$(dirname "${BASH_SOURCE[0]}")/program.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/pxe.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/net.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/server.sh"
 
 NETBOOT_WIMBOOT=$(realpath -m -- "${AUTODEPLOY_WIMBOOT_DIR:-$LAYOUT_WIMBOOT}")
 NETBOOT_IPXE=${AUTODEPLOY_IPXE_DIR:-/usr/lib/ipxe}
@@ -45,8 +46,8 @@ netboot_options() {
         "the site's DHCP server. FIRST,LAST: an isolated network:" \
         "lease FIRST..LAST (in IF's subnet); refused when another" \
         'DHCP server answers on IF.'
-    options_row http-port whole:1:65535 PORT=8080 "the HTTP port for iPXE's files and the room's page" \
-        '(default 8080); it must be free on IF.'
+    options_row http-port whole:1:65535 "PORT=$SERVER_HTTP_PORT" "the HTTP port for iPXE's files and the room's page" \
+        "(default $SERVER_HTTP_PORT); it must be free on IF."
     options_row work-dir text DIR=/var/lib/autodeploy 'the prepared boot image and the list of PCs served,' \
         'kept across runs (default /var/lib/autodeploy); only root' \
         'may write it; one server at a time uses it.'
