@@ -15,11 +15,13 @@
 SERVER_HTTP_PORT=8080
 
 server_check() {
-    PYTHONPATH=$LAYOUT_ROOT PYTHONDONTWRITEBYTECODE=1 python3 -m roomserver "$1" --check --name "$MSG_NAME" "${@:2}" || exit
+    PYTHONPATH=$LAYOUT_ROOT PYTHONDONTWRITEBYTECODE=1 python3 -m roomserver "$1" --check --name "$MSG_NAME" "${@:2}" ||
+        exit
 }
 
 server_answer() {
-    PYTHONPATH=$LAYOUT_ROOT PYTHONDONTWRITEBYTECODE=1 python3 -m roomserver answer --name "$MSG_NAME" --unattend "$1" || exit
+    PYTHONPATH=$LAYOUT_ROOT PYTHONDONTWRITEBYTECODE=1 python3 -m roomserver answer --name "$MSG_NAME" --unattend "$1" ||
+        exit
 }
 
 server_exec() {
@@ -27,5 +29,6 @@ server_exec() {
     shift
     for path in "${CLEANUP_PATHS[@]}"; do remove+=(--remove "$path"); done
     trap - EXIT HUP INT TERM
-    PYTHONPATH=$LAYOUT_ROOT PYTHONDONTWRITEBYTECODE=1 exec python3 -m roomserver "$mode" --name "$MSG_NAME" "${remove[@]}" "$@"
+    PYTHONPATH=$LAYOUT_ROOT PYTHONDONTWRITEBYTECODE=1 exec python3 -m roomserver "$mode" --name "$MSG_NAME" \
+        "${remove[@]}" "$@"
 }
