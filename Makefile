@@ -1,5 +1,5 @@
-# The front door. `make` builds autodeploy.exe and its disk 0 guard, `make test` runs every test, `make demo` runs a
-# simulated deployment under Wine, `make release` builds the deployable program.
+# The front door. `make` builds autodeploy.exe, its disk 0 guard and its watch, `make test` runs every test, `make demo`
+# runs a simulated deployment under Wine, `make release` builds the deployable programs and wimboot.
 # Each target installs the Debian packages it needs first when any is missing (as root).
 
 SHELL := /bin/bash
@@ -72,7 +72,8 @@ test-windows:
 	status=0; ctest --preset windows || status=$$?; \
 	AUTODEPLOY_WINEPREFIX=$(WINE_PREFIX) cmake/wine-run --stop; exit $$status
 
-# clang-format (check only), clang-tidy, cppcheck and shellcheck over the tree: any finding fails.
+# clang-format (check only), clang-tidy, cppcheck, shellcheck, flake8 and the width of the lines of scripts/ and lab/
+# over the tree: any finding fails.
 lint: ensure-deps
 	lab/lint
 
@@ -85,7 +86,8 @@ demo: ensure-deps
 	lab/demo --machines $(MACHINES) --firmware $(FIRMWARE) \
 	    $(if $(IMAGE),--image $(abspath $(IMAGE)) --index $(INDEX)) $(if $(OFFLINE),--offline) $(if $(PXE),--pxe)
 
-# The deployable program and its disk 0 guard, with udpcast's receiver built from source and embedded (see above).
+# The deployable programs (autodeploy.exe with udpcast's receiver built from source and embedded, see above; its disk 0
+# guard and its watch) and wimboot, built from its source for the network boot.
 release: ensure-deps
 	cmake --preset release $(RECEIVER_SETTINGS) >/dev/null
 	cmake --build --preset release

@@ -28,6 +28,7 @@
 handover_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$handover_lib_dir/room.sh"
 . "$handover_lib_dir/standin_boot.sh"
+. "$handover_lib_dir/../../scripts/lib/server.sh"
 HANDOVER_OVMF=${HANDOVER_OVMF:-/usr/share/OVMF/OVMF_CODE_4M.fd}
 handover_server='' handover_log=''
 
@@ -116,11 +117,13 @@ handover_power_on() {
     if [ "$(cat "$dir/firmware")" = bios ]; then
         # SeaBIOS (and the iPXE ROM, and wimboot) print on the serial port when etc/sercon-port says 0x3f8.
         printf '\xf8\x03' >"$dir/sercon"
-        qemu+=(-machine pc -fw_cfg "name=etc/sercon-port,file=$dir/sercon" -device "e1000,netdev=n,mac=$(cat "$dir/mac")" -boot n)
+        qemu+=(-machine pc -fw_cfg "name=etc/sercon-port,file=$dir/sercon"
+            -device "e1000,netdev=n,mac=$(cat "$dir/mac")" -boot n)
     else
         cp /usr/share/OVMF/OVMF_VARS_4M.fd "$dir/vars.fd" || return 1
         qemu+=(-machine q35 -drive "if=pflash,format=raw,readonly=on,file=$HANDOVER_OVMF"
-            -drive "if=pflash,format=raw,file=$dir/vars.fd" -device "virtio-net-pci,netdev=n,romfile=,mac=$(cat "$dir/mac")")
+            -drive "if=pflash,format=raw,file=$dir/vars.fd"
+            -device "virtio-net-pci,netdev=n,romfile=,mac=$(cat "$dir/mac")")
     fi
     "${qemu[@]}" >"$dir/qemu.log" 2>&1 </dev/null &
     echo $! >"$dir/qemu.pid"
@@ -162,7 +165,8 @@ handover_take() {
     room_connect "$1" "$address" || return 1
     # What wimboot puts into WinPE's System32 from iPXE's script: where the watch reports, and who it is.
     [ -z "${ROOM_WATCH:-}" ] || ip netns exec "$(cat "$dir/namespace")" curl -s -f -o \
-        "$dir/prefix/drive_c/autodeploy/autodeploy-server.txt" "http://$ROOM_SUBNET.1:8080/pc.txt?mac=$(cat "$dir/mac")" ||
+        "$dir/prefix/drive_c/autodeploy/autodeploy-server.txt" \
+        "http://$ROOM_SUBNET.1:$SERVER_HTTP_PORT/pc.txt?mac=$(cat "$dir/mac")" ||
         { HANDOVER_FAILED="its autodeploy-server.txt did not come"; return 1; }
     echo "handed over" >"$dir/stage"
     room_boot "$1"

@@ -96,8 +96,8 @@ room_template() {
     (
         flock 9
         if [ ! -f "$ROOM_TEMPLATE/.autodeploy-ready" ]; then
-            AUTODEPLOY_WINEPREFIX=$ROOM_TEMPLATE "$room_repo/cmake/wine-run" cmd /c exit >/dev/null 2>&1 </dev/null 9>&- ||
-                exit 1
+            AUTODEPLOY_WINEPREFIX=$ROOM_TEMPLATE "$room_repo/cmake/wine-run" cmd /c exit \
+                >/dev/null 2>&1 </dev/null 9>&- || exit 1
         fi
         wine_stop "$ROOM_TEMPLATE"
     ) 9>"$ROOM_TEMPLATE.copy-lock"
@@ -204,7 +204,12 @@ room_state() {
     local status
     status=$(cat "$ROOM_DIR/$1/status" 2>/dev/null) || true
     case $status in
-        '') if [ -e "$ROOM_DIR/$1/console.txt" ]; then room_stage "$1" "${2:-0}"; else cat "$ROOM_DIR/$1/stage" 2>/dev/null || echo off; fi ;;
+        '')
+            if [ -e "$ROOM_DIR/$1/console.txt" ]; then
+                room_stage "$1" "${2:-0}"
+            else
+                cat "$ROOM_DIR/$1/stage" 2>/dev/null || echo off
+            fi ;;
         0) echo 'done' ;;
         -) cat "$ROOM_DIR/$1/stage" ;;
         *) echo "failed (exit status $status)" ;;
@@ -260,9 +265,10 @@ room_table() {
         drive_c=$dir/prefix/drive_c
         status=$(cat "$dir/status" 2>/dev/null || echo -)
         got=$(tr -d '\r\n' <"$drive_c/image.sha256" 2>/dev/null || true)
-        if [ -z "$got" ]; then match="not applied"; elif [ "$got" = "$sent_sha" ]; then match=byte-exact; else match=DIFFERENT; fi
+        case $got in '') match="not applied" ;; "$sent_sha") match=byte-exact ;; *) match=DIFFERENT ;; esac
         seconds=$(awk -v a="$(cat "$dir/started" 2>/dev/null || true)" \
-            -v b="$(cat "$dir/ended" 2>/dev/null || echo "$EPOCHREALTIME")" 'BEGIN { if (a == "") print "-"; else printf "%.1f", b - a }')
+            -v b="$(cat "$dir/ended" 2>/dev/null || echo "$EPOCHREALTIME")" \
+            'BEGIN { if (a == "") print "-"; else printf "%.1f", b - a }')
         boot=$(awk -F'\t' '$1 == "bcdboot" { print $4 " " $6 }' "$drive_c/journal.txt" 2>/dev/null | tr -d '\r')
         printf '%-6s %-5s %-18s %-5s %-12s %-10s %s\n' "$name" "$(cat "$dir/firmware")" "$(room_stage "$name")" \
             "$status" "$match" "${boot:--}" "$seconds"

@@ -17,7 +17,8 @@ STANDIN_BOOT_LINE_UEFI='autodeploy stand-in bootmgfw.efi started'
 standin_boot_medium() {
     local dir=$1 iso=$2 pe=$1/pe/Windows/Boot d
     local cflags=(-Os -ffreestanding -nostdlib -Wall -Wextra -Werror)
-    mkdir -p "$pe/EFI" "$pe/PXE" "$pe/DVD/PCAT" "$pe/DVD/EFI" "$dir/pe/Windows/System32" "$dir/medium/sources" || return 1
+    mkdir -p "$pe/EFI" "$pe/PXE" "$pe/DVD/PCAT" "$pe/DVD/EFI" "$dir/pe/Windows/System32" "$dir/medium/sources" ||
+        return 1
     # The BIOS one is a 32-bit boot application (subsystem 16), the UEFI one an EFI application (10).
     i686-w64-mingw32-gcc "${cflags[@]}" -Wl,--subsystem,16 -Wl,-e,_bootmgr_entry -o "$pe/PXE/bootmgr.exe" \
         "$standin_boot_dir/bootmgr.c" || return 1
@@ -27,6 +28,7 @@ standin_boot_medium() {
         echo "stand-in BCD" >"$pe/DVD/$d/BCD" && head -c 4096 /dev/zero >"$pe/DVD/$d/boot.sdi" || return 1
     done
     echo x >"$dir/pe/Windows/System32/cmd.exe"
-    { wimcapture "$dir/pe" "$dir/medium/sources/boot.wim" PE && wimappend "$dir/pe" "$dir/medium/sources/boot.wim" Setup --boot &&
+    { wimcapture "$dir/pe" "$dir/medium/sources/boot.wim" PE &&
+        wimappend "$dir/pe" "$dir/medium/sources/boot.wim" Setup --boot &&
         genisoimage -quiet -udf -o "$iso" "$dir/medium"; } >/dev/null 2>&1
 }

@@ -87,8 +87,10 @@ check_describe() {
         seconds) echo "a number of seconds from ${bounds[1]} to ${bounds[2]}" ;;
         multiple) echo "a multiple of ${bounds[1]} from ${bounds[2]} to ${bounds[3]}" ;;
         even-port) echo "an even port number from 2 to 65534" ;;
-        bitrate) echo "bits per second, at most 2147483647 (2147m), a whole number with an optional k or m (e.g. 100m)" ;;
-        fec) echo "STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128; e.g. 8x8/128)" ;;
+        bitrate) echo "bits per second, at most 2147483647 (2147m), a whole number with an optional k or m" \
+            "(e.g. 100m)" ;;
+        fec) echo "STRIPESxREDUNDANCY/STRIPESIZE (stripes 1 to 1024, redundancy and stripe size 1 to 128;" \
+            "e.g. 8x8/128)" ;;
         ipv4) echo "an IPv4 address (e.g. 224.0.0.1)" ;;
         server) echo "ADDRESS[:PORT], an IPv4 address and an optional port (e.g. 10.0.0.1:8080)" ;;
         choice) local words=${1#choice:}; echo "${words//:/ or }" ;;

@@ -29,7 +29,8 @@ install_open() {
     elif media_kind "$source" >/dev/null; then
         list=$(media_list "$source") || msg_die 1 "cannot list the files of $source"
         found=$(media_find "$list" sources/install.wim) || found=$(media_find "$list" sources/install.esd) ||
-            msg_die 1 "$source has neither sources/install.wim nor sources/install.esd: give a Windows installation ISO or its folder, or the image itself"
+            msg_die 1 "$source has neither sources/install.wim nor sources/install.esd: give a Windows installation \
+ISO or its folder, or the image itself"
         INSTALL_NAME="$found of $source"
         if [ "$(media_kind "$source")" = folder ]; then
             INSTALL_FILE=$source/$found
@@ -39,7 +40,8 @@ install_open() {
             INSTALL_FILE=$folder/${found##*/}
             msg_say 'copying %s out of %s' "$found" "$source"
             media_read "$source" "$found" >"$INSTALL_FILE" ||
-                msg_die 1 "cannot copy $found out of $source into ${TMPDIR:-/var/tmp} (is its disk full? set TMPDIR to a folder with room)"
+                msg_die 1 "cannot copy $found out of $source into ${TMPDIR:-/var/tmp} (is its disk full? set TMPDIR \
+to a folder with room)"
         fi
     else
         [ -e "$source" ] || msg_die 1 "no such file or folder: $source"
@@ -63,7 +65,8 @@ install_pick() {
     list=$(install_editions)
     if [ -z "$edition" ]; then
         [ "$WIM_COUNT" != 1 ] ||  { INSTALL_INDEX=1; return; }
-        msg_die 1 "$INSTALL_NAME holds $WIM_COUNT editions: $(install_list "$list"); choose one with --edition NAME|INDEX"
+        msg_die 1 "$INSTALL_NAME holds $WIM_COUNT editions: $(install_list "$list"); choose one with \
+--edition NAME|INDEX"
     fi
     if check_value count "$edition" >/dev/null; then
         wim_check_index "$INSTALL_NAME" "$(check_value count "$edition")"
@@ -74,7 +77,8 @@ install_pick() {
     names=$(awk '{ i = $1; $1 = ""; $NF = ""; $(NF - 1) = ""; sub(/^ +/, ""); sub(/ +$/, ""); print i, tolower($0) }' \
         <<<"$list")
     exact=$(awk -v e="${edition,,}" '{ i = $1; $1 = ""; sub(/^ /, "") } $0 == e { print i }' <<<"$names")
-    short=$(awk -v e="${edition,,}" '{ i = $1; $1 = ""; sub(/^ windows [0-9.]+ /, "") } $0 == e { print i }' <<<"$names")
+    short=$(awk -v e="${edition,,}" '{ i = $1; $1 = ""; sub(/^ windows [0-9.]+ /, "") } $0 == e { print i }' \
+        <<<"$names")
     partial=$(awk -v e="${edition,,}" 'index(tolower($0), e) { print $1 }' <<<"$list")
     if [ -n "$exact" ]; then
         INSTALL_INDEX=$exact
@@ -83,6 +87,7 @@ install_pick() {
     elif [ "$(grep -c . <<<"$partial")" = 1 ]; then
         INSTALL_INDEX=$partial
     else
-        msg_die 1 "$([ -n "$partial" ] && echo "more than one edition" || echo "no edition") of $INSTALL_NAME is called '$edition': $(install_list "$list"); give its index or its whole name with --edition"
+        msg_die 1 "$([ -n "$partial" ] && echo "more than one edition" || echo "no edition") of $INSTALL_NAME is \
+called '$edition': $(install_list "$list"); give its index or its whole name with --edition"
     fi
 }

@@ -9,9 +9,10 @@
 #   LAYOUT_WINDOWS       the folder of autodeploy.exe, with its guard and watch beside it
 #   LAYOUT_WIMBOOT       the folder of wimboot.i386 and wimboot.x86_64.efi
 #   LAYOUT_REBUILD       what makes those again, for a message
-#   layout_spoken        standard input to output with each command named as its user calls it
-#                        (scripts/serve-room or serve-room: autodeploy-serve-room, once installed)
-#                        and the answer file's template where it is, a page of docs/ as its man page
+#   layout_spoken NAME   standard input to output as the command NAME says it: once installed, each
+#                        command named as its user calls it (scripts/serve-room or serve-room:
+#                        autodeploy-serve-room), the answer file's template where it is, a page of docs/
+#                        as its man page (roomserver/spoken.py, the one renaming); unchanged in a checkout
 
 LAYOUT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
 if [ -f "$LAYOUT_ROOT/installed-files" ]; then
@@ -24,13 +25,7 @@ fi
 
 layout_spoken() {
     if [ -n "$LAYOUT_INSTALLED" ]; then
-        # A command's name, not a part of a path or of a longer word; again until none is left, as two names
-        # one character apart share that character and a pass takes it with the first.
-        sed -E -e ':name' \
-            -e 's#(^|[^[:alnum:]_./-])(scripts/)?(serve-room|serve-pxe|send-image|make-media|winpe-inject)([^[:alnum:]_/-]|$)#\1autodeploy-\3\4#g' \
-            -e 't name' \
-            -e 's#(^|[^[:alnum:]_./-])docs/(autodeploy-[a-z-]+)\.8\.md#\1\2(8)#g' \
-            -e "s#(^|[^[:alnum:]_./-])assets/unattend\.xml#\1$LAYOUT_ROOT/assets/unattend.xml#g"
+        python3 "$LAYOUT_ROOT/roomserver/spoken.py" "$1"
     else
         cat
     fi

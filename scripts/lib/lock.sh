@@ -40,6 +40,7 @@ lock_file() {
     fi
     holder=$(lock_holder "$path")
     exec {fd}<&-
-    echo "$path is being changed by another run (${holder:-its process is not known}); wait until it has ended, then run again"
+    echo "$path is being changed by another run (${holder:-its process is not known}); wait until it has ended," \
+        "then run again"
     return 1
 }

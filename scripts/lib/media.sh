@@ -13,7 +13,8 @@
 media_kind() {
     if [ -d "$1" ]; then
         echo folder
-    elif [ -f "$1" ] && [[ $(7zz l -slt -- "$1" 2>/dev/null | sed -n 's/^Type = //p' | head -n 1) =~ ^(Iso|Udf)$ ]]; then
+    elif [ -f "$1" ] &&
+        [[ $(7zz l -slt -- "$1" 2>/dev/null | sed -n 's/^Type = //p' | head -n 1) =~ ^(Iso|Udf)$ ]]; then
         echo iso
     else
         return 1

@@ -11,7 +11,7 @@ MSG_NAME=${MSG_NAME:-${0##*/}}
 [ -z "$LAYOUT_INSTALLED" ] || MSG_NAME=autodeploy-$MSG_NAME
 
 msg_die() {
-    printf '%s: %s\n' "$MSG_NAME" "$2" | layout_spoken >&2
+    printf '%s: %s\n' "$MSG_NAME" "$2" | layout_spoken "$MSG_NAME" >&2
     exit "$1"
 }
 
@@ -19,7 +19,7 @@ msg_say() {
     local format=$1
     shift
     # shellcheck disable=SC2059 # the format is the caller's, as with printf itself
-    printf "%s: $format\n" "$MSG_NAME" "$@" | layout_spoken
+    printf "%s: $format\n" "$MSG_NAME" "$@" | layout_spoken "$MSG_NAME"
 }
 
 msg_count() {

@@ -23,7 +23,8 @@ net_udpsender_choice() {
         return
     fi
     local links
-    links=$(ip -o link show 2>/dev/null | awk -F': ' '$3 ~ /LOWER_UP/ { sub(/@.*/, "", $2); print $2 }' | paste -s -d ' ')
+    links=$(ip -o link show 2>/dev/null | awk -F': ' '$3 ~ /LOWER_UP/ { sub(/@.*/, "", $2); print $2 }' |
+        paste -s -d ' ')
     ip -4 -o addr show 2>/dev/null | awk -v links=" $links " '{
         label = $NF; for (i = 1; i <= NF; i++) if ($i ~ /\\$/) { label = $i; sub(/\\$/, "", label); break }
         address = $4; sub(/\/.*/, "", address)
@@ -37,12 +38,14 @@ net_udpsender_choice() {
 }
 
 net_interface_problem() {
-    local interface=${1:-} flags address cidr holder who fix='' how="name the one that faces the PCs (see 'ip -br link')"
+    local interface=${1:-} flags address cidr holder who fix=''
+    local how="name the one that faces the PCs (see 'ip -br link')"
     who=$interface
     if [ -z "$interface" ]; then
         interface=$(net_udpsender_choice)
         [ -n "$interface" ] || {
-            echo "no network interface has an IPv4 address: give the one that faces the PCs one (ip addr add 10.0.0.1/24 brd + dev IF), then name it with --interface IF"
+            echo "no network interface has an IPv4 address: give the one that faces the PCs one" \
+                "(ip addr add 10.0.0.1/24 brd + dev IF), then name it with --interface IF"
             return 1
         }
         who="$interface, which udp-sender picks without --interface,"
@@ -55,8 +58,12 @@ net_interface_problem() {
     esac
     if [ -z "${flags:-}" ] && [[ $interface =~ ^[0-9]{1,3}(\.[0-9]{1,3}){3}$ ]]; then
         # An address where a name belongs: name the interface that holds it, if one does.
-        holder=$(ip -4 -o addr show 2>/dev/null | awk -v a="$interface" '{ sub(/\/.*/, "", $4) } $4 == a { print $2; exit }')
-        [ -z "$holder" ] || { echo "$interface is an address, not an interface: name the interface that holds it (--interface $holder)"; return 1; }
+        holder=$(ip -4 -o addr show 2>/dev/null |
+            awk -v a="$interface" '{ sub(/\/.*/, "", $4) } $4 == a { print $2; exit }')
+        [ -z "$holder" ] || {
+            echo "$interface is an address, not an interface: name the interface that holds it (--interface $holder)"
+            return 1
+        }
         echo "$interface is an address, and no interface here holds it; $how"
         return 1
     fi
@@ -73,7 +80,8 @@ net_interface_problem() {
     # udp-sender uses the first address.
     address=$(ip -4 -o addr show dev "$interface" 2>/dev/null | head -n 1)
     [ -n "$address" ] ||
-        { echo "$who has no IPv4 address: add one with 'brd +' (ip addr add 10.0.0.1/24 brd + dev $interface)$fix$wait"; return 1; }
+        { echo "$who has no IPv4 address: add one with 'brd +' (ip addr add 10.0.0.1/24 brd + dev $interface)$fix$wait"
+            return 1; }
     cidr=$(printf '%s\n' "$address" | sed -n 's/.* inet \([^ ]*\) .*/\1/p')
     case $cidr in
         */31 | */32)

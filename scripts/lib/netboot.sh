@@ -24,6 +24,7 @@
 . "$(dirname "${BASH_SOURCE[0]}")/program.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/pxe.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/net.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/server.sh"
 
 NETBOOT_WIMBOOT=$(realpath -m -- "${AUTODEPLOY_WIMBOOT_DIR:-$LAYOUT_WIMBOOT}")
 NETBOOT_IPXE=${AUTODEPLOY_IPXE_DIR:-/usr/lib/ipxe}
@@ -43,8 +44,8 @@ netboot_options() {
         "the site's DHCP server. FIRST,LAST: an isolated network:" \
         "lease FIRST..LAST (in IF's subnet); refused when another" \
         'DHCP server answers on IF.'
-    options_row http-port whole:1:65535 PORT=8080 "the HTTP port for iPXE's files and the room's page" \
-        '(default 8080); it must be free on IF.'
+    options_row http-port whole:1:65535 "PORT=$SERVER_HTTP_PORT" "the HTTP port for iPXE's files and the room's page" \
+        "(default $SERVER_HTTP_PORT); it must be free on IF."
     options_row work-dir text DIR=/var/lib/autodeploy 'the prepared boot image and the list of PCs served,' \
         'kept across runs (default /var/lib/autodeploy); only root' \
         'may write it; one server at a time uses it.'
@@ -56,7 +57,8 @@ netboot_options() {
 
 # netboot_check_room DHCP: the room list given where the network is shared (proxy), or --any-pc on purpose.
 netboot_check_room() {
-    [ -z "${OPTION[room]}" ] || [ -z "${OPTION[any-pc]}" ] || msg_die 2 "--room and --any-pc do not go together: give one"
+    [ -z "${OPTION[room]}" ] || [ -z "${OPTION[any-pc]}" ] ||
+        msg_die 2 "--room and --any-pc do not go together: give one"
     [ "$1" != proxy ] || [ -n "${OPTION[room]}${OPTION[any-pc]}" ] || msg_die 2 "beside the site's DHCP server \
 (--dhcp proxy) every PC of the network that boots from it would be wiped: name the room's PCs with --room FILE \
 (serve-pxe --collect FILE writes it), or serve every PC of the segment on purpose with --any-pc"
@@ -82,9 +84,11 @@ netboot_check_network() {
     local interface=$1 dhcp=$2 http_port=$3 problem holder entry protocol port what names
     if [ -z "$interface" ]; then
         names=$(ip -4 -o addr show 2>/dev/null | awk '$2 != "lo" { print $2 }' | sort -u)
-        [ -n "$names" ] || msg_die 1 "no network interface has an IPv4 address: give the one that faces the PCs an address, then --interface IF"
+        [ -n "$names" ] || msg_die 1 "no network interface has an IPv4 address: give the one that faces the PCs an \
+address, then --interface IF"
         [ "$(printf '%s\n' "$names" | wc -l)" = 1 ] ||
-            msg_die 2 "more than one interface has IPv4 ($(printf '%s\n' "$names" | paste -s -d ' ')): name the one that faces the PCs with --interface"
+            msg_die 2 "more than one interface has IPv4 ($(printf '%s\n' "$names" | paste -s -d ' ')): name the one \
+that faces the PCs with --interface"
         interface=$names
     fi
     NETBOOT_INTERFACE=$interface
@@ -98,8 +102,9 @@ netboot_check_network() {
     for entry in udp:67:DHCP udp:4011:PXE udp:69:TFTP ${http_port:+"tcp:$http_port:HTTP"}; do
         IFS=: read -r protocol port what <<<"$entry"
         holder=$(pxe_port_holder "$protocol" "$port" "$interface" "$NETBOOT_ADDRESS")
-        [ -z "$holder" ] || msg_die 1 "${protocol^^} port $port ($what) on $interface is taken by $holder: stop it first$(
-            [ "$what" = HTTP ] && echo ", or choose another port with --http-port")"
+        [ -z "$holder" ] ||
+            msg_die 1 "${protocol^^} port $port ($what) on $interface is taken by $holder: stop it first$(
+                [ "$what" = HTTP ] && echo ", or choose another port with --http-port")"
     done
 }
 
@@ -136,7 +141,8 @@ netboot_work_dir() {
     while [ "$folder" != / ]; do
         folder=${folder%/*} folder=${folder:-/}
         why=$(netboot_unsafe "$folder")
-        [ -z "$why" ] || msg_die 1 "the work folder $1 lies in $folder, which $why: another user could swap it; give a work folder elsewhere (--work-dir)"
+        [ -z "$why" ] || msg_die 1 "the work folder $1 lies in $folder, which $why: another user could swap it; give \
+a work folder elsewhere (--work-dir)"
     done
     for path in lock served stamp boot.wim journal; do
         why=$(netboot_unsafe "$dir/$path")
@@ -146,7 +152,8 @@ netboot_work_dir() {
     exec {NETBOOT_LOCK}>>"$dir/lock" || msg_die 1 "cannot open $dir/lock"
     if ! flock -n -x "$NETBOOT_LOCK"; then
         holder=$(head -c 200 -- "$dir/lock" | tr -cd '[:print:]')
-        msg_die 1 "$1 is in use by ${holder:-another server}: one server per work folder; end that one first, or give this one another --work-dir"
+        msg_die 1 "$1 is in use by ${holder:-another server}: one server per work folder; end that one first, or \
+give this one another --work-dir"
     fi
     printf '%s on %s since %s (pid %s)\n' "$MSG_NAME" "$NETBOOT_INTERFACE" "$(date +%T)" $$ >"$dir/lock"
     # shellcheck disable=SC2034 # for the caller
@@ -159,15 +166,17 @@ netboot_no_dhcp_server() {
     cleanup_later "$NETBOOT_PENDING"
     holder=$(pxe_dhcp_answer "$1" 4 "$NETBOOT_PENDING")
     [ -z "$holder" ] ||
-        msg_die 1 "a DHCP server ($holder) answers on $1: use --dhcp proxy beside it, or stop it first (two DHCP servers break a network)"
+        msg_die 1 "a DHCP server ($holder) answers on $1: use --dhcp proxy beside it, or stop it first (two DHCP \
+servers break a network)"
 }
 
 netboot_prepare() {
-    local source=$1 program=$2 work_dir=$3 boot_wim=$NETBOOT_BOOT_WIM medium_sha program_sha injection_sha stamp source_wim
-    local index pending
+    local source=$1 program=$2 work_dir=$3 boot_wim=$NETBOOT_BOOT_WIM medium_sha program_sha injection_sha stamp
+    local source_wim index pending
     medium_sha=$(media_read "$source" "$boot_wim" | sha256sum | cut -d ' ' -f 1)
     # winpe-inject adds the disk guard and the watch beside the program: a new one is a new boot image too.
-    program_sha=$(cat -- "$program" "$(dirname -- "$program")"/autodeploy-{guard,watch}.exe 2>/dev/null | sha256sum | cut -d ' ' -f 1)
+    program_sha=$(cat -- "$program" "$(dirname -- "$program")"/autodeploy-{guard,watch}.exe 2>/dev/null | sha256sum |
+        cut -d ' ' -f 1)
     injection_sha=$(cat "$LAYOUT_ROOT/scripts/winpe-inject" "$LAYOUT_ROOT"/assets/winpe/* | sha256sum | cut -d ' ' -f 1)
     stamp="medium $medium_sha program $program_sha injection $injection_sha"
     if [ -f "$work_dir/boot.wim" ] && [ "$(cat "$work_dir/stamp" 2>/dev/null)" = "$stamp" ]; then
@@ -179,11 +188,13 @@ netboot_prepare() {
     source_wim="$source/$boot_wim"
     if [ "$(media_kind "$source")" = iso ]; then
         source_wim="$pending/medium.wim"
-        media_read "$source" "$boot_wim" >"$source_wim" || msg_die 1 "cannot read $boot_wim from $source (is $work_dir on a full disk?)"
+        media_read "$source" "$boot_wim" >"$source_wim" ||
+            msg_die 1 "cannot read $boot_wim from $source (is $work_dir on a full disk?)"
     fi
     index=$(wiminfo "$source_wim" 2>/dev/null | sed -n 's/^Boot Index:[[:space:]]*//p' | head -n 1)
     [[ $index =~ ^[1-9][0-9]*$ ]] ||
-        msg_die 1 "$source: its sources/boot.wim marks no image as bootable: give an unmodified Windows installation medium"
+        msg_die 1 "$source: its sources/boot.wim marks no image as bootable: give an unmodified Windows installation \
+medium"
     msg_say 'preparing WinPE from image %s of %s' "$index" "$boot_wim"
     wimexport "$source_wim" "$index" "$pending/boot.wim" --boot >/dev/null 2>"$pending/errors" ||
         msg_die 1 "wimexport could not export image $index of $boot_wim: $(paste -s -d ' ' "$pending/errors")"

@@ -22,7 +22,8 @@
 #                        --NAME [VALUE]: those with a default first, then the flags, then the values given
 
 OPTIONS_NAMES=()
-declare -A OPTIONS_KIND=() OPTIONS_ARGUMENT=() OPTIONS_HELP=() OPTIONS_DEFAULTED=() OPTIONS_GIVEN=() OPTIONS_WITHHELD=() OPTION=()
+declare -A OPTIONS_KIND=() OPTIONS_ARGUMENT=() OPTIONS_HELP=() OPTIONS_DEFAULTED=() OPTIONS_GIVEN=() OPTIONS_WITHHELD=()
+declare -A OPTION=()
 OPTIONS_ARGS=()
 OPTIONS_PASSED=()
 
@@ -65,7 +66,7 @@ options_parse() {
         arg=$1
         shift
         case $arg in
-            -h | --help) usage | layout_spoken; exit 0 ;;
+            -h | --help) usage | layout_spoken "$MSG_NAME"; exit 0 ;;
             --) OPTIONS_ARGS+=("$@"); break ;;
             --?*)
                 name=${arg#--}
@@ -101,7 +102,8 @@ options_parse() {
         kind=${OPTIONS_KIND[$name]#maybe:}
         [ "${OPTIONS_GIVEN[$name]:-}" != bare ] || continue
         [ -n "${OPTION[$name]}" ] || msg_die 2 "--$name needs $(check_describe "$kind"), got nothing"
-        value=$(check_value "$kind" "${OPTION[$name]}") || msg_die 2 "--$name needs $(check_describe "$kind"), got '${OPTION[$name]}'"
+        value=$(check_value "$kind" "${OPTION[$name]}") ||
+            msg_die 2 "--$name needs $(check_describe "$kind"), got '${OPTION[$name]}'"
         OPTION[$name]=$value
     done
 }

@@ -53,5 +53,10 @@ pe_machine() {
     [ "$(head -c 2 <"$1" 2>/dev/null | tr -d '\0')" = MZ ] || { echo NOT-PE; return; }
     offset=$(pe_number "$1" 60 4)
     { [ -n "$offset" ] && [ "$(pe_number "$1" "$offset" 4)" = 17744 ]; } || { echo NOT-PE; return; }
-    case $(pe_number "$1" $((offset + 4)) 2) in 34404) echo x64 ;; 332) echo x86 ;; 43620) echo arm64 ;; *) echo other ;; esac
+    case $(pe_number "$1" $((offset + 4)) 2) in
+        34404) echo x64 ;;
+        332) echo x86 ;;
+        43620) echo arm64 ;;
+        *) echo other ;;
+    esac
 }

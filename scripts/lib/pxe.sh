@@ -45,7 +45,9 @@ pxe_port_holder() {
     ss -H -l -n -p "$flag" -4 2>/dev/null | awk -v port="$port" -v iface="$interface" -v address="$address" '{
         local = $4; n = split(local, part, ":"); if (part[n] != port) next
         host = substr(local, 1, length(local) - length(port) - 1); device = ""
-        if (index(host, "%")) { device = substr(host, index(host, "%") + 1); host = substr(host, 1, index(host, "%") - 1) }
+        if (index(host, "%")) {
+            device = substr(host, index(host, "%") + 1); host = substr(host, 1, index(host, "%") - 1)
+        }
         if (host != address && host != "0.0.0.0" && host != "*") next
         if (device != "" && device != iface) next
         who = $0; sub(/.*users:\(\("/, "", who); name = who; sub(/".*/, "", name)

@@ -84,7 +84,8 @@ send_prepare() {
     local holder port=$SEND_PORT
     holder=$(ss -Hulpn "sport = :$port or sport = :$((port + 1))" 2>/dev/null |
         sed -n 's/.*users:(("\([^"]*\)",pid=\([0-9]*\),.*/\1 (pid \2)/p' | head -n 1)
-    [ -z "$holder" ] || msg_die 1 "UDP port $port or $((port + 1)) is held by $holder: end it (a send-image still running?), then run again"
+    [ -z "$holder" ] || msg_die 1 "UDP port $port or $((port + 1)) is held by $holder: end it (a send-image still \
+running?), then run again"
 }
 
 send_export() {
@@ -106,10 +107,13 @@ send_export() {
     msg_say 'exporting image %s ("%s") of %s to %s%s' "$index" "$name" "$wim" "$SEND_FILE" "$how"
     wimexport "$wim" "$index" "$SEND_FILE" "${compress[@]}" 2>"$work/errors" && return
     # The disk is blamed only when it is full; else wimlib's reason (a corrupt resource, mostly).
-    if grep -q 'No space left on device' "$work/errors" || [ "$(df -P -- "$work" | awk 'NR == 2 { print $4 }')" = 0 ]; then
-        msg_die 1 "no room left for image $index in ${work%/*}: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent"
+    if grep -q 'No space left on device' "$work/errors" || [ "$(df -P -- "$work" |
+        awk 'NR == 2 { print $4 }')" = 0 ]; then
+        msg_die 1 "no room left for image $index in ${work%/*}: free some, or set TMPDIR to a folder on a disk with \
+room for it; nothing was sent"
     fi
-    msg_die 1 "wimexport could not export image $index of $wim: $(winimage_reason "$work/errors"); the image is broken: run wimverify $wim to see where, then repair or recapture it; nothing was sent"
+    msg_die 1 "wimexport could not export image $index of $wim: $(winimage_reason "$work/errors"); the image is \
+broken: run wimverify $wim to see where, then repair or recapture it; nothing was sent"
 }
 
 send_udpsender_args() {

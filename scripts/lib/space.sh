@@ -48,8 +48,9 @@ space_problem() {
             [ "$(space_disk "$other")" = "$disk" ] || continue
             what+="; ${SPACE_WHAT[$other]}" advice+=", or ${SPACE_ADVICE[$other]}"
         done
-        echo "$(space_text "$free") free on the disk of $(paths_existing "${SPACE_FOLDER[$name]}"), but this run needs" \
-            "$(space_text "${SPACE_NEED[$disk]}") there at its peak (${what#; }): free some room there${advice}"
+        echo "$(space_text "$free") free on the disk of $(paths_existing "${SPACE_FOLDER[$name]}")," \
+            "but this run needs $(space_text "${SPACE_NEED[$disk]}") there at its peak (${what#; }):" \
+            "free some room there${advice}"
         return 1
     done
 }

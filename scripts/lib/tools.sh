@@ -17,6 +17,7 @@ tools_package() {
 tools_need() {
     local tool
     for tool in "$@"; do
-        command -v "$tool" >/dev/null 2>&1 || msg_die 1 "$tool not found (install Debian's $(tools_package "$tool") package)"
+        command -v "$tool" >/dev/null 2>&1 ||
+            msg_die 1 "$tool not found (install Debian's $(tools_package "$tool") package)"
     done
 }

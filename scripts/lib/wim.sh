@@ -29,7 +29,8 @@ wim_open() {
 
 wim_image_count() {
     local count
-    count=$(wiminfo -- "$1" 2>/dev/null | sed -n 's/^Image Count:[[:space:]]*//p') && [[ $count =~ ^[0-9]+$ ]] || return 1
+    count=$(wiminfo -- "$1" 2>/dev/null | sed -n 's/^Image Count:[[:space:]]*//p') && [[ $count =~ ^[0-9]+$ ]] ||
+        return 1
     echo "$count"
 }
 

@@ -15,7 +15,7 @@ bin=$dest$prefix/bin
 run make -s -C "$repo" install DESTDIR="$dest" PREFIX=$prefix RELEASE_BUILD="$1"
 [ "$rc" = 0 ] && ! grep -rqF "$repo" "$dest" || fail "make install: status $rc, or the checkout named in the tree"
 installed() { (cd / && env -i PATH="$bin:/usr/sbin:/usr/bin:/sbin:/bin" TMPDIR="$TMPDIR" "$@"); }
-for command in serve-room serve-pxe send-image make-media winpe-inject; do
+for command in $(python3 "$repo/roomserver/spoken.py"); do
     run installed "autodeploy-$command" --help
     [ "$rc" = 0 ] && [[ $(head -n 1 "$tmp/out") == "Usage: autodeploy-$command "* ]] && ! grep -q 'scripts/' "$tmp/out" ||
         fail "autodeploy-$command --help: status $rc"

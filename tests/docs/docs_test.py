@@ -4,10 +4,12 @@ import glob
 import os
 import re
 import subprocess
+import sys
 import unittest
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../.."))
-COMMANDS = ("serve-room", "serve-pxe", "send-image", "make-media", "winpe-inject")
+sys.path.insert(0, ROOT)
+from roomserver.spoken import COMMANDS  # noqa: E402
 OPTION = re.compile(r"--[a-z][a-z-]*")
 
 

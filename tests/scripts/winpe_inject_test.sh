@@ -59,6 +59,8 @@ ok "--guard names the guard; --override-disk-guard adds the override marker, and
 sed 's/CHANGE-ME/First-Logon-1/; s|<ComputerName>\*<|<ComputerName>LAB-01<|' "$(dirname "$script")/../assets/unattend.xml" \
     >"$tmp/unattend.xml" || fail "the answer file"
 run "$script" --program "$prog" --server 10.0.0.1:8081 --stall-seconds 030 --unattend "$tmp/unattend.xml" "$two" &&
+    grep -qxF "  added \\Windows\\System32\\autodeploy.exe ($(wc -c <"$prog") bytes, from $prog)" "$tmp/out" &&
+    grep -qxF '  added \Windows\System32\autodeploy-watch.txt (stall time 30 s)' "$tmp/out" &&
     [ "$(extract 2 autodeploy-server.txt)" = $'server=10.0.0.1:8081\r' ] && [ "$(extract 2 autodeploy-watch.txt)" = $'stall-seconds=30\r' ] &&
     [ "$(extract 2 autodeploy-unattend.xml | grep -c '<ComputerName>\*</ComputerName>')" = 1 ] &&
     extract 2 autodeploy-unattend.xml | python3 -c 'import sys, xml.etree.ElementTree as t; t.parse(sys.stdin)' &&
