@@ -1,5 +1,6 @@
-"""The documents against the commands: each command's page lists exactly the options its --help lists, and
-every relative link of README.md and docs/ leads to a file, and to a heading where it names one."""
+"""The documents against the commands: each command's page lists exactly the options its --help lists, the
+defaults --help states for what the room server reads are the server's, and every relative link of README.md
+and docs/ leads to a file, and to a heading where it names one."""
 import glob
 import os
 import re
@@ -9,6 +10,7 @@ import unittest
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../.."))
 sys.path.insert(0, ROOT)
+from roomserver.config import Config  # noqa: E402
 from roomserver.spoken import COMMANDS  # noqa: E402
 OPTION = re.compile(r"--[a-z][a-z-]*")
 
@@ -18,11 +20,24 @@ def slug(heading):
     return re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
 
 
+def help_of(command):
+    return subprocess.run([os.path.join(ROOT, "scripts", command), "--help"], capture_output=True, text=True,
+                          check=True).stdout
+
+
 class Docs(unittest.TestCase):
+    def test_the_defaults_said_are_the_room_servers(self):
+        for command, option, default in [("serve-room", "--late-wait", Config.late_wait),
+                                         ("serve-room", "--http-port", Config.port),
+                                         ("serve-pxe", "--http-port", Config.port),
+                                         ("winpe-inject", "--server", Config.port),
+                                         ("make-media", "--server", Config.port)]:
+            said = help_of(command).partition("\n  " + option)[2].partition("\n  -")[0]
+            self.assertEqual(re.findall(r"default (\d+)", said), [str(default)], (command, option))
+
     def test_each_page_lists_the_options_of_its_command(self):
         for command in COMMANDS:
-            help_text = subprocess.run([os.path.join(ROOT, "scripts", command), "--help"], capture_output=True,
-                                       text=True, check=True).stdout
+            help_text = help_of(command)
             listed = [OPTION.search(row).group() for row in help_text.splitlines()
                       if re.match(r"  (-h, )?--[a-z]", row)]
             with open(os.path.join(ROOT, "docs", "autodeploy-%s.8.md" % command), encoding="utf-8") as page:
