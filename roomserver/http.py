@@ -127,20 +127,25 @@ class HttpServer:
 
     async def _send_file(self, writer, source, size, on_piece):
         """SOURCE to the peer with sendfile in worker threads (they share the cores, as a server's workers do),
-        each as much as the socket takes; a peer that reads slowly is waited for by the event loop, never by a
-        thread. ON_PIECE after each twentieth."""
+        a piece at a time, so that more peers than workers take turns; a peer that reads slowly is waited for
+        by the event loop, never by a thread. ON_PIECE after each piece, a twentieth of the file (4 MiB at
+        least). The workers send on a descriptor of their own: the transport closes its own as soon as the
+        peer goes, and that number may be another connection's by the time a worker uses it."""
         loop, sent, sock = asyncio.get_running_loop(), 0, writer.get_extra_info("socket")
-        fd, piece = sock.fileno(), max(1 << 22, size // 20)
+        piece = max(1 << 22, size // 20)
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_CORK, 1)  # full segments, as nginx's tcp_nopush
-        mark = piece
-        while sent < size:
-            done = await loop.run_in_executor(None, _push, fd, source.fileno(), sent, size - sent)
-            if not done:
-                await asyncio.wait_for(_writable(fd), WRITE_SECONDS)
-            sent += done
-            if on_piece and (sent >= mark or sent == size):
-                on_piece(sent, size)
-                mark += piece
+        fd, mark = os.dup(sock.fileno()), piece
+        try:
+            while sent < size:
+                done = await loop.run_in_executor(None, _push, fd, source.fileno(), sent, min(piece, size - sent))
+                if not done:
+                    await asyncio.wait_for(_writable(fd), WRITE_SECONDS)
+                sent += done
+                if on_piece and (sent >= mark or sent == size):
+                    on_piece(sent, size)
+                    mark += piece
+        finally:
+            os.close(fd)
 
 
 def _push(fd, source, offset, count):
@@ -162,11 +167,10 @@ def _push(fd, source, offset, count):
 
 
 async def _writable(fd):
-    """Until FD takes more. Watched through a copy: the event loop keeps the original for its transport."""
-    loop, ready, watched = asyncio.get_running_loop(), asyncio.get_running_loop().create_future(), os.dup(fd)
-    loop.add_writer(watched, lambda: ready.done() or ready.set_result(None))
+    """Until FD (a descriptor the event loop watches for nothing else) takes more."""
+    loop, ready = asyncio.get_running_loop(), asyncio.get_running_loop().create_future()
+    loop.add_writer(fd, lambda: ready.done() or ready.set_result(None))
     try:
         await ready
     finally:
-        loop.remove_writer(watched)
-        os.close(watched)
+        loop.remove_writer(fd)

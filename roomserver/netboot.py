@@ -4,6 +4,7 @@ and serves its answer file and the room's page. It keeps the lists of PCs served
 work folder."""
 
 import asyncio
+import concurrent.futures
 import os
 import re
 import shutil
@@ -34,6 +35,9 @@ class NetBoot(Part):
         self.base = "http://%s:%s" % (c.address, c.port)
         self.grants, self.loading = {}, {}
         self.run = self.dnsmasq = self.http = None
+        self.writing = 0  # lists being written
+        # The lists are written one after another in a thread of their own: a disk's fsync holds up no transfer.
+        self.writer = concurrent.futures.ThreadPoolExecutor(max_workers=1)
 
     # --- the run -------------------------------------------------------------------------------------------
     async def start(self, loop):
@@ -88,8 +92,8 @@ class NetBoot(Part):
         self.core.say("a request failed: %s" % clean(repr(error)), error=True)
 
     def tick(self, now):
-        if self.served and self.served.unsaved:
-            self._saved(self.served.save(), "")
+        if self.served and self.served.unsaved and not self.writing:
+            self._keep(self.served, None, self._saved)
 
     def heard(self, now, key, kind, value):
         if kind == "ignored":
@@ -100,6 +104,7 @@ class NetBoot(Part):
         return 0  # serving goes on until it is stopped: that is no failure
 
     def stop(self):
+        self.writer.shutdown(wait=True)  # what was served is on the disk before the run ends
         if self.dnsmasq:
             self.dnsmasq.stop()
         if self.http:
@@ -200,9 +205,8 @@ class NetBoot(Part):
             self.core.event(mac, "address", ip)
         self.core.event(mac, stage, value)
         if stage == "deployed":
-            problem = self.deployed.add(mac)
-            if problem:
-                self.core.say("cannot save the list of PCs deployed: %s" % problem, error=True)
+            self._keep(self.deployed, mac, lambda problem, _: problem and self.core.say(
+                "cannot save the list of PCs deployed: %s" % problem, error=True))
         return Response(text="ok\n")
 
     # --- the lists kept ------------------------------------------------------------------------------------
@@ -214,8 +218,21 @@ class NetBoot(Part):
             self.core.event(mac, "loading", str(percent))
         elif sent == size:
             self.loading.pop(mac, None)
-            self._saved(self.served.add(mac), mac)
+            self._keep(self.served, mac, self._saved)
             self.core.event(mac, "started")
+
+    def _keep(self, kept, mac, then):
+        """MAC into the list KEPT now (with None, the list as it is), the list written by the writer; THEN(problem,
+        MAC) on the loop once it is."""
+        macs = kept.mark(mac) if mac else sorted(kept.macs)
+        if macs is not None:
+            self.writing += 1
+            done = asyncio.get_running_loop().run_in_executor(self.writer, kept.write, macs)
+            done.add_done_callback(lambda written: self._written(then, written.result(), mac))
+
+    def _written(self, then, problem, mac):
+        self.writing -= 1
+        then(problem, mac)
 
     def _saved(self, problem, mac):
         if problem and not self.room.unsaved:

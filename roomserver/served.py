@@ -21,10 +21,16 @@ class ServedList:
 
     def add(self, mac):
         """Records MAC; None, or why the list could not be saved."""
+        macs = self.mark(mac)
+        return None if macs is None else self.write(macs)
+
+    def mark(self, mac):
+        """Records MAC in memory: the list to write (None when it is written already). write() may then run in
+        another thread: it reads nothing of this list but what it is given."""
         if mac in self.macs and not self.unsaved:
             return None
         self.macs.add(mac)
-        return self.save()
+        return sorted(self.macs)
 
     def forget(self, macs):
         """Forgets MACS (a list, or 'all'); returns (those that were served, sorted; why the save failed)."""
@@ -33,13 +39,17 @@ class ServedList:
         return sorted(gone), self.save()
 
     def save(self):
+        return self.write(sorted(self.macs))
+
+    def write(self, macs):
+        """MACS as the list: None, or why it could not be saved."""
         partial = self.path + ".part"
         try:
             if os.path.lexists(partial):
                 os.unlink(partial)
             fd = os.open(partial, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644)
             try:
-                data = memoryview("".join(m + "\n" for m in sorted(self.macs)).encode("ascii"))
+                data = memoryview("".join(m + "\n" for m in macs).encode("ascii"))
                 while data:  # a full disk may take part of it without an error; the rest then fails
                     data = data[os.write(fd, data):]
                 os.fsync(fd)

@@ -85,7 +85,12 @@ HOSTILE = [  # request, status (None: closed without an answer), what the body h
 ]
 
 
-def read(name, mode="r"):  # the server's files are ASCII
+def read(name, mode="r", seconds=10):
+    """The server's file NAME (ASCII), waited for: its lists are written apart from the answers."""
+    for _ in range(seconds * 20 - 1):
+        if os.path.exists(os.path.join(Http.folder, name)):
+            break
+        time.sleep(0.05)
     with open(os.path.join(Http.folder, name), mode, encoding=None if "b" in mode else "ascii") as file:
         return file.read()
 
@@ -103,7 +108,8 @@ class Http(unittest.TestCase):
             probe.bind(("127.0.0.1", 0))
             PORT = probe.getsockname()[1]
         cls.server = cls.enterClassContext(subprocess.Popen([sys.executable, __file__, "--serve", cls.folder,
-                                                             str(PORT)], stdout=subprocess.PIPE, text=True))
+                                                             str(PORT)], stdout=subprocess.PIPE,
+                                                            stderr=subprocess.STDOUT, text=True))
         cls.addClassCleanup(cls.server.kill)  # before the wait on leaving its context
         assert cls.server.stdout.readline() == "serve-pxe: serving on lo (127.0.0.1), DHCP proxy, HTTP port %d; " \
             "Ctrl-C stops\n" % PORT
@@ -180,6 +186,9 @@ class Http(unittest.TestCase):
         self.assertNotRegex(read("journal"), "[\x00-\x08\x0b-\x1f\x7f]")
         # Served: its next network boot goes to its own disk.
         self.assertIn(b"exit", get(b"GET /pc.ipxe?mac=" + MAC.encode() + b"&platform=pcbios HTTP/1.1\r\n\r\n")[1])
+        # Nothing of all this was a fault of the server's (the stalled readers that went above included).
+        self.server.terminate()
+        self.assertEqual(self.server.stdout.read(), "")
 
 
 if __name__ == "__main__":
