@@ -18,14 +18,14 @@ PC, MAC, OTHER = "127.0.0.2", "52:54:00:12:34:56", "52:54:00:12:34:57"
 PORT = 0  # the server's, once it runs
 
 
-def serve(folder, port):
+def serve(folder):
     import asyncio
     import argparse
     from roomserver import http, neighbours, roomlist, server
     resource.setrlimit(resource.RLIMIT_NOFILE, (1024, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
     http.HEAD_SECONDS = 2
     neighbours.mac_of = lambda ip, interface: {PC: MAC, "127.0.0.4": OTHER}.get(ip, "52:54:00:99:99:99")
-    config = argparse.Namespace(mode="pxe", name="serve-pxe", interface="lo", address="127.0.0.1", port=port,
+    config = argparse.Namespace(mode="pxe", name="serve-pxe", interface="lo", address="127.0.0.1", port=0,
                                 dhcp="proxy", run=folder, work_dir=folder, journal=folder + "/journal", image=None,
                                 machines=None, max_wait=None, late_wait=60, wake=[], again=[], remove=[], sender=[],
                                 listed=roomlist.RoomList(), room=None,
@@ -37,8 +37,10 @@ def serve(folder, port):
     async def run():
         room.ended = asyncio.get_running_loop().create_future()
         room.http = http.HttpServer(room.route, print)
-        await room.http.start("127.0.0.1", port)
-        print("ready", flush=True)
+        await room.http.start("127.0.0.1", 0)  # a port of its own: one found free and let go may be taken
+        config.port = room.http.server.sockets[0].getsockname()[1]
+        room.base = "http://127.0.0.1:%d" % config.port
+        print("ready", config.port, flush=True)
         while True:
             room.tick(time.time())
             await asyncio.sleep(0.2)
@@ -100,13 +102,12 @@ class Http(unittest.TestCase):
             with open(os.path.join(cls.folder, "http", name), "wb") as out:
                 out.write(os.urandom(size))
         global PORT
-        with socket.socket() as probe:
-            probe.bind(("127.0.0.1", 0))
-            PORT = probe.getsockname()[1]
-        cls.server = cls.enterClassContext(subprocess.Popen([sys.executable, __file__, "--serve", cls.folder,
-                                                             str(PORT)], stdout=subprocess.PIPE, text=True))
+        cls.server = cls.enterClassContext(subprocess.Popen([sys.executable, __file__, "--serve", cls.folder],
+                                                            stdout=subprocess.PIPE, text=True))
         cls.addClassCleanup(cls.server.kill)  # before the wait on leaving its context
-        assert cls.server.stdout.readline() == "ready\n"
+        ready, port = cls.server.stdout.readline().split()
+        assert ready == "ready"
+        PORT = int(port)
 
     def test_1_hostile_requests_change_nothing(self):
         for request, status, body, *source in HOSTILE:
@@ -184,6 +185,6 @@ class Http(unittest.TestCase):
 
 if __name__ == "__main__":
     if sys.argv[1:2] == ["--serve"]:
-        serve(sys.argv[2], int(sys.argv[3]))
+        serve(sys.argv[2])
     else:
         unittest.main()
