@@ -8,6 +8,7 @@ its first process, a shell that keeps root and the signal, takes the whole names
 
 import ctypes
 import os
+import select
 import signal
 import subprocess
 import time
@@ -71,7 +72,9 @@ class Child:
             self.on_end(self.process.returncode)
 
     def stop(self, grace=2.0):
-        """TERM, GRACE seconds at most (udp-sender blocks TERM while it sends), then KILL; waits."""
+        """TERM, GRACE seconds at most (udp-sender blocks TERM while it sends), then KILL; waits, also for what it
+        runs in a PID namespace of its own (dnsmasq): that outlives it for a moment, holding the ports, and its
+        standard error until it has gone."""
         if self.process.poll() is None:
             self.process.terminate()
             deadline = time.monotonic() + grace
@@ -80,6 +83,10 @@ class Child:
             if self.process.poll() is None:
                 self.process.kill()
                 self.process.wait()
+        deadline = time.monotonic() + grace
+        while not self.process.stderr.closed and select.select([self.fd], [], [], grace)[0]:
+            if not os.read(self.fd, 65536) or time.monotonic() > deadline:
+                break
 
 
 def wake_on_lan(interface, mac):

@@ -84,6 +84,9 @@ class NetBoot(Part):
             await self.http.start(c.address, c.port)
         except OSError as error:
             return self.core.refuse("the HTTP server did not start: %s" % error.strerror)
+        if not c.port:  # any free port (tests, benchmarks): the one taken is the one said
+            c.port = self.http.server.sockets[0].getsockname()[1]
+            self.base = "http://%s:%s" % (c.address, c.port)
         said = ("", "the table also at %s/; " % self.base) if self.page_said else (", HTTP port %d" % c.port, "")
         self.core.say("serving on %s (%s), DHCP %s%s; %sCtrl-C stops" % ((c.interface, c.address, c.dhcp) + said))
         return True

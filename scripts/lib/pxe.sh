@@ -60,7 +60,9 @@ pxe_dhcp_answer() {
     printf 'timeout %s;\ninitial-interval 1;\n' "$seconds" >"$dir/dhclient.conf"
     # A DISCOVER from this interface, as any PC sends; the script does nothing, so no address is
     # configured whatever answers.
-    # dhclient itself is the background job (not under timeout), so that killing it ends it.
+    # dhclient itself is the background job (not under timeout), so that killing it ends it. Its log is made first:
+    # the job may not yet have opened it when it is first read.
+    : >"$dir/dhclient.log"
     dhclient -d -1 -v -cf "$dir/dhclient.conf" -lf "$dir/dhclient.leases" \
         -pf "$dir/dhclient.pid" -sf /bin/true "$interface" >"$dir/dhclient.log" 2>&1 &
     pid=$!

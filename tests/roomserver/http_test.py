@@ -15,21 +15,21 @@ import unittest
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..")
 sys.path.insert(0, ROOT)
 PC, MAC, OTHER = "127.0.0.2", "52:54:00:12:34:56", "52:54:00:12:34:57"
-PORT = 0  # the server's, once it runs
+PORT = PATIENT = 0  # the servers' ports once they run: a head cut after 2 s, and after 60 s
 
 
-def serve(folder, port):
-    """The network boot's HTTP side alone (no dnsmasq), serving FOLDER/http."""
+def serve(folder, head_seconds):
+    """The network boot's HTTP side alone (no dnsmasq), serving FOLDER/http on a port of its own."""
     import asyncio
     from roomserver import core, http, neighbours, netboot, roomlist
     from roomserver.config import Config
     resource.setrlimit(resource.RLIMIT_NOFILE, (1024, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
-    http.HEAD_SECONDS = 2
+    http.HEAD_SECONDS = float(head_seconds)
     neighbours.mac_of = lambda ip, interface: {PC: MAC, "127.0.0.4": OTHER}.get(ip, "52:54:00:99:99:99")
     listed = roomlist.RoomList()
     listed.add(MAC, "LAB1-07")
     listed.add(OTHER, "LAB1-08")
-    config = Config(mode="pxe", name="serve-pxe", interface="lo", address="127.0.0.1", port=port, work_dir=folder,
+    config = Config(mode="pxe", name="serve-pxe", interface="lo", address="127.0.0.1", port=0, work_dir=folder,
                     journal=folder + "/journal", listed=listed,
                     unattend="<unattend><ComputerName>*</ComputerName></unattend>")
     part = netboot.NetBoot(core.Core(config))
@@ -44,10 +44,10 @@ def serve(folder, port):
     asyncio.run(run())
 
 
-def get(request, source=PC):
+def get(request, source=PC, port=None):
     """The response to REQUEST (bytes) sent from SOURCE: (status or None when the server closed, body)."""
     data = b""
-    with socket.create_connection(("127.0.0.1", PORT), timeout=5, source_address=(source, 0)) as s:
+    with socket.create_connection(("127.0.0.1", port or PORT), timeout=5, source_address=(source, 0)) as s:
         s.sendall(request)
         try:
             while part := s.recv(65536):
@@ -103,16 +103,19 @@ class Http(unittest.TestCase):
         for name, size in (("boot.wim", 3 << 20), ("wimboot.i386", 16 << 20), ("wimboot.x86_64.efi", 1000)):
             with open(os.path.join(cls.folder, "http", name), "wb") as out:
                 out.write(os.urandom(size))
-        global PORT
-        with socket.socket() as probe:
-            probe.bind(("127.0.0.1", 0))
-            PORT = probe.getsockname()[1]
-        cls.server = cls.enterClassContext(subprocess.Popen([sys.executable, __file__, "--serve", cls.folder,
-                                                             str(PORT)], stdout=subprocess.PIPE,
-                                                            stderr=subprocess.STDOUT, text=True))
-        cls.addClassCleanup(cls.server.kill)  # before the wait on leaving its context
-        assert cls.server.stdout.readline() == "serve-pxe: serving on lo (127.0.0.1), DHCP proxy, HTTP port %d; " \
-            "Ctrl-C stops\n" % PORT
+        global PORT, PATIENT
+        servers, ports = [], []
+        # One cuts a head never finished within a client's patience; the other keeps idle connections as long as
+        # they take to open, however busy the machine.
+        for head_seconds in ("2", "60"):
+            servers.append(cls.enterClassContext(subprocess.Popen(
+                [sys.executable, __file__, "--serve", cls.folder, head_seconds], stdout=subprocess.PIPE,
+                stderr=subprocess.STDOUT, text=True)))
+            cls.addClassCleanup(servers[-1].kill)  # before the wait on leaving its context
+            said = re.fullmatch(r"serve-pxe: serving on lo \(127\.0\.0\.1\), DHCP proxy, HTTP port (\d+); "
+                                r"Ctrl-C stops\n", servers[-1].stdout.readline())
+            ports.append(int(said[1]))
+        cls.server, (PORT, PATIENT) = servers[0], ports
 
     def test_1_hostile_requests_change_nothing(self):
         for request, status, body, *source in HOSTILE:
@@ -125,7 +128,7 @@ class Http(unittest.TestCase):
     def test_2_idle_connections_and_stalled_readers_keep_no_pc_out(self):
         limit = resource.getrlimit(resource.RLIMIT_NOFILE)
         resource.setrlimit(resource.RLIMIT_NOFILE, (max(limit[0], 4096), max(limit[1], 4096)))
-        connect = lambda source: socket.create_connection(("127.0.0.1", PORT), source_address=(source, 0))  # noqa
+        connect = lambda source: socket.create_connection(("127.0.0.1", PATIENT), source_address=(source, 0))  # noqa
         idle = [connect("127.0.%d.%d" % (i // 11 % 250 + 1, i % 11 + 10)) for i in range(1100)]
         more = []
         # Readers that ask for a file and never read it, more than there are worker threads.
@@ -134,9 +137,9 @@ class Http(unittest.TestCase):
         time.sleep(0.5)  # until each has filled its socket
         try:
             start = time.monotonic()
-            status, body = get(b"GET /boot.ipxe HTTP/1.1\r\n\r\n")
+            status, body = get(b"GET /boot.ipxe HTTP/1.1\r\n\r\n", port=PATIENT)
             self.assertEqual((status, body.startswith(b"#!ipxe\nchain http://127.0.0.1:")), (200, True))
-            status, body = get(b"GET /wimboot.x86_64.efi HTTP/1.1\r\n\r\n")
+            status, body = get(b"GET /wimboot.x86_64.efi HTTP/1.1\r\n\r\n", port=PATIENT)
             self.assertEqual((status, len(body)), (200, 1000))
             self.assertLess(time.monotonic() - start, 3)
             # One address holds 16 connections at most: the next is closed at once.
@@ -193,6 +196,6 @@ class Http(unittest.TestCase):
 
 if __name__ == "__main__":
     if sys.argv[1:2] == ["--serve"]:
-        serve(sys.argv[2], int(sys.argv[3]))
+        serve(sys.argv[2], sys.argv[3])
     else:
         unittest.main()

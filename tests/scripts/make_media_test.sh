@@ -93,7 +93,7 @@ for signal in HUP INT TERM; do
     before=$(inputs) && set -m # a process group of its own, where INT is not ignored
     PATH="$tmp/slow:$PATH" "$script" --program "$prog" --usb-folder "$in/usb" "$win" "$in/x.iso" &>/dev/null </dev/null &
     pid=$! && set +m
-    for ((i = 0; i < 300; i++)); do [ -z "$(find "$in" -name '.x.iso.make-media.*' -size +0)" ] || break; sleep 0.1; done
+    within 120 writes '.x.iso.make-media.*' "$pid"
     kill -s "$signal" -- "-$pid" && ! wait "$pid" && [ "$(inputs)" = "$before" ] || fail "$signal: status 0, or left files: $(diff <(echo "$before") <(inputs))"
 done
 ok "interrupted while the ISO is written, it leaves nothing behind"

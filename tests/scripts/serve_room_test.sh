@@ -40,7 +40,7 @@ refusals timeout 30 ip netns exec "$ns" "$script" --machines 2 --any-pc --progra
 EOF2
 # serve-pxe's own: the range in the interface's subnet, its HTTP port free, a Windows program.
 ip netns exec "$ns" python3 -m http.server --bind 10.98.0.1 8081 >/dev/null 2>&1 &
-web=$! && for ((i = 0; i < 50; i++)); do ip netns exec "$ns" ss -H -l -t -n | grep -q ':8081 ' && break; sleep 0.1; done
+web=$! && { within 60 held "$ns" -t 8081 || fail "python3 did not listen on 8081"; }
 script=$pxe_script refusals timeout 30 ip netns exec "$ns" "$pxe_script" --any-pc --interface room0 <<'EOF2'
 1|--dhcp 10.97.0.10,10.97.0.20 "$in/empty"|the range 10.97.0.10-10.97.0.20 is not in the subnet 10.98.0.1/24 of the interface: give addresses of that subnet
 1|--http-port 8081 "$in/empty"|TCP port 8081 (HTTP) on room0 is taken by python3 (pid $web): stop it first, or choose another port with --http-port
@@ -80,19 +80,22 @@ EOF2
 run "${serve[@]}" --room "$in/room.txt" --max-wait 600 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"
 [ "$rc" = 0 ] && [ "$(tail -n 1 "$tmp/out")" = "every PC that joined received the whole image: 1 of 1" ] &&
     [ "$(sort -u "$tmp/args")" = "--file $in/install.wim --nopointopoint --retries-until-drop 70 --interface room0" ] &&
-    [ "$(wc -l <"$tmp/args")" = 2 ] && [ -z "$(ip netns pids "$ns")" ] && [ -z "$(ls -d /run/serve-room.* 2>/dev/null)" ] ||
+    [ "$(wc -l <"$tmp/args")" = 2 ] && [ -z "$(ip netns pids "$ns")" ] &&
+    [ -z "$(find /run -maxdepth 3 -path '/run/serve-room.*/http/boot.wim' -lname "$(realpath "$tmp")/work/boot.wim")" ] ||
     fail "a room of one: status $rc, udp-sender got [$(cat "$tmp/args")], or something of it is left"
 ok "a room of one (the room list's): its two transfers with --retries-until-drop 70 and the interface; it ends by itself"
 
 # serve-pxe on the same work folder: its PXE answers, a second server is told who holds the folder, and once
 # killed outright (SIGKILL) nothing of it runs or answers; the next start clears what it left in /run.
 probe() { ip netns exec "$pc" python3 "$(dirname "$0")/../roomserver/dhcp_probe.py" room1 "${1:-52:54:00:98:00:01}"; }
+# started OUTPUT PID: the server PID has said that it serves (not waited for once it has ended)
+started() { within 120 eval "grep -s -q 'serving on room0' '$1' || ! kill -0 $2 2>/dev/null" && kill -0 "$2"; }
+gone() { [ -z "$(ip netns pids "$ns")" ]; }
 pxe=(ip netns exec "$ns" "$pxe_script" --interface room0 --program "$in/autodeploy.exe" --room "$in/room.txt"
     --work-dir "$tmp/work")
 "${pxe[@]}" "$in/medium" >"$tmp/pxe.out" 2>&1 &
 server=$!
-for ((i = 0; i < 300; i++)); do grep -s -q 'serving on room0' "$tmp/pxe.out" && break; sleep 0.1; done
-[ "$(probe)" = "answered by 10.98.0.1" ] && ! probe 52:54:00:98:00:02 ||
+started "$tmp/pxe.out" $server && [ "$(probe)" = "answered by 10.98.0.1" ] && ! probe 52:54:00:98:00:02 ||
     fail "a PXE discover: the listed PC not answered, or another one answered: $(cat "$tmp/pxe.out")"
 ok "a PXE discover: the PC of the room list is answered, another is not"
 # shellcheck disable=SC2034 # read by the row
@@ -100,16 +103,15 @@ holder=$(cat "$tmp/work/lock") && script=$pxe_script && refusals timeout 30 ip n
     --interface other0 --any-pc --program "$in/autodeploy.exe" <<'EOF2'
 1|--work-dir "$tmp/work" "$in/medium"|$tmp/work is in use by $holder: one server per work folder; end that one first, or give this one another --work-dir
 EOF2
-kill -KILL "$server" && { wait "$server"; } 2>/dev/null
-sleep 1
-[ -z "$(ip netns pids "$ns")" ] && ! probe >/dev/null || fail "after SIGKILL: $(ip netns pids "$ns" | xargs -r ps -o args= -p)"
-ok "killed outright: no process of the run is left and no PXE discover is answered"
-left=$(grep -l -x "$server" /run/serve-pxe.*/pid) || fail "the killed run left nothing in /run"
+# Its folder in /run, found while it runs (another server's start may clear it once it is killed).
+left=$(grep -l -x "$server" /run/serve-pxe.*/pid) || fail "no folder in /run of the running server"
 left=${left%/pid}
+kill -KILL "$server" && { wait "$server"; } 2>/dev/null
+within 10 gone && ! probe >/dev/null || fail "after SIGKILL: $(ip netns pids "$ns" | xargs -r ps -o args= -p)"
+ok "killed outright: no process of the run is left and no PXE discover is answered"
 # A file of its own: the killed run's says "serving" already, before this one's shell has emptied it.
 "${pxe[@]}" "$in/medium" >"$tmp/again.out" 2>&1 &
-for ((i = 0; i < 300; i++)); do grep -s -q 'serving on room0' "$tmp/again.out" && break; sleep 0.1; done
-kill -TERM $! && wait $! && [ ! -e "$left" ] || fail "started again: $(cat "$tmp/again.out"), or $left left"
+started "$tmp/again.out" $! && kill -TERM $! && wait $! && [ ! -e "$left" ] || fail "started again: $(cat "$tmp/again.out"), or $left left"
 ok "started again, it removes what the killed run left in /run"
 
 mkdir -m 777 "$tmp/open" && mkdir -p "$tmp/linked" && ln -s /etc/passwd "$tmp/linked/served" || fail "mkdir"

@@ -1,7 +1,7 @@
 # shellcheck shell=bash disable=SC2154 # $name, and for refusals $script, are the sourcing test's
 # Shared by the script tests (and real_wire_test): set $name, then source. Gives $tmp (made here
 # unless set), removed on exit after the test's own at_exit, also on a signal; inputs go in
-# $tmp/in, the scripts' temporary files in $tmp/tmpdir; run, fail, ok, skip, finish, refusals.
+# $tmp/in, the scripts' temporary files in $tmp/tmpdir; run, within, fail, ok, skip, finish, refusals.
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/cleanup.sh"
 passed=0 skipped=0
 [ -n "${tmp:-}" ] || tmp=$(mktemp -d "${TMPDIR:-/tmp}/$name.XXXXXX") || { echo "$name: no temporary folder" >&2; exit 1; }
@@ -27,6 +27,11 @@ finish() { printf '%s: %s passed, 0 failed%s\n' "$name" "$passed" "$([ $skipped 
 needs() { for t in "$@"; do command -v "$t" >/dev/null || fail "$t is not installed"; done; }
 
 run() { "$@" >"$tmp/out" 2>"$tmp/err" </dev/null; rc=$?; } # run COMMAND...: sets $rc
+# within SECONDS COMMAND...: COMMAND again every 0.2 s until it succeeds, SECONDS at most (counted in tries: a
+# busy machine stretches them); a bound for what is sure to come, set far beyond how long it takes.
+within() { local i; for ((i = 0; i < $1 * 5; i++)); do "${@:2}" && return 0; sleep 0.2; done; return 1; }
+writes() { [ -n "$(find "$in" -name "$1" -size +0)" ] || ! kill -0 "$2" 2>/dev/null; } # writes GLOB PID: in $in, or PID ended
+held() { ip netns exec "$1" ss -H -l -n "$2" "sport = :$3" | grep -q .; } # held NAMESPACE -t|-u PORT: listened on
 # Every file and folder under $tmp/in and $TMPDIR, with its mode, owner and, for a file, its SHA-256.
 inputs() { (cd "$tmp" && find in tmpdir -printf '%p %M %u:%g\n' -type f -exec sha256sum {} + | sort); }
 # pe_file PATH [MACHINE [CHARACTERISTICS [SUBSYSTEM]]]: a PE header (default x64, a program, console:

@@ -111,7 +111,7 @@ for signal in HUP INT TERM; do
     PATH="$tmp/slow:$PATH" "$script" --program "$prog" "$two" >/dev/null 2>&1 </dev/null &
     pid=$!
     set +m
-    for ((i = 0; i < 100; i++)); do [ -z "$(find "$in" -name '*.partial')" ] || break; sleep 0.1; done
+    within 120 writes '*.partial' "$pid"
     run "$script" --program "$prog2" "$two"
     [ "$rc" = 1 ] && [ "$(cat "$tmp/err")" = "winpe-inject: $two is being changed by another run (pid $pid: /bin/bash $script --program $prog $two); wait until it has ended, then run again" ] || fail "a second run at once: status $rc"
     kill -s "$signal" -- "-$pid"

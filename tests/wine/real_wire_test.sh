@@ -26,7 +26,6 @@ for pc in uefi1:uefi bios2:bios late3:uefi; do room_add_machine "${pc%:*}" "${pc
 
 console() { tr '\r' '\n' <"$tmp/room/$1/console.txt" | sed '/^$/d'; }
 journal() { tr -d '\r' <"$tmp/room/$1/prefix/drive_c/journal.txt" 2>/dev/null; }
-within() { local i; for ((i = 0; i < $1 * 5; i++)); do "${@:2}" && return 0; sleep 0.2; done; return 1; } # SECONDS CONDITION...
 ended() { [ -s "$tmp/room/$1/status" ]; }
 waiting() { [ "$(room_stage "$1")" = waiting ] && console "$1" | tail -n 1 | grep -q '^UDP receiver for '; }
 send() { # send SEND-IMAGE-ARGS...: in the background, output in $tmp/out and $tmp/err
