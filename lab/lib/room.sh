@@ -11,6 +11,8 @@
 #
 #   room_unavailable          why this machine cannot hold a room, in one line; nothing when it can
 #   room_open ID DIR          namespaces ID-sw (bridge) and ID-snd (sender, 10.77.0.1); files in DIR
+#   room_sample_image BYTES [NAME]   DIR/image.wim: a Windows tree with BYTES random bytes, uncompressed;
+#                             its SHA-256 in ROOM_IMAGE_SHA
 #   room_add_machine NAME uefi|bios [MAC]   a machine: namespace, prefix, program, stand-in tools;
 #                             with MAC, its cable has that MAC and stays unplugged until room_connect
 #   room_connect NAME ADDRESS plugs that machine in, with ADDRESS
@@ -37,6 +39,7 @@ room_repo=$(dirname "$(dirname "$room_lib_dir")")
 . "$room_repo/scripts/lib/cleanup.sh"
 . "$room_lib_dir/wine.sh"
 . "$room_lib_dir/station.sh"
+. "$room_repo/scripts/lib/winimage.sh"
 ROOM_SUBNET=10.77.0
 ROOM_MACHINES=()
 ROOM_EACH=()
@@ -119,6 +122,13 @@ room_step() {
     "${@:2}" && return 0
     echo "room: $1 failed" >&2
     return 1
+}
+
+# shellcheck disable=SC2034 # ROOM_IMAGE_SHA is the caller's
+room_sample_image() {
+    winimage_sample_tree "$ROOM_DIR/tree" && head -c "$1" /dev/urandom >"$ROOM_DIR/tree/payload.bin" &&
+        wimcapture "$ROOM_DIR/tree" "$ROOM_DIR/image.wim" "${2:-sample}" --compress=none >/dev/null &&
+        ROOM_IMAGE_SHA=$(sha256sum <"$ROOM_DIR/image.wim" | cut -c1-64)
 }
 
 room_add_machine() {

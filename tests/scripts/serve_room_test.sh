@@ -49,10 +49,9 @@ EOF2
 kill "$web" && { wait "$web"; } 2>/dev/null
 
 # A medium whose boot.wim is WinPE-shaped, an install WIM with what bcdboot reads, the program and its guard.
-mkdir -p "$tmp/pe/Windows/System32" "$in/medium/sources" "$tmp/os/Windows/System32/config" "$tmp/os/Windows/Boot/EFI" \
-    "$tmp/os/Windows/Boot/PCAT" "$tmp/bin" && cp "$in/autodeploy.exe" "$in/autodeploy-guard.exe" && cp "$in/autodeploy.exe" "$in/autodeploy-watch.exe" &&
-    touch "$tmp/os/Windows/System32/config/BCD-Template" "$tmp/os/Windows/Boot/EFI/bootmgfw.efi" \
-        "$tmp/os/Windows/Boot/PCAT/bootmgr" && wimcapture "$tmp/pe" "$in/medium/sources/boot.wim" PE --boot >/dev/null &&
+. "$(dirname "$0")/../../scripts/lib/winimage.sh" && mkdir -p "$tmp/pe/Windows/System32" "$in/medium/sources" "$tmp/bin" &&
+    cp "$in/autodeploy.exe" "$in/autodeploy-guard.exe" && cp "$in/autodeploy.exe" "$in/autodeploy-watch.exe" &&
+    winimage_sample_tree "$tmp/os" && wimcapture "$tmp/pe" "$in/medium/sources/boot.wim" PE --boot >/dev/null &&
     wimcapture "$tmp/os" "$in/install.wim" Pro >/dev/null || fail "fixtures"
 # The stand-in: the first transfer gets one PC, sent when serve-room says so; later ones wait for PCs that never come.
 cat >"$tmp/bin/udp-sender" <<EOS && chmod +x "$tmp/bin/udp-sender" || fail "the stand-in"

@@ -6,7 +6,6 @@ set -uo pipefail
 name=real_wire_test
 here=$(cd "$(dirname "$0")" && pwd -P)
 . "$here/../../lab/lib/room.sh"
-. "$here/../../scripts/lib/winimage.sh"
 ROOM_PROGRAM=$1 ROOM_STANDIN=$2 ROOM_TEMPLATE=$4
 receiver=$3 gpt_script=$5 mbr_script=$6
 
@@ -18,10 +17,7 @@ fi
 room_open "adw$$" "$tmp/room" || fail "cannot make the namespaces"
 trap 'room_close; rm -rf "$tmp"' EXIT
 
-winimage_sample_tree "$tmp/tree" || fail "the sample tree"
-head -c 3000000 /dev/urandom >"$tmp/tree/payload.bin"
-wimcapture "$tmp/tree" "$tmp/image.wim" "sample" --compress=none >/dev/null || fail "wimcapture"
-sent_sha=$(sha256sum <"$tmp/image.wim" | cut -c1-64)
+room_sample_image 3000000 || fail "the sample image"
 for pc in uefi1:uefi bios2:bios late3:uefi; do room_add_machine "${pc%:*}" "${pc#*:}" || fail "cannot set up ${pc%:*}"; done
 
 console() { tr '\r' '\n' <"$tmp/room/$1/console.txt" | sed '/^$/d'; }
@@ -29,7 +25,7 @@ journal() { tr -d '\r' <"$tmp/room/$1/prefix/drive_c/journal.txt" 2>/dev/null; }
 ended() { [ -s "$tmp/room/$1/status" ]; }
 waiting() { [ "$(room_stage "$1")" = waiting ] && console "$1" | tail -n 1 | grep -q '^UDP receiver for '; }
 send() { # send SEND-IMAGE-ARGS...: in the background, output in $tmp/out and $tmp/err
-    ROOM_SEND_LIMIT=60 room_send --nokbd "$@" "$tmp/image.wim" >"$tmp/out" 2>"$tmp/err" </dev/null &
+    ROOM_SEND_LIMIT=60 room_send --nokbd "$@" "$ROOM_DIR/image.wim" >"$tmp/out" 2>"$tmp/err" </dev/null &
     sender=$!
 }
 expect_deployed() { # expect_deployed PC GPT|MBR SYSTEM-PARTITION FIRMWARE
@@ -37,7 +33,7 @@ expect_deployed() { # expect_deployed PC GPT|MBR SYSTEM-PARTITION FIRMWARE
     [ "$2" = GPT ] && script=$gpt_script
     within 60 ended "$pc" || fail "$pc: the run did not end within 60 s"
     [ "$(cat "$tmp/room/$pc/status")" = 0 ] || fail "$pc: exit status $(cat "$tmp/room/$pc/status"): $(console "$pc")"
-    [ "$(tr -d '\r\n' <"$drive_c/image.sha256")" = "$sent_sha" ] || fail "$pc: dism was not given the image sent"
+    [ "$(tr -d '\r\n' <"$drive_c/image.sha256")" = "$ROOM_IMAGE_SHA" ] || fail "$pc: dism was not given the image sent"
     [ ! -e "$drive_c/system.wim" ] || fail "$pc: C:\\system.wim was left behind"
     sed 's/\r*$/\r/' "$script" | cmp -s - "$drive_c/users/root/Temp/prep_disk.txt" ||
         fail "$pc: diskpart was not given the $2 script"

@@ -14,7 +14,6 @@ set -uo pipefail
 name=room_heal_test
 here=$(cd "$(dirname "$0")" && pwd -P)
 . "$here/../../lab/lib/handover.sh"
-. "$here/../../scripts/lib/winimage.sh"
 ROOM_PROGRAM=$1 ROOM_STANDIN=$2 ROOM_TEMPLATE=$3 ROOM_WATCH=$5 ROOM_STALL=10
 export AUTODEPLOY_WIMBOOT_DIR=$4
 why=$(room_unavailable)
@@ -23,11 +22,8 @@ why=$(room_unavailable)
 . "$here/../scripts/test_lib.sh"
 
 room_open "adh$$" "$tmp/room" || fail "cannot make the namespaces"
-winimage_sample_tree "$tmp/tree" && head -c 3000000 /dev/urandom >"$tmp/tree/payload.bin" &&
-    wimcapture "$tmp/tree" "$tmp/image.wim" sample --compress=none >/dev/null &&
-    mkdir -p "$tmp/pe/Windows/System32" "$tmp/medium/sources" &&
+room_sample_image 3000000 && mkdir -p "$tmp/pe/Windows/System32" "$tmp/medium/sources" &&
     wimcapture "$tmp/pe" "$tmp/medium/sources/boot.wim" PE --boot >/dev/null || fail "the image and the medium"
-sent_sha=$(sha256sum <"$tmp/image.wim" | cut -c1-64)
 label() { [ "$1" = pc2 ] && echo - || echo "$1"; } # its name in the room list; pc2 has none
 for pc in pc1:uefi pc2:bios pc3:bios; do
     n=${pc:2:1} mac=52:54:00:55:00:0${pc:2:1} listed=$(label "${pc%:*}")
@@ -41,7 +37,7 @@ echo STANDIN_DISM_EXIT=2 >>"$ROOM_DIR/pc3/env"
 sed 's/CHANGE-ME/First-Logon-1/' "$here/../../assets/unattend.xml" >"$tmp/unattend.xml" || fail "the answer file"
 serve() { # serve LOG: serve-room in the sender's namespace, always with the same arguments
     handover_serve "$1" "serving on eth0" "$here/../../scripts/serve-room" --interface eth0 --room "$tmp/room.txt" \
-        --late-wait 10 --max-bitrate 2m --unattend "$tmp/unattend.xml" --program "$ROOM_PROGRAM" --work-dir "$tmp/work" "$tmp/medium" "$tmp/image.wim" ||
+        --late-wait 10 --max-bitrate 2m --unattend "$tmp/unattend.xml" --program "$ROOM_PROGRAM" --work-dir "$tmp/work" "$tmp/medium" "$ROOM_DIR/image.wim" ||
         fail "serve-room did not start: $(cat "$1")"
 }
 within() { for ((i = 0; i < $1 * 2; i++)); do eval "$2" && return; sleep 0.5; done; false; }
@@ -80,7 +76,7 @@ figure_end=$(since "$killed")
 cat "$tmp/serve2.log"
 
 for pc in pc1 pc2; do
-    [ "$(cat "$ROOM_DIR/$pc/status")" = 0 ] && [ "$(tr -d '\r\n' <"$ROOM_DIR/$pc/prefix/drive_c/image.sha256")" = "$sent_sha" ] &&
+    [ "$(cat "$ROOM_DIR/$pc/status")" = 0 ] && [ "$(tr -d '\r\n' <"$ROOM_DIR/$pc/prefix/drive_c/image.sha256")" = "$ROOM_IMAGE_SHA" ] &&
         grep -a -q 'Transfer broke off: starting over (try 3 of 3)' "$ROOM_DIR/$pc/console.txt" ||
         fail "$pc: exit status $(cat "$ROOM_DIR/$pc/status"), not the image sent, or no third try: $(cat "$ROOM_DIR/$pc/console.txt")"
     grep -a -q "^$(label $pc)  *52:54:00:55:00:0${pc:2:1}  10\.77\.0\.1[1-3]  *USB  *deployed: restarting" "$tmp/serve2.log" ||

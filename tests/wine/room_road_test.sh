@@ -10,7 +10,6 @@ set -uo pipefail
 name=room_road_test
 here=$(cd "$(dirname "$0")" && pwd -P)
 . "$here/../../lab/lib/handover.sh"
-. "$here/../../scripts/lib/winimage.sh"
 ROOM_PROGRAM=$1 ROOM_STANDIN=$2 ROOM_TEMPLATE=$3 ROOM_WATCH=$5
 export AUTODEPLOY_WIMBOOT_DIR=$4
 why=$(handover_unavailable)
@@ -20,16 +19,14 @@ why=$(handover_unavailable)
 serve_log=$tmp/serve.log
 
 room_open "adr$$" "$tmp/room" || fail "cannot make the namespaces"
-winimage_sample_tree "$tmp/tree" && head -c 3000000 /dev/urandom >"$tmp/tree/payload.bin" &&
-    wimcapture "$tmp/tree" "$tmp/image.wim" sample --compress=none >/dev/null || fail "the sample image"
-sent_sha=$(sha256sum <"$tmp/image.wim" | cut -c1-64)
+room_sample_image 3000000 || fail "the sample image"
 standin_boot_medium "$tmp/standin" "$tmp/medium.iso" || fail "the stand-in medium"
 for pc in pc1:bios pc2:uefi pc3:bios; do handover_add "${pc%:*}" "${pc#*:}" || fail "cannot set up ${pc%:*}"; done
 handover_site_dhcp || fail "the site's DHCP server"
 # 3 MB at 2 Mbit/s: the first transfer lasts long enough for the third PC to be seen late.
 handover_serve "$serve_log" "serving on eth0" "$here/../../scripts/serve-room" --interface eth0 --dhcp proxy \
     --room "$ROOM_DIR/room" --machines 2 --late-wait 15 --max-bitrate 2m --program "$ROOM_PROGRAM" --work-dir "$tmp/pxe" \
-    "$tmp/medium.iso" "$tmp/image.wim" || fail "serve-room did not start: $(cat "$serve_log")"
+    "$tmp/medium.iso" "$ROOM_DIR/image.wim" || fail "serve-room did not start: $(cat "$serve_log")"
 server=$handover_server
 run_dir=$(handover_run_folder)
 
@@ -82,7 +79,7 @@ printf '%s\n' "--- serve-room's output:" && cat "$serve_log"
 for pc in pc1:BIOS pc2:UEFI pc3:BIOS; do
     mac=$(cat "$ROOM_DIR/${pc%:*}/mac")
     [ "$(cat "$ROOM_DIR/${pc%:*}/status")" = 0 ] &&
-        [ "$(tr -d '\r\n' <"$ROOM_DIR/${pc%:*}/prefix/drive_c/image.sha256")" = "$sent_sha" ] ||
+        [ "$(tr -d '\r\n' <"$ROOM_DIR/${pc%:*}/prefix/drive_c/image.sha256")" = "$ROOM_IMAGE_SHA" ] ||
         fail "${pc%:*}: exit status $(cat "$ROOM_DIR/${pc%:*}/status"), or not the image sent"
     after='receiving\|image received\|applying image\|writing boot files\|deployed: restarting'
     # The PC's own reports and udp-sender's lines race: a stage reported after the next one came is not shown.
