@@ -56,12 +56,15 @@ TEST(WipeDecision, RefusesEveryDoubtfulDiskAndOnlyTheBootMediumDespiteTheOverrid
 }
 
 TEST(DecisionLine, NamesTheDiskSaysWhyAndWhatToDoNext) {
-    const std::string unplug =
-        "请拔下它或让系统盘成为磁盘 0，然后重启；若确要部署到该磁盘，请用 winpe-inject "
-        "--override-disk-guard（见 README）。";
-    const std::string unplug_en =
-        ". Unplug it or make the system disk disk 0, then restart; to deploy onto it on "
-        "purpose, use winpe-inject --override-disk-guard (see the README).";
+    const auto refused = [](const std::string& disk_zh, const std::string& why_zh, const std::string& disk,
+                            const std::string& why) {
+        return disk_zh + "不会被清除：" + why_zh +
+               "。请拔下它或让系统盘成为磁盘 0，然后重启；若确要部署到该磁盘，请用 winpe-inject "
+               "--override-disk-guard（见 README）。" +
+               disk + " will NOT be wiped: " + why +
+               ". Unplug it or make the system disk disk 0, then restart; to deploy onto it on purpose, use "
+               "winpe-inject --override-disk-guard (see the README).";
+    };
     const std::string override = "但本映像带有覆盖标记（winpe-inject --override-disk-guard）。",
                       override_en = ": this image carries the override (winpe-inject --override-disk-guard).";
     const std::string nvme_zh = "磁盘 0（Samsung SSD 970 EVO，NVMe，500.1 GB）",
@@ -78,16 +81,12 @@ TEST(DecisionLine, NamesTheDiskSaysWhyAndWhatToDoNext) {
          "be wiped: it is the USB medium this PC booted from. Boot this PC from the network or a DVD instead, or "
          "make its system disk disk 0 in the firmware settings, then restart."},
         {kSdCard, false,
-         "磁盘 0（Samsung SSD 970 EVO，SD，500.1 GB）不会被清除：它连接在 SD 总线上。" + unplug +
-             "Disk 0 (Samsung SSD 970 EVO, SD, 500.1 GB) will NOT be wiped: it is on the SD bus" + unplug_en},
-        {kRemovable, false,
-         nvme_zh + "不会被清除：它是可移动介质。" + unplug + nvme + " will NOT be wiped: it has removable media" +
-             unplug_en},
+         refused("磁盘 0（Samsung SSD 970 EVO，SD，500.1 GB）", "它连接在 SD 总线上",
+                 "Disk 0 (Samsung SSD 970 EVO, SD, 500.1 GB)", "it is on the SD bus")},
+        {kRemovable, false, refused(nvme_zh, "它是可移动介质", nvme, "it has removable media")},
         {kOptane, false,
-         "磁盘 0（INTEL MEMPEK1W016GA，NVMe，14.4 GB）不会被清除：它小于 32 GB，装不下 Windows。" + unplug +
-             "Disk 0 (INTEL MEMPEK1W016GA, NVMe, 14.4 GB) will NOT be wiped: it is smaller than 32 GB, "
-             "too small for Windows" +
-             unplug_en},
+         refused("磁盘 0（INTEL MEMPEK1W016GA，NVMe，14.4 GB）", "它小于 32 GB，装不下 Windows",
+                 "Disk 0 (INTEL MEMPEK1W016GA, NVMe, 14.4 GB)", "it is smaller than 32 GB, too small for Windows")},
         {kUnreadable, false,
          "磁盘 0 不会被清除：无法检查它（打开 \\\\.\\PhysicalDrive0失败，Windows 错误 2）。请在命令提示符下用 "
          "diskpart 的 list disk 检查（没有磁盘：在映像中加入存储驱动或将控制器设为 AHCI），然后重启。Disk 0 will "
