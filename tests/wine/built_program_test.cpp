@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <set>
 #include <sstream>
+#include <string>
 
 #include "configured_web_address.hpp"
 #include "partition_scripts.hpp"
@@ -16,25 +16,20 @@ using namespace standin_test;
 
 const std::wstring kProgram = _wgetenv(L"AUTODEPLOY_EXE") ? _wgetenv(L"AUTODEPLOY_EXE") : L"<AUTODEPLOY_EXE unset>";
 
-// Language neutral and Unicode, so that every WinPE language pack finds it; one Chinese string read
-// back intact shows that the resource compiler read the script as UTF-8.
-TEST(BuiltProgram, VersionBlockIsLanguageNeutralUnicode) {
+// The version block is language neutral and Unicode, so that every WinPE language pack finds it; one
+// Chinese string read back intact shows that the resource compiler read the script as UTF-8. Icon
+// group 1 holds nine square sizes of 32 bits.
+TEST(BuiltProgram, VersionBlockAndIconGroup) {
     std::vector<std::byte> block(GetFileVersionInfoSizeW(kProgram.c_str(), nullptr));
     ASSERT_TRUE(GetFileVersionInfoW(kProgram.c_str(), 0, static_cast<DWORD>(block.size()), block.data()))
         << "no version resource in " << utf8(kProgram);
+    void *translation = nullptr, *name = nullptr;
     UINT size = 0;
-    const auto query = [&](const wchar_t* name) {
-        void* value = nullptr;
-        return VerQueryValueW(block.data(), name, &value, &size) ? value : nullptr;
-    };
-    const auto* translation = static_cast<const WORD*>(query(L"\\VarFileInfo\\Translation"));
-    ASSERT_TRUE(translation && size == 4);
-    EXPECT_EQ((std::pair{translation[0], translation[1]}), (std::pair<WORD, WORD>{0, 1200}));
-    const auto* name = static_cast<const wchar_t*>(query(L"\\StringFileInfo\\000004B0\\ProductName"));
-    EXPECT_EQ(utf8(name ? name : L"<missing>"), "WinPE 自动部署工具");
-}
-
-TEST(BuiltProgram, IconGroupOneHasNineSquareSizesOf32Bits) {
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &translation, &size) && size == 4);
+    const auto* language = static_cast<const WORD*>(translation);
+    EXPECT_EQ((std::pair{language[0], language[1]}), (std::pair<WORD, WORD>{0, 1200}));
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\000004B0\\ProductName", &name, &size));
+    EXPECT_EQ(utf8(static_cast<const wchar_t*>(name)), "WinPE 自动部署工具");
     const HMODULE module = LoadLibraryExW(kProgram.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(module, nullptr) << "cannot load " << utf8(kProgram);
     const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
@@ -42,14 +37,12 @@ TEST(BuiltProgram, IconGroupOneHasNineSquareSizesOf32Bits) {
     // GRPICONDIR: 6 bytes with the count at 4, then 14 bytes an image: width and height (0 for 256)
     // first, the bit count at 6.
     const auto* group = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
-    std::multiset<std::string> images;
-    for (unsigned i = 0; i < unsigned{group[4]}; ++i) {
-        const BYTE* entry = group + 6 + 14 * i;
-        images.insert(std::to_string(entry[0] ? entry[0] : 256) + "x" + std::to_string(entry[1] ? entry[1] : 256) +
-                      "x" + std::to_string(entry[6]));
+    std::string images;
+    for (const BYTE* entry = group + 6; entry < group + 6 + 14 * group[4]; entry += 14) {
+        images += " " + std::to_string(entry[0] ? entry[0] : 256) + "x" + std::to_string(entry[1] ? entry[1] : 256) +
+                  "x" + std::to_string(entry[6]);
     }
-    EXPECT_EQ(images, (std::multiset<std::string>{"16x16x32", "24x24x32", "32x32x32", "48x48x32", "64x64x32",
-                                                  "72x72x32", "96x96x32", "128x128x32", "256x256x32"}));
+    EXPECT_EQ(images, " 16x16x32 24x24x32 32x32x32 48x48x32 64x64x32 72x72x32 96x96x32 128x128x32 256x256x32");
     FreeLibrary(module);
 }
 

@@ -4,6 +4,8 @@
 
 #include <ostream>
 #include <sstream>
+#include <tuple>
+#include <utility>
 
 #include "partition_scripts.hpp"
 #include "standin_fixture.hpp"
@@ -30,15 +32,6 @@ void PrintTo(const Outcome& outcome, std::ostream* os) {
         << outcome.out << "--- standard error:\n"
         << outcome.err << "--- tools run:\n"
         << outcome.tools_run;
-}
-// The run with only the tools' lines ("name: ...") left of its standard output.
-Outcome tool_view(Outcome outcome) {
-    std::istringstream lines(outcome.out);
-    outcome.out.clear();
-    for (std::string line; std::getline(lines, line);) {
-        if (line.find(": ") == line.find_first_not_of("abcdefghijklmnopqrstuvwxyz-")) outcome.out += line + "\n";
-    }
-    return outcome;
 }
 using Ending = std::pair<DWORD, std::string>;  // exit status and standard error
 Ending ending(const Outcome& outcome) { return {outcome.exit_code, outcome.err}; }
@@ -104,10 +97,9 @@ protected:
         std::wstring command_line = L"\"" + bin + L"autodeploy.exe\" ignored arguments";
         PROCESS_INFORMATION process{};
         DeleteFileW(journal.c_str());
-        if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, root.path.c_str(),
-                            &startup, &process)) {
-            ADD_FAILURE() << "cannot start autodeploy.exe: error " << GetLastError();
-        }
+        // A program that does not start leaves the exit status 0xDEADBEEF, which no case expects.
+        CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, root.path.c_str(), &startup,
+                       &process);
         for (const HANDLE ours : {out, err, process.hThread}) CloseHandle(ours);
         Outcome outcome;
         char buffer[4096];
@@ -121,52 +113,65 @@ protected:
         return outcome;
     }
 
-    std::string tools_run(const std::string& letter, const std::string& firmware) const {
+    std::string tools_run(bool uefi) const {
         return "wpeutil\tUpdateBootInfo\ndiskpart\t/s\t" + utf8(temp) +
                "prep_disk.txt\nudp-receiver\t--file\tC:\\system.wim\t--nokbd\n"
                "dism\t/Apply-Image\t/ImageFile:C:\\system.wim\t/Index:1\t/ApplyDir:C:\\\n"
                "bcdboot\tC:\\Windows\t/s\t" +
-               letter + "\t/f\t" + firmware + "\nwpeutil\treboot\n";
+               (uefi ? "S:\t/f\tUEFI" : "C:\t/f\tBIOS") + "\nwpeutil\treboot\n";
     }
-    std::string uefi_tools() const { return tools_run("S:", "UEFI"); }
-    std::optional<std::string> staged(const wchar_t* name) const { return read_file(temp + name); }
 };
 
-TEST_F(Deployment, UefiRunDoesEveryStage) {
-    // A script left by an earlier run, longer than this one's and hidden: replaced, attributes kept.
+TEST_F(Deployment, OnlyFirmwareValueDword2MeansUefi) {
+    // A script left by an earlier run, longer than either and hidden: replaced, attributes kept.
     constexpr DWORD kAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    write_file(temp + L"prep_disk.txt", std::string(1000, 'x'));
-    SetFileAttributesW((temp + L"prep_disk.txt").c_str(), kAttributes);
-    EXPECT_EQ(tool_view(run()), (Outcome{0, kShownToolOutput, kReceiverError, uefi_tools()}));
-    EXPECT_EQ(staged(L"prep_disk.txt"), autodeploy::generated::kGptScript);
-    EXPECT_EQ(GetFileAttributesW((temp + L"prep_disk.txt").c_str()) & kAttributes, kAttributes);
-    EXPECT_EQ(staged(L"udp-receiver.exe"), read_file(standin_path()));
+    const std::wstring script = temp + L"prep_disk.txt";
+    write_file(script, std::string(1000, 'x'));
+    SetFileAttributesW(script.c_str(), kAttributes);
+    // Type, value and whether UEFI; REG_NONE: no value. REG_BINARY has the right bytes, of the wrong type.
+    const std::tuple<DWORD, DWORD, bool> cases[] = {
+        {REG_DWORD, 1, false}, {REG_NONE, 0, false}, {REG_BINARY, 2, false}, {REG_DWORD, 2, true}};
+    for (const auto& [type, value, uefi] : cases) {
+        set_firmware_value(type, value);
+        Outcome outcome = run();
+        // Only the tools' lines ("name: ...") of its standard output.
+        std::istringstream lines(std::exchange(outcome.out, ""));
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find(": ") == line.find_first_not_of("abcdefghijklmnopqrstuvwxyz-")) outcome.out += line + "\n";
+        }
+        EXPECT_EQ(outcome, (Outcome{0, kShownToolOutput, kReceiverError, tools_run(uefi)}))
+            << "type " << type << ", value " << value;
+        EXPECT_EQ(read_file(script), uefi ? autodeploy::generated::kGptScript : autodeploy::generated::kMbrScript);
+        EXPECT_EQ(GetFileAttributesW(script.c_str()) & kAttributes, kAttributes);
+    }
+    EXPECT_EQ(read_file(temp + L"udp-receiver.exe"), read_file(standin_path()));
     EXPECT_FALSE(read_file(kImage)) << "C:\\system.wim is left";
     // No standard handles, and a key that is not text (a lone surrogate): the built-in key.
     const wchar_t lone_surrogate[] = {L'k', static_cast<wchar_t>(0xDC00), 0};
-    EXPECT_EQ(run({{L"CRYPTIFY_KEY", lone_surrogate}}, /*handles=*/false), (Outcome{0, "", "", uefi_tools()}));
+    EXPECT_EQ(run({{L"CRYPTIFY_KEY", lone_surrogate}}, /*handles=*/false), (Outcome{0, "", "", tools_run(true)}));
 }
 
-TEST_F(Deployment, FirmwareValueOtherThanDword2MeansLegacyBios) {
-    // Type and value; REG_NONE: no value. The last has the right bytes, of the wrong type.
-    const std::pair<DWORD, DWORD> cases[] = {{REG_DWORD, 1}, {REG_NONE, 0}, {REG_BINARY, 2}};
-    for (const auto& [type, value] : cases) {
-        set_firmware_value(type, value);
-        EXPECT_EQ(tool_view(run()), (Outcome{0, kShownToolOutput, kReceiverError, tools_run("C:", "BIOS")}))
-            << "type " << type << ", value " << value;
-        EXPECT_EQ(staged(L"prep_disk.txt"), autodeploy::generated::kMbrScript);
-    }
-}
-
-TEST_F(Deployment, FailingRunsEndWithTheReport) {
+// Runs that fail, or have no image to remove: exit status, standard error and a line of standard output.
+TEST_F(Deployment, EndingsOffTheRoad) {
     const std::wstring gone = root / L"gone\\";  // not created
-    const std::pair<Variables, std::string> cases[] = {
-        {{{L"STANDIN_DISKPART_EXIT", L"1"}}, kDiskpartReport},
-        {{{L"TMP", gone}, {L"TEMP", gone}}, "Error: " + system_message(ERROR_PATH_NOT_FOUND) + " (os error 3)\n"},
+    const std::string path_not_found = "Error: " + system_message(ERROR_PATH_NOT_FOUND) + " (os error 3)\n";
+    const Variables no_transfer = {{L"STANDIN_RECEIVER_SOURCE", std::nullopt}};
+    // The stand-in receiver leaves the image as the test made it: read-only, then absent.
+    write_file(kImage, "MSWIM");
+    ASSERT_TRUE(SetFileAttributesW(kImage.c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::tuple<Variables, DWORD, std::string, std::string> cases[] = {
+        {{{L"STANDIN_DISKPART_EXIT", L"1"}}, 1, kDiskpartReport, ""},
+        {{{L"TMP", gone}, {L"TEMP", gone}}, 1, path_not_found, ""},
         // Empty: every text is empty, the partitioning tool's name too.
-        {{{L"CRYPTIFY_KEY", L""}}, "Error: program name is empty (0x8000FFFF)\n"},
-    };
-    for (const auto& [variables, err] : cases) EXPECT_EQ(ending(run(variables)), (Ending{1, err}));
+        {{{L"CRYPTIFY_KEY", L""}}, 1, "Error: program name is empty (0x8000FFFF)\n", ""},
+        {no_transfer, 0, kReceiverError, "\n已删除临时镜像 C:\\system.wim\n"},
+        {no_transfer, 0, kReceiverError, "\n未找到临时镜像（可能已被移除）\n"}};
+    for (const auto& [variables, exit_code, err, line] : cases) {
+        const Outcome outcome = run(variables);
+        EXPECT_EQ(ending(outcome), (Ending{exit_code, err}));
+        EXPECT_NE(outcome.out.find(line), std::string::npos) << outcome.out;
+    }
+    EXPECT_FALSE(read_file(kImage)) << "C:\\system.wim is left";
     const std::string traced = run({{L"STANDIN_DISKPART_EXIT", L"1"}, {L"AUTODEPLOY_BACKTRACE", L"1"}}).err;
     EXPECT_TRUE(traced.starts_with(kDiskpartReport + "\nStack backtrace:\n")) << traced;
     EXPECT_NE(traced.find("autodeploy.exe+0x"), std::string::npos) << traced;
@@ -175,20 +180,6 @@ TEST_F(Deployment, FailingRunsEndWithTheReport) {
     EXPECT_EQ(ending(run()), (Ending{1, "Error: diskpart: program not found (0x8000FFFF)\n"}));
     write_file(bin + L"diskpart.exe", "not a program");
     EXPECT_EQ(run().err, "Error: diskpart: " + system_message(ERROR_BAD_EXE_FORMAT) + " (0x800700C1)\n");
-}
-
-// The stand-in receiver leaves the image as the test made it: absent, or read-only.
-TEST_F(Deployment, ImageGoneOrReadOnly) {
-    const Variables no_transfer = {{L"STANDIN_RECEIVER_SOURCE", std::nullopt}};
-    const Outcome gone = run(no_transfer);
-    EXPECT_EQ(ending(gone), (Ending{0, kReceiverError}));
-    EXPECT_NE(gone.out.find("\n未找到临时镜像（可能已被移除）\n"), std::string::npos) << gone.out;
-    write_file(kImage, "MSWIM");
-    ASSERT_TRUE(SetFileAttributesW(kImage.c_str(), FILE_ATTRIBUTE_READONLY));
-    const Outcome read_only = run(no_transfer);
-    EXPECT_EQ(ending(read_only), (Ending{0, kReceiverError}));
-    EXPECT_NE(read_only.out.find("\n已删除临时镜像 C:\\system.wim\n"), std::string::npos) << read_only.out;
-    EXPECT_FALSE(read_file(kImage)) << "C:\\system.wim is left";
 }
 
 }  // namespace
