@@ -174,28 +174,24 @@ class RoomState(unittest.TestCase):
         for mac, name in ((B, "LAB1-02"), (C, "LAB1-03")):
             listed.add(mac, name)
         room = Room(max_wait=5, late_wait=10, size=1000, listed=listed)
-        for event in [(0, "room", "listening", "1"), (1, A, "address", "10.0.0.11"), (1, A, "waiting", ""),
-                      (1, "10.0.0.11", "joined", "1")]:
-            room.apply(*event)
+        apply = lambda *events: [room.apply(*event) for event in events]  # noqa: E731
+        apply((0, "room", "listening", "1"), (1, A, "address", "10.0.0.11"), (1, A, "waiting", ""),
+              (1, "10.0.0.11", "joined", "1"))
         self.assertEqual((room.decision(5), room.decision(6)), (None, "start"))
-        for event in [(6, "room", "sending", "1"), (8, "room", "ended", "1")]:
-            room.apply(*event)
+        apply((6, "room", "sending", "1"), (8, "room", "ended", "1"))
         self.assertEqual((room.decision(8), room.stage(room.pcs[A])),
                          ("next", ("transfer 1 broke off: it starts over by itself", "waiting")))
-        for event in [(9, "room", "listening", "2"), (20, A, "starting-over", "2")]:
-            room.apply(*event)
+        apply((9, "room", "listening", "2"), (20, A, "starting-over", "2"))
         self.assertEqual((room.decision(20), room.stage(room.pcs[A])[0]),
                          (None, "transfer broke off: starting over (try 2)"))
-        for event in [(21, "10.0.0.11", "joined", "2"), (31, "room", "sending", "2"), (40, "room", "complete", "2"),
-                      (40, "10.0.0.11", "received", "2"), (41, "room", "listening", "3"), (42, A, "applying", "")]:
-            room.apply(*event)
+        apply((21, "10.0.0.11", "joined", "2"), (31, "room", "sending", "2"), (40, "room", "complete", "2"),
+              (40, "10.0.0.11", "received", "2"), (41, "room", "listening", "3"), (42, A, "applying", ""))
         self.assertEqual((room.decision(60), room.outcome()[:3]), (None, (1, 0, 1)))
         room.apply(61, A, "deployed", "")
         self.assertEqual((room.decision(61), room.outcome()), ("finish", (0, 1, 1, [])))
         self.assertEqual(Room().outcome(), (1, 0, 0, []))  # no PC joined: no success
         for mac in (B, C, D):  # D is not in the room list: Windows picks its name
-            room.apply(62, mac, "answer-file")
-            room.apply(63, mac, "deployed")
+            apply((62, mac, "answer-file"), (63, mac, "deployed"))
         self.assertEqual(room.names_given(), [
             "answer files written, each PC named as in the room list: LAB1-02, LAB1-03",
             "answer files written with ComputerName * (Windows picks a name; name them in the room list): "
