@@ -75,19 +75,23 @@ run unshare -m sh -c 'mount -t tmpfs -o size=16k tmpfs "$0" && exec "$@"' "$tmp/
 [ "$rc:$(tail -n 1 "$tmp/err")" = "1:send-image: no room left for image 2 in $tmp/full: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent" ] &&
     [ "$(inputs)" = "$before" ] && [ -z "$(ls -A "$tmp/full")" ] && [ ! -e "$tmp/args" ] || fail "full disk: status $rc"; ok "an export onto a full disk says so, sends nothing and leaves nothing"
 
-rm -f "$tmp/args"
-# Stopped while udp-sender (which blocks TERM as it sends) runs: it ends too, and nothing is left.
+# Stopped while udp-sender (which blocks TERM as it sends, and would hold out 60 s) runs: it ends too, at once.
 STUB_HANG=1 ip netns exec "$ns" "$script" --max-wait 5 "$install" 2 >/dev/null 2>&1 </dev/null &
-pid=$!
-within 120 eval "[ -s '$tmp/pid' ] || ! kill -0 $pid 2>/dev/null"
-start=$SECONDS && kill -TERM "$pid" && wait "$pid"
-rc=$?
-# The stand-in would hold out 60 s: its end, not that, ends the run.
+pid=$! && within 120 eval "[ -s '$tmp/pid' ] || ! kill -0 $pid 2>/dev/null"
+start=$SECONDS && kill -TERM "$pid" && wait "$pid"; rc=$?
 [ "$rc" = 143 ] && [ $((SECONDS - start)) -lt 30 ] && ! kill -0 "$(cat "$tmp/pid")" 2>/dev/null && [ -z "$(ls -A "$TMPDIR")" ] ||
     fail "stopped: status $rc, udp-sender (pid $(cat "$tmp/pid")) still running or files left: $(ls -A "$TMPDIR")"
 ok "stopped with TERM, it stops udp-sender for sure at once (status 143) and leaves no file"
 
+# A Windows medium as Microsoft's media tool makes it: three editions in sources/install.esd (solid LZMS),
+# as a folder and as an ISO; and the same in an install.wim. What the PCs get is the edition alone, in LZX.
+mkdir -p "$in/esd/sources" "$in/wim/sources" && for e in Home Pro "Pro N"; do
+    wimcapture "$tmp/a" "$in/esd/$e.wim" "Windows 10 $e" && wimexport "$in/esd/$e.wim" 1 "$in/esd/sources/install.esd" --solid &&
+        wimexport "$in/esd/$e.wim" 1 "$in/wim/sources/install.wim" && rm "$in/esd/$e.wim" || exit 1
+done >/dev/null && genisoimage -quiet -J -r -o "$in/win.iso" "$in/esd" || fail "the media"
 rm -f "$tmp/args"
+# shellcheck disable=SC2034 # read by the refusal rows below
+esd="sources/install.esd of $in/esd" list="1  Windows 10 Home  0 MB; 2  Windows 10 Pro  0 MB; 3  Windows 10 Pro N  0 MB"
 table=$(cat <<'EOF'
 2|"$install" --fec|--fec needs a value (see --help)
 2|--async "$install"|unknown option: --async (see --help)
@@ -103,14 +107,6 @@ table=$(cat <<'EOF'
 2|--interface 10.213.61.1 "$install"|10.213.61.1 is an address, not an interface: name the interface that holds it (--interface vgood0)
 2|--interface 10.213.61.9 "$install"|10.213.61.9 is an address, and no interface here holds it; name the one that faces the PCs (see 'ip -br link')
 2|--interface= "$install"|--interface needs a value, got nothing
-EOF
-)
-# Each bad value once more as an empty one (--NAME=): refused the same way.
-refusals "${send[@]}" < <(printf '%s\n' "$table" && sed -n "s/^2|--\([a-z-]*\) [^ ]* \(\"\$install\"|--\1 needs .*, got \)'.*'$/2|--\1= \2nothing/p" <<<"$table")
-# What the PCs' receiver can never hear: refused, one line each.
-for o in ttl=2 mcast-rdv-address=224.0.0.1 portbase=9000 portbase; do echo "2|--$o \"\$install\"|--${o%=*} cannot be used: \
-the PCs' receiver keeps udpcast's defaults and would never hear the sender (see --help)"; done >"$tmp/rows" && refusals "${send[@]}" <"$tmp/rows"
-refusals "${send[@]}" <<'EOF'
 2|"$install" 0|INDEX needs a whole number of 1 or more, got '0'
 1|"$in/none.wim"|no such file or folder: $in/none.wim
 1|"$in"|$in has neither sources/install.wim nor sources/install.esd: give a Windows installation ISO or its folder, or the image itself
@@ -119,15 +115,23 @@ refusals "${send[@]}" <<'EOF'
 1|"$in/corrupt.wim"|$in/corrupt.wim fails wimverify: A WIM resource is corrupted! The SHA-1 message digest of a WIM resource did not match the expected value.; nothing was sent: repair or recapture the image
 1|"$in/nowin.wim"|image 1 of $in/nowin.wim is not a Windows installation (it has no \\Windows\\System32); nothing was sent: repair or recapture the image
 1|"$in/noboot.wim"|image 1 of $in/noboot.wim lacks \\Windows\\Boot\\PCAT\\bootmgr, which bcdboot needs to make the PCs bootable; nothing was sent: repair or recapture the image
+1|"$in/esd"|$esd holds 3 editions: $list; choose one with --edition NAME|INDEX
+1|--edition windows "$in/esd"|more than one edition of $esd is called 'windows': $list; give its index or its whole name with --edition
+1|--edition Enterprise "$in/esd"|no edition of $esd is called 'Enterprise': $list; give its index or its whole name with --edition
+1|--edition 4 "$in/esd"|image 4 does not exist in $esd (it has 3 images)
+2|--edition 2 "$in/esd" 2|give the edition once: INDEX or --edition
+2|--interface vdown0 "$single"|vdown0 is down: bring it up (ip link set vdown0 up); the PCs would wait silently
+2|--interface vnolink0 "$single"|vnolink0 has no link: plug in its cable or check the switch port; the PCs would wait silently
+2|--interface vnoaddr0 "$single"|vnoaddr0 has no IPv4 address: add one with 'brd +' (ip addr add 10.0.0.1/24 brd + dev vnoaddr0); the PCs would wait silently
+2|--interface lo "$single"|lo is the loopback interface, which reaches no PC: name the one that faces the PCs (see 'ip -br link')
+2|--interface v32 "$single"|v32 has the address 10.9.0.1/32, whose subnet holds no PC and no broadcast address: give it the PCs' subnet (ip addr del 10.9.0.1/32 dev v32; ip addr add 10.9.0.1/24 brd + dev v32); the PCs would wait silently
 EOF
+)
+# Each bad value once more as an empty one (--NAME=), refused the same way; and what the PCs' receiver never hears.
+refusals "${send[@]}" < <(echo "$table" && for o in ttl=2 mcast-rdv-address=224.0.0.1 portbase=9000 portbase; do
+    echo "2|--$o \"\$install\"|--${o%=*} cannot be used: the PCs' receiver keeps udpcast's defaults and would never \
+hear the sender (see --help)"; done && sed -n "s/^2|--\([a-z-]*\) [^ ]* \(\"\$install\"|--\1 needs .*, got \)'.*'$/2|--\1= \2nothing/p" <<<"$table")
 [ ! -e "$tmp/args" ] || fail "a refused image reached udp-sender"
-
-# A Windows medium as Microsoft's media tool makes it: three editions in sources/install.esd (solid LZMS),
-# as a folder and as an ISO; and the same in an install.wim. What the PCs get is the edition alone, in LZX.
-mkdir -p "$in/esd/sources" "$in/wim/sources" && for e in Home Pro "Pro N"; do
-    wimcapture "$tmp/a" "$in/esd/$e.wim" "Windows 10 $e" && wimexport "$in/esd/$e.wim" 1 "$in/esd/sources/install.esd" --solid &&
-        wimexport "$in/esd/$e.wim" 1 "$in/wim/sources/install.wim" && rm "$in/esd/$e.wim" || exit 1
-done >/dev/null && genisoimage -quiet -J -r -o "$in/win.iso" "$in/esd" || fail "the media"
 sent() { wiminfo "$tmp/sent" | sed -n 's/^\(Image Count\|Name\|Compression\): *//p' | paste -s -d ' '; }
 run "${send[@]}" --list-editions "$in/win.iso"
 [ "$rc" = 0 ] && [ "$(grep -v '^send-image: ' "$tmp/out")" = "  1  Windows 10 Home  0 MB
@@ -141,15 +145,6 @@ for case in "esd/--edition=home/1 LZX Windows 10 Home" "esd/--edition=PRO/1 LZX 
     [ "$rc" = 0 ] && [ "$(sent)" = "$expected" ] && [ -z "$(ls -A "$TMPDIR")" ] || fail "[$case]: status $rc, sent [$(sent)]"
 done
 ok "from a Windows ISO, its folder, an ESD or a WIM: --list-editions, and the edition by name or number, alone, in LZX"
-# shellcheck disable=SC2034 # read by the refusal rows below
-esd="sources/install.esd of $in/esd" list="1  Windows 10 Home  0 MB; 2  Windows 10 Pro  0 MB; 3  Windows 10 Pro N  0 MB"
-refusals "${send[@]}" --max-wait 5 <<'EOF2'
-1|"$in/esd"|$esd holds 3 editions: $list; choose one with --edition NAME|INDEX
-1|--edition windows "$in/esd"|more than one edition of $esd is called 'windows': $list; give its index or its whole name with --edition
-1|--edition Enterprise "$in/esd"|no edition of $esd is called 'Enterprise': $list; give its index or its whole name with --edition
-1|--edition 4 "$in/esd"|image 4 does not exist in $esd (it has 3 images)
-2|--edition 2 "$in/esd" 2|give the edition once: INDEX or --edition
-EOF2
 
 # Only a PC that received all of it is a success (the last line says how many); the PC that holds the room up is named.
 while IFS='|' read -r status udp lines; do
@@ -163,14 +158,6 @@ done <<EOF
 EOF
 ok "no PC that received all of it is a failure; those that did not are named"
 
-# Interfaces on which every PC would wait: the loopback, down, without link, IPv4 address or broadcast address, a /32.
-refusals "${send[@]}" <<'EOF'
-2|--interface vdown0 "$single"|vdown0 is down: bring it up (ip link set vdown0 up); the PCs would wait silently
-2|--interface vnolink0 "$single"|vnolink0 has no link: plug in its cable or check the switch port; the PCs would wait silently
-2|--interface vnoaddr0 "$single"|vnoaddr0 has no IPv4 address: add one with 'brd +' (ip addr add 10.0.0.1/24 brd + dev vnoaddr0); the PCs would wait silently
-2|--interface lo "$single"|lo is the loopback interface, which reaches no PC: name the one that faces the PCs (see 'ip -br link')
-2|--interface v32 "$single"|v32 has the address 10.9.0.1/32, whose subnet holds no PC and no broadcast address: give it the PCs' subnet (ip addr del 10.9.0.1/32 dev v32; ip addr add 10.9.0.1/24 brd + dev v32); the PCs would wait silently
-EOF
 # A port taken (here by a process that holds UDP 9001) is refused with its holder.
 ip netns exec "$ns" python3 -c 'import socket,time; s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM); s.bind(("",9001)); time.sleep(60)' &
 holder=$! && disown && { within 60 held "$ns" -u 9001 || fail "python3 did not hold UDP 9001"; }

@@ -1,7 +1,6 @@
 #!/bin/bash
-# scripts/serve-room's and serve-pxe's refusals, each one line with the fix, before anything starts; a room
-# run whole in a namespace with a stand-in udp-sender that records what it is given (the QEMU PCs are
-# pxe_test's and room_road_test's); and a server killed outright, after which nothing of it answers a PC.
+# serve-room's and serve-pxe's refusals, before anything starts; a room run whole in a namespace with a stand-in
+# udp-sender that records what it is given; a server killed outright, after which nothing of it answers a PC.
 # Usage: serve_room_test.sh WIMBOOT_DIR
 set -u -o pipefail
 name=serve_room_test
@@ -92,8 +91,7 @@ started() { within 120 eval "grep -s -q 'serving on room0' '$1' || ! kill -0 $2 
 gone() { [ -z "$(ip netns pids "$ns")" ]; }
 pxe=(ip netns exec "$ns" "$pxe_script" --interface room0 --program "$in/autodeploy.exe" --room "$in/room.txt"
     --work-dir "$tmp/work")
-"${pxe[@]}" "$in/medium" >"$tmp/pxe.out" 2>&1 &
-server=$!
+"${pxe[@]}" "$in/medium" >"$tmp/pxe.out" 2>&1 & server=$!
 started "$tmp/pxe.out" $server && [ "$(probe)" = "answered by 10.98.0.1" ] && ! probe 52:54:00:98:00:02 ||
     fail "a PXE discover: the listed PC not answered, or another one answered: $(cat "$tmp/pxe.out")"
 ok "a PXE discover: the PC of the room list is answered, another is not"
@@ -103,8 +101,7 @@ holder=$(cat "$tmp/work/lock") && script=$pxe_script && refusals timeout 30 ip n
 1|--work-dir "$tmp/work" "$in/medium"|$tmp/work is in use by $holder: one server per work folder; end that one first, or give this one another --work-dir
 EOF2
 # Its folder in /run, found while it runs (another server's start may clear it once it is killed).
-left=$(grep -l -x "$server" /run/serve-pxe.*/pid) || fail "no folder in /run of the running server"
-left=${left%/pid}
+left=$(grep -l -x "$server" /run/serve-pxe.*/pid) && left=${left%/pid} || fail "no folder in /run of the running server"
 kill -KILL "$server" && { wait "$server"; } 2>/dev/null
 within 10 gone && ! probe >/dev/null || fail "after SIGKILL: $(ip netns pids "$ns" | xargs -r ps -o args= -p)"
 ok "killed outright: no process of the run is left and no PXE discover is answered"

@@ -1,7 +1,6 @@
 # shellcheck shell=bash disable=SC2154 # $name, and for refusals $script, are the sourcing test's
-# Shared by the script tests (and real_wire_test): set $name, then source. Gives $tmp (made here
-# unless set), removed on exit after the test's own at_exit, also on a signal; inputs go in
-# $tmp/in, the scripts' temporary files in $tmp/tmpdir; run, within, fail, ok, skip, finish, refusals.
+# Shared by the bash tests: set $name, then source. $tmp (made unless set) goes on exit or a signal, after the
+# test's own at_exit; inputs go in $tmp/in, the scripts' temporary files in $tmp/tmpdir (TMPDIR).
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/cleanup.sh"
 passed=0 skipped=0
 [ -n "${tmp:-}" ] || tmp=$(mktemp -d "${TMPDIR:-/tmp}/$name.XXXXXX") || { echo "$name: no temporary folder" >&2; exit 1; }
@@ -9,8 +8,7 @@ test_at_exit() { ! declare -F at_exit >/dev/null || at_exit; }
 cleanup_on_exit
 cleanup_also test_at_exit
 cleanup_later "$tmp"
-# Wine keeps its server's socket under TMPDIR: a program run under Wine gets the caller's TMPDIR
-# ($outer_tmpdir), or it would start a second server on the test run's prefix and leave it running.
+# Programs under Wine get the caller's TMPDIR (Wine's server socket is there), or a second server is left running.
 # shellcheck disable=SC2034 # for the tests that run Wine
 outer_tmpdir=${TMPDIR:-/tmp}
 in=$tmp/in && mkdir -p "$in" "$tmp/tmpdir" && export TMPDIR=$tmp/tmpdir
@@ -27,33 +25,29 @@ finish() { printf '%s: %s passed, 0 failed%s\n' "$name" "$passed" "$([ $skipped 
 needs() { for t in "$@"; do command -v "$t" >/dev/null || fail "$t is not installed"; done; }
 
 run() { "$@" >"$tmp/out" 2>"$tmp/err" </dev/null; rc=$?; } # run COMMAND...: sets $rc
-# within SECONDS COMMAND...: COMMAND again every 0.2 s until it succeeds, SECONDS at most (counted in tries: a
-# busy machine stretches them); a bound for what is sure to come, set far beyond how long it takes.
+# within SECONDS COMMAND...: COMMAND every 0.2 s until it succeeds, SECONDS at most (in tries: load stretches them).
 within() { local i; for ((i = 0; i < $1 * 5; i++)); do "${@:2}" && return 0; sleep 0.2; done; return 1; }
 writes() { [ -n "$(find "$in" -name "$1" -size +0)" ] || ! kill -0 "$2" 2>/dev/null; } # writes GLOB PID: in $in, or PID ended
 held() { ip netns exec "$1" ss -H -l -n "$2" "sport = :$3" | grep -q .; } # held NAMESPACE -t|-u PORT: listened on
 # Every file and folder under $tmp/in and $TMPDIR, with its mode, owner and, for a file, its SHA-256.
 inputs() { (cd "$tmp" && find in tmpdir -printf '%p %M %u:%g\n' -type f -exec sha256sum {} + | sort); }
-# pe_file PATH [MACHINE [CHARACTERISTICS [SUBSYSTEM]]]: a PE header (default x64, a program, console:
-# 8664 0022 03, in hex) and 20000 random bytes.
+# pe_file PATH [MACHINE [CHARACTERISTICS [SUBSYSTEM]]]: a PE header (x64 console program: 8664 0022 03) and noise.
 pe_file() {
     local m=${2:-8664} c=${3:-0022}
     { printf 'MZ' && head -c 58 /dev/zero && printf %b "\\x40\\0\\0\\0PE\\0\\0\\x${m:2}\\x${m:0:2}" && head -c 16 /dev/zero &&
         printf %b "\\x${c:2}\\x${c:0:2}\\x0b\\x02" && head -c 66 /dev/zero && printf %b "\\x${4:-03}\\0" && head -c 20000 /dev/urandom; } >"$1"
 }
 
-# nobody_reaches SCRIPT: whether SCRIPT can be run as the user nobody (setpriv, as root) to try a
-# refusal of non-root users; a checkout in a private folder cannot be, which a SKIP line says.
+# nobody_reaches SCRIPT: whether the user nobody can run SCRIPT (setpriv, as root); a SKIP line says why not.
 nobody_reaches() {
     [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null || return 1
     setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$1" ||
         { skip "the user nobody cannot reach $1 (a checkout in a private folder): not-root refusal not tried"; return 1; }
 }
 
-# refusals COMMAND... <TABLE: each row "STATUS|ARGUMENTS|MESSAGE" (both expanded as the row runs, so
-# "$in/x" and quotes work) runs COMMAND ARGUMENTS, which must end with STATUS, print exactly
-# "SCRIPT: MESSAGE" on stderr ($script names the script) and nothing on stdout, and leave $tmp/in
-# and $TMPDIR as they were.
+# refusals COMMAND... <TABLE: each row "STATUS|ARGUMENTS|MESSAGE" (expanded as the row runs) runs COMMAND ARGUMENTS,
+# which must end with STATUS, print exactly "SCRIPT: MESSAGE" on stderr ($script names it) and nothing on stdout,
+# and leave $tmp/in and $TMPDIR as they were.
 refusals() {
     local status args message before row
     while IFS='|' read -r status args message; do

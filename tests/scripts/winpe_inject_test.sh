@@ -8,16 +8,14 @@ needs wimcapture wimappend wimextract wiminfo wimupdate
 unset WIMLIB_IMAGEX_IGNORE_CASE
 
 # two.wim: image 1 without \Windows\System32, image 2 (bootable) with it in lower case.
-mkdir -p "$tmp/notpe/Users" "$tmp/pe/windows/system32" "$tmp/clash/Windows/System32/autodeploy.exe"
+mkdir -p "$tmp/notpe/Users" "$tmp/pe/windows/system32" "$tmp/clash/Windows/System32/autodeploy.exe" "$tmp/lone"
 echo x | tee "$tmp/notpe/Users/a" "$tmp/pe/windows/system32/cmd.exe" >"$tmp/clash/Windows/System32/autodeploy.exe/a"
 two=$in/two.wim clash=$in/clash.wim ro=$in/ro.wim prog=$tmp/autodeploy.exe prog2=$tmp/other.exe
 { wimcapture "$tmp/notpe" "$two" "PE" && wimappend "$tmp/pe" "$two" "Setup" --boot && wimcapture "$tmp/clash" "$clash" clash &&
     cp "$two" "$ro" && chmod 444 "$ro" && head -c 3000 /dev/urandom >"$in/random.wim"; } >/dev/null || fail "fixtures"
-pe_file "$prog" && pe_file "$prog2" && pe_file "$tmp/x86.exe" 014c && pe_file "$tmp/dll.exe" 8664 2022 &&
-    pe_file "$tmp/gui.exe" 8664 0022 02 && printf MZ >"$tmp/mz.exe" &&
-    { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe" && mkdir "$tmp/lone" && cp "$prog" "$tmp/lone" &&
-    { printf MZ; head -c 700 /dev/urandom; } >"$tmp/autodeploy-watch.exe" &&
-    printf ELF >"$tmp/elf.exe" || fail "fixtures"
+pe_file "$prog" && pe_file "$prog2" && pe_file "$tmp/lone/autodeploy.exe" && pe_file "$tmp/autodeploy-guard.exe" &&
+    pe_file "$tmp/autodeploy-watch.exe" && pe_file "$tmp/x86.exe" 014c && pe_file "$tmp/dll.exe" 8664 2022 &&
+    pe_file "$tmp/gui.exe" 8664 0022 02 && printf MZ >"$tmp/mz.exe" && printf ELF >"$tmp/elf.exe" || fail "fixtures"
 # shellcheck disable=SC2034 # read by the refusal rows below
 instead="give the 64-bit console build (make release: build/release/src/autodeploy.exe)"
 extract() { wimextract "$two" "$1" "/windows/system32/$2" --to-stdout 2>/dev/null; }
@@ -54,8 +52,7 @@ run "$script" --program "$prog" --guard "$prog2" --override-disk-guard "$two" &&
     fail "--guard, --override-disk-guard: status $rc, or the guard or the override marker not as asked"
 ok "--guard names the guard; --override-disk-guard adds the override marker, and a run without it takes it out"
 
-# The room server to report to and the stall time, in the files the watch reads; a run without them takes them out.
-# The answer file: the template with ComputerName * (a medium serves any PC).
+# The watch's files; the answer file gets ComputerName * (a medium serves any PC); a run without them takes them out.
 sed 's/CHANGE-ME/First-Logon-1/; s|<ComputerName>\*<|<ComputerName>LAB-01<|' "$(dirname "$script")/../assets/unattend.xml" \
     >"$tmp/unattend.xml" || fail "the answer file"
 run "$script" --program "$prog" --server 10.0.0.1:8081 --stall-seconds 030 --unattend "$tmp/unattend.xml" "$two" &&
@@ -102,28 +99,21 @@ ln -s two.wim "$in/-two.wim" && run env -C "$in" "$script" --program "$prog" -- 
 
 # Interrupted while wimupdate writes (a stand-in that makes its partial file beside the copy, as
 # wimlib does, and waits): HUP, INT and TERM to the process group leave nothing behind.
-mkdir -p "$tmp/slow"
+mkdir -p "$tmp/slow" "$tmp/bin" && ln -s /bin/true "$tmp/bin/wimextract" || fail "fixtures"
 # shellcheck disable=SC2016 # the stand-in's own expansions
 printf '#!/bin/sh\nhead -c 1000 /dev/zero >"$1.partial"\nexec sleep 30\n' >"$tmp/slow/wimupdate" && chmod +x "$tmp/slow/wimupdate"
 for signal in HUP INT TERM; do
-    before=$(inputs)
-    set -m # a process group of its own, where INT is not ignored
-    PATH="$tmp/slow:$PATH" "$script" --program "$prog" "$two" >/dev/null 2>&1 </dev/null &
-    pid=$!
-    set +m
-    within 120 writes '*.partial' "$pid"
+    before=$(inputs) && set -m # a process group of its own, where INT is not ignored
+    PATH="$tmp/slow:$PATH" "$script" --program "$prog" "$two" &>/dev/null </dev/null &
+    pid=$! && set +m && within 120 writes '*.partial' "$pid"
     run "$script" --program "$prog2" "$two"
     [ "$rc" = 1 ] && [ "$(cat "$tmp/err")" = "winpe-inject: $two is being changed by another run (pid $pid: /bin/bash $script --program $prog $two); wait until it has ended, then run again" ] || fail "a second run at once: status $rc"
-    kill -s "$signal" -- "-$pid"
-    wait "$pid"
-    rc=$?
-    [ "$rc" != 0 ] && [ "$(inputs)" = "$before" ] ||
-        fail "$signal: status $rc, or left files: $(diff <(echo "$before") <(inputs))"
+    kill -s "$signal" -- "-$pid" && ! wait "$pid" && [ "$(inputs)" = "$before" ] ||
+        fail "$signal: status 0, or left files: $(diff <(echo "$before") <(inputs))"
 done
 ok "interrupted by HUP, INT or TERM to its process group, it leaves the WIM as it was and nothing beside it; a second run meanwhile is refused with the first one's pid"
 
-# A stand-in wimextract that reads back nothing.
-mkdir -p "$tmp/bin" && printf '#!/bin/sh\nexit 0\n' >"$tmp/bin/wimextract" && chmod +x "$tmp/bin/wimextract" || fail "fixtures"
+# With a stand-in wimextract that reads back nothing:
 refusals env PATH="$tmp/bin:$PATH" "$script" --program "$prog" <<'EOF'
 1|--index 2 "$two"|the updated image does not read back \\Windows\\System32\\autodeploy.exe correctly; $two left as it was
 EOF
