@@ -1,10 +1,8 @@
 #!/bin/bash
-# Real PXE clients boot from scripts/serve-pxe: QEMU PCs (SeaBIOS with QEMU's iPXE ROM on e1000, OVMF's
-# own PXE on virtio-net) on a bridge in a private namespace, beside "the site's" DHCP server (a plain
-# dnsmasq). WinPE is a test boot.wim whose boot managers are stand-ins that print one line on the serial
-# port. The room list is collected first; a PC not on it, powered on with the room, is left alone.
-# Three phases: 0 the room list, 1 proxy DHCP, 2 a range. PXE_TEST_PHASES=1,2 runs those alone (the others'
-# results made without PCs, as a planted fault needs only its phase); default 0,1,2.
+# Real PXE clients boot from scripts/serve-pxe: QEMU PCs (SeaBIOS with QEMU's iPXE ROM on e1000, OVMF's own PXE
+# on virtio-net) on a private bridge beside "the site's" DHCP server (a plain dnsmasq); WinPE's boot managers are
+# stand-ins that print a line on the serial port. Phases: 0 the room list (--collect; a PC not on it is left
+# alone), 1 proxy DHCP, 2 a range; PXE_TEST_PHASES=1,2 runs only those (the others' results made without PCs).
 # Usage: pxe_test.sh WIMBOOT_DIR        (exit 77: skipped, with the reason)
 set -u -o pipefail
 name=pxe_test
