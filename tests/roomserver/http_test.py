@@ -166,6 +166,7 @@ class Http(unittest.TestCase):
         self.assertFalse(os.path.exists(self.folder + "/served"))
         self.assertEqual(get(boot_wim), (200, read("http/boot.wim", "rb")))
         self.assertEqual(read("served"), MAC + "\n")
+        self.assertIn("<td>LAB1-07</td><td>%s</td><td>%s</td>" % (MAC, PC), get(b"GET / HTTP/1.1\r\n\r\n")[1].decode())
         # A PC not in the room list, asking for itself, is left alone and written down.
         self.assertIn(b"not in the room list",
                       get(b"GET /pc.ipxe?mac=52:54:00:99:99:99&platform=efi HTTP/1.1\r\n\r\n", "127.0.0.3")[1])
