@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd -P)
 repo=$(cd "$here/../.." && pwd -P)
 . "$here/../scripts/test_lib.sh"
 needs man wimcapture wimdir
-prefix=/opt/autodeploy dest=$tmp/dest && mkdir "$dest" || fail "mkdir"
+prefix=/opt/autodeploy dest=$tmp/new/dest # a DESTDIR not made yet: make install makes it
 bin=$dest$prefix/bin
 
 run make -s -C "$repo" install DESTDIR="$dest" PREFIX=$prefix RELEASE_BUILD="$1"
