@@ -32,12 +32,16 @@ class NetBoot(Part):
         self.deployed = ServedList(os.path.join(c.work_dir, "deployed")) if c.work_dir else None
         self.seen = os.path.join(c.work_dir, "seen") if c.work_dir else None
         self.seen_macs = set(roomlist.first_words(self.seen)) if self.seen else set()
-        self.base = "http://%s:%s" % (c.address, c.port)
         self.grants, self.loading = {}, {}
         self.run = self.dnsmasq = self.http = None
         self.writing = 0  # lists being written
         # The lists are written one after another in a thread of their own: a disk's fsync holds up no transfer.
         self.writer = concurrent.futures.ThreadPoolExecutor(max_workers=1)
+
+    @property
+    def base(self):
+        """Where the PCs reach this run's HTTP side (the port is known once it serves)."""
+        return "http://%s:%s" % (self.config.address, self.config.port)
 
     # --- the run -------------------------------------------------------------------------------------------
     async def start(self, loop):
@@ -86,7 +90,6 @@ class NetBoot(Part):
             return self.core.refuse("the HTTP server did not start: %s" % error.strerror)
         if not c.port:  # any free port (tests, benchmarks): the one taken is the one said
             c.port = self.http.server.sockets[0].getsockname()[1]
-            self.base = "http://%s:%s" % (c.address, c.port)
         said = ("", "the table also at %s/; " % self.base) if self.page_said else (", HTTP port %d" % c.port, "")
         self.core.say("serving on %s (%s), DHCP %s%s; %sCtrl-C stops" % ((c.interface, c.address, c.dhcp) + said))
         return True
