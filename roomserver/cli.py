@@ -84,23 +84,24 @@ def parse(argv):
         if config.wake else []
     config.again = mac_list("--again", config.again, True, config.listed) if config.again else []
     config.unattend = unattend.read(config.unattend) if config.unattend else None
-    if config.mode == "room" and config.listed and not config.machines:
-        config.machines = _to_deploy(config)
+    if config.mode == "room" and config.listed:
+        config.expected = _to_deploy(config)
+        config.machines = config.machines or len(config.expected)
     return config, check
 
 
 def _to_deploy(config):
-    """How many PCs of the room list the room waits for: those not deployed yet, and those to image again."""
+    """The MACs of the room list that the room waits for: those not deployed yet, and those to image again."""
     try:
         deployed = ServedList(os.path.join(config.work_dir, "deployed"))
     except OSError:  # the work folder's own check says why
         deployed = set()
-    machines = sum(1 for mac in config.listed.names if mac not in deployed or config.again == "all"
-                   or mac in config.again)
-    if not machines:
+    expected = [mac for mac in config.listed.names if mac not in deployed or config.again == "all"
+                or mac in config.again]
+    if not expected and not config.machines:
         raise Refusal("every PC of the room list %s is deployed already (%s/deployed): give those to image again "
                       "with --again NAME,... or --again all" % (config.room, config.work_dir))
-    return machines
+    return expected
 
 
 def main(argv):

@@ -21,6 +21,7 @@ class Config:
     journal: str = None
     room: str = None  # the room list's file (for collect: the file it writes)
     listed: object = None  # the room list read (roomlist.RoomList); None: every PC is the room's
+    expected: list = dataclasses.field(default_factory=list)  # the MACs of the list to deploy in this run
     again: object = dataclasses.field(default_factory=list)  # MACs to forget as served, or "all"
     unattend: str = None  # the answer file's template, checked
     # The multicast: the image, udp-sender's command line, and when to send.

@@ -13,7 +13,8 @@ from roomserver.spoken import spoken
 class Core:
     def __init__(self, config):
         self.config = c = config
-        self.room = Room(c.machines, c.max_wait, c.late_wait, os.path.getsize(c.image) if c.image else 0, c.listed)
+        self.room = Room(c.machines, c.max_wait, c.late_wait, os.path.getsize(c.image) if c.image else 0, c.listed,
+                         c.expected)
         self.journal = Journal(c.journal)
         self.listeners = []  # (now, key, kind, value) for each event, after the room has it
         self.ended = None  # the future the run waits on, once it runs
@@ -37,6 +38,8 @@ class Core:
             self.ended.set_result(status)
 
     def crash(self, error):
+        if self.ended and self.ended.done():
+            return  # what a stopping run cancels (its connections) is no crash: the summary stays the last word
         self.say("the server failed: %r; stopping" % (error,), error=True)
         self.end(1)
 

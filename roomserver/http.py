@@ -1,8 +1,9 @@
 """A small HTTP/1.1 server for the room, on asyncio: every host of the room's segment reaches it, so it trusts
 nothing. A request is a GET of one of a few paths with a few short query values, or it is refused; its head
-must come whole within HEAD_SECONDS; an address holds PER_ADDRESS connections at most, and when ALL of them are
-open the oldest one still waiting for its head makes room for a new one, so that idle connections never keep a
-PC out. Files go out with sendfile, never through Python; one connection, one request."""
+must come whole within HEAD_SECONDS; an address holds PER_ADDRESS connections at most, FILES_PER_ADDRESS of them
+sending a file. When ALL are open, the oldest one that is not sending a file makes room for a new one: idle
+connections and slow readers of small answers never keep a PC out, and the files go only where the routes
+allow (a PC of the room). Files go out with sendfile, never through Python; one connection, one request."""
 
 import asyncio
 import os
@@ -14,8 +15,10 @@ import urllib.parse
 HEAD_SECONDS = 10
 WRITE_SECONDS = 30  # for each piece of a file: a reader that stalls that long is dropped
 PER_ADDRESS = 16
+FILES_PER_ADDRESS = 4  # iPXE fetches its files one after another
 ALL = 512
-_REASONS = {200: "OK", 400: "Bad Request", 403: "Forbidden", 404: "Not Found", 405: "Method Not Allowed"}
+_REASONS = {200: "OK", 400: "Bad Request", 403: "Forbidden", 404: "Not Found", 405: "Method Not Allowed",
+            503: "Service Unavailable"}
 
 
 class Refused(Exception):
@@ -47,7 +50,8 @@ class HttpServer:
     """ROUTE(path, query, address) -> Response, or raises Refused; ON_FAULT(exception) for a fault of ours."""
 
     def __init__(self, route, on_fault):
-        self.route, self.on_fault, self.waiting, self.by_address = route, on_fault, {}, {}
+        self.route, self.on_fault, self.by_address, self.files = route, on_fault, {}, {}
+        self.evictable, self.sending = {}, set()  # connections in the order they came; those sending a file
 
     async def start(self, address, port):
         # A burst of connections is accepted before any is looked at: room for them beyond a login's 1,024.
@@ -61,19 +65,31 @@ class HttpServer:
                                                  backlog=256)
 
     def close(self):
+        """No new connection, and those open closed now: a stopping server keeps no peer waiting."""
         self.server.close()
+        for writer in list(self.evictable) + list(self.sending):
+            writer.transport.abort()
 
     def _admit(self, writer, address):
         if self.by_address.get(address, 0) >= PER_ADDRESS:
             return False
         if sum(self.by_address.values()) >= ALL:
-            if not self.waiting:
+            if not self.evictable:
                 return False
-            oldest = next(iter(self.waiting))
-            del self.waiting[oldest]
+            oldest = next(iter(self.evictable))
+            del self.evictable[oldest]
             oldest.transport.abort()
         self.by_address[address] = self.by_address.get(address, 0) + 1
-        self.waiting[writer] = True
+        self.evictable[writer] = True
+        return True
+
+    def _file_slot(self, writer, address):
+        """Whether ADDRESS may have one more file on its way: then this connection is no longer evicted."""
+        if self.files.get(address, 0) >= FILES_PER_ADDRESS:
+            return False
+        self.files[address] = self.files.get(address, 0) + 1
+        self.evictable.pop(writer, None)
+        self.sending.add(writer)
         return True
 
     async def _connection(self, reader, writer):
@@ -84,11 +100,12 @@ class HttpServer:
         try:
             try:
                 method, target = await asyncio.wait_for(self._head(reader), HEAD_SECONDS)
-                self.waiting.pop(writer, None)
                 if method != "GET":
                     raise Refused(405)
                 url = urllib.parse.urlsplit(target)
                 response = self.route(url.path, url.query, address)
+                if response.path and not self._file_slot(writer, address):
+                    raise Refused(503)
             except Refused as refused:
                 response = Response(refused.status, _REASONS[refused.status] + "\n")
             await self._send(writer, response)
@@ -98,10 +115,11 @@ class HttpServer:
         except Exception as error:  # a fault of ours: this request fails, the room goes on
             self.on_fault(error)
         finally:
-            self.waiting.pop(writer, None)
-            self.by_address[address] -= 1
-            if not self.by_address[address]:
-                del self.by_address[address]
+            self.evictable.pop(writer, None)
+            if writer in self.sending:
+                self.sending.discard(writer)
+                _less(self.files, address)
+            _less(self.by_address, address)
             writer.transport.abort()
 
     async def _head(self, reader):
@@ -146,6 +164,12 @@ class HttpServer:
                     mark += piece
         finally:
             os.close(fd)
+
+
+def _less(counts, key):
+    counts[key] -= 1
+    if not counts[key]:
+        del counts[key]
 
 
 def _push(fd, source, offset, count):

@@ -1,11 +1,16 @@
 """The record of a run: one line per event, "SECONDS<TAB>KEY<TAB>KIND<TAB>VALUE", written as it happens and
-never read back to decide anything. The run before is kept as FILE.1."""
+never read back to decide anything. The run before is kept as FILE.1. Bounded whatever a segment sends: a host
+the room leaves alone is written once (the first ONCE_KEYS of them), and a file that reaches FILE_BYTES goes on
+as a new one, the full one kept as FILE.0 (the run before's removed): a run's record takes at most
+twice FILE_BYTES, 64 MiB."""
 
 import os
 import re
 import unicodedata
 
 _UNSAFE = re.compile(r"[^\x20-\x7e]")
+FILE_BYTES = 32 << 20
+ONCE_KEYS = 10000
 
 
 def clean(text, limit=300):
@@ -22,14 +27,26 @@ def printable(text, limit=300):
 
 class Journal:
     def __init__(self, path):
-        self.file = None
+        self.file, self.path, self.once = None, path, set()
         if path:
+            if os.path.lexists(path + ".0"):  # the first part of a full one before: gone with its run
+                os.unlink(path + ".0")
             if os.path.lexists(path):
                 os.replace(path, path + ".1")
-            self.file = open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644), "w",
-                             encoding="ascii")
+            self._open()
+
+    def _open(self):
+        self.file = open(os.open(self.path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644), "w",
+                         encoding="ascii")
 
     def write(self, when, key, kind, value=""):
-        if self.file:
-            self.file.write("%.3f\t%s\t%s\t%s\n" % (when, clean(key), clean(kind), clean(value)))
-            self.file.flush()
+        if not self.file or kind == "ignored" and (key in self.once or len(self.once) >= ONCE_KEYS):
+            return
+        if kind == "ignored":
+            self.once.add(key)
+        if self.file.tell() >= FILE_BYTES:
+            self.file.close()
+            os.replace(self.path, self.path + ".0")
+            self._open()
+        self.file.write("%.3f\t%s\t%s\t%s\n" % (when, clean(key), clean(kind), clean(value)))
+        self.file.flush()

@@ -31,7 +31,17 @@ class Multicast(Part):
 
     def tick(self, now):
         self._wake(now)
+        self._name_receivers()
         self._decide(now)
+
+    def _name_receivers(self):
+        """A receiver whose MAC the neighbour table did not know yet when it joined is named as soon as it does:
+        only then can it count as a PC of the room."""
+        unnamed = [pc.ip for pc in self.room.pcs.values() if pc.transfer and not pc.mac]
+        known = neighbours.macs_of(self.config.interface) if unnamed and self.config.listed else {}
+        for ip in unnamed:
+            if ip in known:
+                self.core.event(known[ip], "claim", ip)
 
     def _decide(self, now):
         decision, transfer = self.room.decision(now), self.room.transfer

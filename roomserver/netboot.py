@@ -20,6 +20,7 @@ from roomserver.room import FIRMWARE_OF_ARCH
 from roomserver.served import ServedList
 
 SEEN_AT_MOST = 10000  # lines of WORK_DIR/seen (or of a room list collected): made-up MACs cannot fill a disk
+HELD = "#!ipxe\necho autodeploy: another host claims this PC's MAC; booting from its disk\nexit\n"
 
 
 class NetBoot(Part):
@@ -32,7 +33,7 @@ class NetBoot(Part):
         self.deployed = ServedList(os.path.join(c.work_dir, "deployed")) if c.work_dir else None
         self.seen = os.path.join(c.work_dir, "seen") if c.work_dir else None
         self.seen_macs = set(roomlist.first_words(self.seen)) if self.seen else set()
-        self.grants, self.loading = {}, {}
+        self.grants, self.loading, self.answered = {}, {}, set()  # answered: MACs given their answer file
         self.run = self.dnsmasq = self.http = None
         self.writing = 0  # lists being written
         # The lists are written one after another in a thread of their own: a disk's fsync holds up no transfer.
@@ -45,7 +46,7 @@ class NetBoot(Part):
 
     # --- the run -------------------------------------------------------------------------------------------
     async def start(self, loop):
-        listed = self.config.listed
+        self.room.served, listed = self.served or (), self.config.listed
         return self._forget(self.config.again) and self._folder(None if listed is None else listed.names) and (
             await self._start_dnsmasq(loop) and await self.serve_http())
 
@@ -122,6 +123,8 @@ class NetBoot(Part):
     def route(self, path, query, ip):
         if path[1:] in boot.LOADERS.values():
             query_values(query, ())
+            if ip not in self.grants.values():  # files only to an address given its WinPE script
+                raise Refused(403)
             return Response(path=os.path.join(self.run, "http", path[1:]), kind="application/octet-stream")
         handler = {"/": self._page, "/boot.ipxe": self._chain, "/pc.ipxe": self._script, "/boot.wim": self._image,
                    "/pc.txt": self._server_file, "/report": self._report, "/unattend.xml": self._answer_file}.get(path)
@@ -149,21 +152,33 @@ class NetBoot(Part):
             event(mac, "platform", platform)
             event(mac, "ignored")
             return Response(text=boot.ALONE)
+        if not self._claim(mac, ip):
+            return Response(text=HELD)
         kind, script = boot.boot_script(mac, platform, self.served, self.base, self.config.name)
-        event(mac, "address", ip)
         event(mac, "platform", platform)
         event(mac, kind)
         if kind == "winpe":
             self.grants[mac] = ip
+            self.answered.discard(mac)  # a new boot: its answer file once more
         return Response(text=script)
 
     def _listed(self, mac):
         return self.config.listed is None or mac in self.config.listed.names
 
+    def _claim(self, mac, ip):
+        """Whether MAC, asking from IP, is the PC of the room it says it is: the first address a MAC comes from
+        is its own for the run; a second one holds it (two hosts claim it), and nothing more goes to it."""
+        known = self.room.pcs.get(mac)
+        if not known or ip not in known.claims:
+            self.core.event(mac, "claim", ip)
+            known = self.room.pcs.get(mac)
+        return known is not None and known.claims == [ip]
+
     def _granted(self, query, ip):
         """The MAC a request names, when that PC was given its WinPE script from this address."""
         mac = normal_mac(query_values(query, ("mac",)).get("mac", ""))
-        if mac is None or self.grants.get(mac) != ip:
+        if mac is None or mac != neighbours.mac_of(ip, self.config.interface) or mac not in self.grants or (
+                not self._claim(mac, ip)):
             raise Refused(403)
         return mac
 
@@ -180,35 +195,39 @@ class NetBoot(Part):
         return Response(text=text + ("name=%s\r\n" % name if name else ""))
 
     def _of_the_room(self, given, ip):
-        """The MAC of the PC asking (and what the room knows of it): only a PC of the room, by the MAC its
-        address has and the address it booted with."""
+        """The MAC of the PC asking: only a PC of the room, by the MAC its address has, from its own address."""
         mac = neighbours.mac_of(ip, self.config.interface)
-        known = self.room.pcs.get(mac)
-        if mac is None or normal_mac(given.get("mac", mac)) != mac or known and known.ip not in ("-", ip) or (
-                not self._listed(mac)):
+        if mac is None or normal_mac(given.get("mac", mac)) != mac or not self._listed(mac) or (
+                not self._claim(mac, ip)):
             raise Refused(403)
-        return mac, known
+        return mac
 
     def _answer_file(self, query, ip):
-        """The PC's own answer file: the template with its name from the room list."""
-        mac = self._of_the_room(query_values(query, ("mac",)), ip)[0]
+        """The PC's own answer file (the template with its name from the room list), once for each boot into
+        WinPE: each one sent and each one refused is in the journal with its address."""
+        mac = self._of_the_room(query_values(query, ("mac",)), ip)
+        name = self.config.listed.name(mac) if self.config.listed else None
         if not self.config.unattend:
             raise Refused(404)
-        name = self.config.listed.name(mac) if self.config.listed else None
+        if mac in self.answered:
+            self.core.event(mac, "answer-refused", ip)
+            self.core.say("refused a second answer file to %s (%s): one goes out for each boot into WinPE; the "
+                          "journal has each one asked for" % (name or mac, ip), error=True)
+            raise Refused(403)
+        self.answered.add(mac)
+        self.core.event(mac, "answer-sent", ip)
         return Response(text=unattend.for_pc(self.config.unattend, name), kind="application/xml")
 
     def _report(self, query, ip):
         """A stage a PC reports; every value checked."""
         given = query_values(query, ("mac", "stage", "bytes", "try", "error"), {"error": 300})
-        mac, known = self._of_the_room(given, ip)
         stage = given.get("stage")
         value = {"receiving": given.get("bytes", ""), "starting-over": given.get("try", ""),
                  "failed": printable(given.get("error", "")), "guard-refused": ""}.get(stage, "")
         if stage not in stages.REPORTS or stage == "receiving" and not re.fullmatch(r"\d{1,15}", value) or (
                 stage == "starting-over" and not re.fullmatch(r"[1-9]", value)):
             raise Refused(400)
-        if not known or known.ip == "-":
-            self.core.event(mac, "address", ip)
+        mac = self._of_the_room(given, ip)
         self.core.event(mac, stage, value)
         if stage == "deployed":
             self._keep(self.deployed, mac, lambda problem, _: problem and self.core.say(

@@ -1,13 +1,18 @@
 """The room, without I/O: one PC per MAC (or per address, for a PC that joins the multicast without having
 booted from here), the transfers, and what to do next. Events come in with their time:
 
-  key MAC:     woken, offered (PXE architecture), address (IPv4), platform (iPXE's pcbios or efi), winpe (its
+  key MAC:     woken, offered (PXE architecture), address (IPv4, from DHCP), claim (IPv4: a request or a
+               receiver of the multicast came from there with this MAC), platform (iPXE's pcbios or efi), winpe (its
                WinPE script was sent), loading (percent of boot.wim), started (boot.wim went whole), disk,
                ignored (a PC not in the room list asked: left alone; value: the PXE architecture), and what
                the PC reports itself (stages.REPORTS; receiving: bytes, starting-over: the try, failed: its
                Error line)
   key address: joined, dropped, received (value: the transfer's number)
   key "room":  listening N, sending N, progress PERCENT, retransmitted SHARE, complete N, ended N
+
+Only the room counts: with a room list, a receiver whose MAC is not on it (or not known) is shown, never
+waited for or counted. A MAC claimed from a second address is held: two hosts say they are that PC, so the
+server gives it nothing more (netboot.py) and its row says so until the operator acts.
 
 A PC that reaches WinPE while a transfer is sent cannot join it (udp-sender takes no one in then): it is late
 and waits for the next transfer, which starts once no further PC has joined for late_wait seconds. After the
@@ -23,6 +28,11 @@ from roomserver.config import Config
 STALL = 300  # seconds without news after which a PC on its way no longer holds the room up
 WAKE_AGAIN = 120  # seconds after a wake-up without a request from the PC until the next one
 ALONE_SHOWN = 64  # PCs not in the room list shown at most: a flood of made-up MACs cannot grow the table
+ROWS_AT_MOST = 2048  # PCs known besides those of the room list: whatever a segment sends, the room stays this size
+CLAIMS_KEPT = 4  # addresses kept of those that claim one MAC
+# A PC in WinPE on its way (it reported, or joined the multicast): a boot script or boot image for its MAC does
+# not take its row back, unless its firmware asked for a network boot since (it restarted).
+IN_WINPE = range(4, 13)
 FIRMWARE_OF_ARCH = {"0": "BIOS", "6": "UEFI", "7": "UEFI", "9": "UEFI"}
 FIRMWARE_OF_PLATFORM = {"pcbios": "BIOS", "efi": "UEFI"}
 ON_ITS_WAY = ("offered", "loading", "started", "guard-allowed", "disk-prepared", "waiting", "starting-over")
@@ -48,51 +58,71 @@ class PC:
         self.unsaved = False  # served, but the list of PCs served could not be saved since
         self.reported, self.bytes, self.attempt, self.error = False, 0, 1, ""  # what the PC itself says
         self.answer_written = False
+        self.booting = False  # offered a network boot while in WinPE: it restarted
+        self.claims = []  # the addresses its requests came from: the first is its own, a second one a rival
 
 
 class Room:
     """LISTED: the room list (roomlist.RoomList), or None when every PC is the room's."""
 
-    def __init__(self, machines=None, max_wait=None, late_wait=Config.late_wait, size=0, listed=None):
+    def __init__(self, machines=None, max_wait=None, late_wait=Config.late_wait, size=0, listed=None, expected=()):
         self.pcs, self.by_ip, self.listed, self.alone_more, self.broken = {}, {}, listed, 0, set()
+        self.expected, self.served, self.more = expected, (), 0  # the MACs to deploy; the list of PCs served
         self.machines, self.max_wait, self.late_wait, self.size = machines, max_wait, late_wait, size
         self.figures, self.share = [], "0.0%"  # the sender's figures, a line per transfer
         self.transfer, self.state, self.percent = 0, "idle", 0  # state: idle, listening, sending, done, ended
         self.since = self.first_join = self.last_join = None
-        self.joined_now = 0  # PCs in the current transfer
         self.unsaved = None  # why the list of PCs served cannot be saved, while it cannot
 
     def pc(self, key, when):
+        """The PC of KEY, made when new; None when the room is full (it is counted then, not kept)."""
         if key not in self.pcs:
             mac = None if IPV4.fullmatch(key) else key
+            if len(self.pcs) >= ROWS_AT_MOST and not (self.listed and mac in self.listed.names):
+                self.more += 1
+                return None
             self.pcs[key] = PC(mac, when, self.listed.name(mac) if self.listed and mac else None)
         return self.pcs[key]
 
+    def of_room(self, pc):
+        """Whether PC counts: every PC without a room list, else one whose MAC it lists."""
+        return self.listed is None or pc.mac in self.listed.names
+
+    @property
+    def joined_now(self):
+        """The PCs of the room in the current transfer."""
+        return sum(1 for pc in self.pcs.values() if pc.transfer == self.transfer and self.of_room(pc))
+
     def _at(self, ip, when):
-        """The PC at address IP: one booted from here, or one of its own."""
+        """The PC at address IP: one booted from here, or one of its own (None when the room is full)."""
         if ip not in self.by_ip:
-            self.by_ip[ip] = ip
-            self.pc(ip, when).ip = ip
+            if not self.pc(ip, when):
+                return None
+            self.by_ip[ip], self.pcs[ip].ip = ip, ip
         return self.pcs[self.by_ip[ip]]
 
     def apply(self, when, key, kind, value=""):
         if key == "room":
-            self._room(when, kind, value)
-        elif IPV4.fullmatch(key):
-            self._multicast(self._at(key, when), when, kind, value)
-        elif kind == "ignored" and key not in self.pcs and sum(pc.stage == "alone" for pc in self.pcs.values()) \
+            return self._room(when, kind, value)
+        if kind == "ignored" and key not in self.pcs and sum(pc.stage == "alone" for pc in self.pcs.values()) \
                 >= ALONE_SHOWN:
             self.alone_more += 1
+            return
+        pc = self._at(key, when) if IPV4.fullmatch(key) else self.pc(key, when)
+        if pc is None or pc.stage in ("claimed", "claiming") and kind != "claim":
+            return  # the rows of a MAC claimed twice stay as the claim left them
+        if IPV4.fullmatch(key):
+            self._multicast(pc, when, kind, value)
         else:
-            self._network_boot(self.pc(key, when), key, when, kind, value)
+            self._network_boot(pc, key, when, kind, value)
 
     def _multicast(self, pc, when, kind, value):
         pc.last = when
         if kind == "joined":
             pc.stage, pc.transfer, pc.dropped = "joined", int(value), False
-            self.joined_now += 1
-            self.first_join = self.first_join or when
-            self.last_join = when
+            if self.of_room(pc):
+                self.first_join = self.first_join or when
+                self.last_join = when
         elif kind == "dropped":
             pc.stage, pc.dropped = "dropped", True
         elif kind == "received":
@@ -104,14 +134,24 @@ class Room:
             pc.woken, pc.woken_at = pc.woken + 1, when
             return
         pc.answered = True
-        if kind == "address":
+        if kind == "claim" and pc.claims and value not in pc.claims:
+            pc.claims = (pc.claims + [value])[:CLAIMS_KEPT]
+            pc.stage = "claimed"
+            rival = self._at(value, when)
+            if rival and rival is not pc:
+                rival.stage, rival.error = "claiming", pc.name or mac
+        elif kind == "address" or kind == "claim" and not pc.claims:
+            pc.claims = pc.claims or ([value] if kind == "claim" else [])
             if self.by_ip.get(pc.ip) == mac:
                 del self.by_ip[pc.ip]
-            self._adopt(pc, value)
+            self._adopt(pc, value, when)
             pc.ip, self.by_ip[value] = value, mac
+        elif kind in ("winpe", "loading", "started", "disk") and stages.place(pc.stage) in IN_WINPE and (
+                not pc.booting):
+            return  # asked again without a boot of its own before: the PC is in WinPE still
         elif kind == "offered":
             pc.firmware = FIRMWARE_OF_ARCH.get(value, pc.firmware)
-            pc.offered = pc.offered or when
+            pc.offered, pc.booting = pc.offered or when, stages.place(pc.stage) in IN_WINPE
             if pc.stage in ("off", "disk"):
                 pc.stage = "offered"
         elif kind == "platform":
@@ -141,15 +181,18 @@ class Room:
         elif stages.place(kind) > stages.place(pc.stage) and not (kind == "receiving-bytes" and pc.stage == "joined"):
             pc.stage = kind
 
-    def _adopt(self, pc, ip):
-        """A PC known by its address only (ARP names its MAC later) becomes the MAC's PC."""
+    def _adopt(self, pc, ip, when):
+        """A PC known by its address only (ARP names its MAC later) becomes the MAC's PC: it joined now, when it
+        is a PC of the room."""
         if self.by_ip.get(ip) == ip and ip in self.pcs:
             alone = self.pcs.pop(ip)
             pc.stage, pc.transfer, pc.received, pc.dropped = alone.stage, alone.transfer, alone.received, alone.dropped
+            if pc.transfer == self.transfer and self.of_room(pc):
+                self.first_join, self.last_join = self.first_join or when, when
 
     def _room(self, when, kind, value):
         if kind == "listening":
-            self.transfer, self.state, self.since, self.joined_now = int(value), "listening", when, 0
+            self.transfer, self.state, self.since = int(value), "listening", when
             self.first_join = self.last_join = None
         elif kind == "sending":
             self.state, self.since, self.percent = "sending", when, 0
@@ -176,12 +219,12 @@ class Room:
         return self.state == "sending" and pc.stage in ON_ITS_WAY
 
     def _on_its_way(self, now):
-        """The PCs the room still waits for: on their way to the multicast (also those whose transfer broke
+        """The PCs of the room it still waits for: on their way to the multicast (also those whose transfer broke
         off: they start over), or, reporting, on their way to their end."""
         def waited(pc):
             return (pc.stage in ON_ITS_WAY or pc.stage == "joined" and pc.transfer < self.transfer
                     or pc.reported and pc.stage in FINISHING)
-        return [pc for pc in self.pcs.values() if waited(pc) and now - pc.last < STALL]
+        return [pc for pc in self.pcs.values() if waited(pc) and now - pc.last < STALL and self.of_room(pc)]
 
     def decision(self, now):
         """'start' (the waiting transfer sends now), 'next' (a transfer has ended: listen for another),
@@ -235,7 +278,9 @@ class Room:
     def stage(self, pc):
         """(label, state) of PC as it stands."""
         key = pc.stage
-        if key == "joined" and pc.transfer in self.broken:
+        if pc.transfer and not self.of_room(pc) and key in ("joined", "dropped", "received"):
+            key = "outsider"
+        elif key == "joined" and pc.transfer in self.broken:
             key = "broken"
         # Once the transfer is complete, a PC is still in it until udp-sender says it received everything.
         elif key == "joined" and self.state in ("sending", "done") and pc.transfer == self.transfer:
@@ -243,7 +288,7 @@ class Room:
         of_transfer = " (transfer %d)" % pc.transfer if pc.transfer and pc.transfer > 1 else ""
         text = stages.label(key, woken=pc.woken, percent=pc.percent, room_percent=self.percent,
                             transfer=pc.transfer, of_transfer=of_transfer, attempt=pc.attempt, error=pc.error,
-                            megabytes="%.1f" % (pc.bytes / 1e6))
+                            megabytes="%.1f" % (pc.bytes / 1e6), claims=", ".join(pc.claims))
         if pc.unsaved and self.unsaved:
             text += "; not yet saved as served: " + self.unsaved
         if self.late(pc):
@@ -280,11 +325,19 @@ class Room:
         return lines
 
     def outcome(self):
-        """(exit status, done, joined, PCs that failed or joined without being done): 0 when at least one PC
-        joined, every one that did is done, and none failed. Done: deployed, for a PC that reports; the image
-        received, for one without a report channel (a USB medium without --server)."""
-        joined = [pc for pc in self.pcs.values() if pc.transfer]
-        missed = [pc for pc in self.pcs.values() if stages.STAGES[pc.stage][1] == "failed" or pc.transfer and not (
-            pc.stage == "deployed" if pc.reported else pc.received)]
-        done = len(joined) - sum(1 for pc in missed if pc.transfer)
-        return (0 if joined and not missed else 1), done, len(joined), missed
+        """(exit status, done, joined, PCs of the room that failed, joined without being done, or were to be
+        deployed and are not): 0 when at least one PC of the room joined, every one that did is done, none
+        failed and none is missing. Done: deployed, for a PC that reports; the image received, for one without
+        a report channel (a USB medium without --server)."""
+        def done(pc):
+            return pc.stage == "deployed" if pc.reported else pc.received
+        room = [pc for pc in self.pcs.values() if self.of_room(pc)]
+        joined = [pc for pc in room if pc.transfer]
+        missed = [pc for pc in room if stages.STAGES[pc.stage][1] == "failed" or pc.transfer and not done(pc)]
+        for mac in self.expected:
+            pc = self.pcs.get(mac) or PC(mac, 0, self.listed.name(mac) if self.listed else None)
+            pc.stage = "unseen" if mac not in self.pcs else pc.stage
+            if pc not in missed and not (pc.transfer and done(pc)):
+                missed.append(pc)
+        done_count = len(joined) - sum(1 for pc in missed if pc.transfer)
+        return (0 if joined and not missed else 1), done_count, len(joined), missed

@@ -16,8 +16,8 @@ _LEAVE = re.compile(r"Disconnecting #(\d+) \(([\d.]+)\)")
 
 
 class SenderLog:
-    """ARP (a callable: address -> MAC or None) names the MAC of a PC that joins, so that a PC booted from
-    here keeps its row."""
+    """ARP (a callable: address -> MAC or None) names the MAC of a PC that joins: a PC booted from here keeps its
+    row, and a receiver that is no PC of the room is known as such."""
 
     def __init__(self, number, size, arp=lambda ip: None):
         self.number, self.size, self.arp = str(number), max(size, 1), arp
@@ -29,7 +29,7 @@ class SenderLog:
         if found and IPV4.fullmatch(found.group(1)):
             ip = self.clients[found.group(2)] = found.group(1)
             mac = self.arp(ip)
-            return ([(mac, "address", ip)] if mac else []) + [(ip, "joined", self.number)]
+            return ([(mac, "claim", ip)] if mac else []) + [(ip, "joined", self.number)]
         if line.startswith("Starting transfer"):
             return [("room", "sending", self.number)]
         found = _BYTES.match(line)

@@ -25,8 +25,12 @@ STAGES = {
     "deployed": ("deployed: restarting", "deployed", 13),
     "failed": ("FAILED: {error}", "failed", 14),
     "dropped": ("FAILED: dropped by the sender (transfer {transfer})", "failed", 14),
-    "disk": ("sent to its disk", "deployed", 15),
+    "disk": ("sent to its disk", "deployed", 1),  # a boot of its own begins: what it reports then moves it on
     "alone": ("not in the room list: left alone", "alone", 16),
+    "outsider": ("not in the room list: joined the multicast", "alone", 16),
+    "unseen": ("never asked the server", "waiting", 0),
+    "claimed": ("FAILED: two hosts claim its MAC ({claims}): it gets nothing more", "failed", 14),
+    "claiming": ("FAILED: claims the MAC of {error} too: it gets nothing", "failed", 14),
 }
 REPORTS = ("guard-allowed", "guard-refused", "disk-prepared", "waiting", "receiving", "applying", "boot-files",
            "answer-file", "deployed", "failed", "starting-over")

@@ -60,6 +60,8 @@ def summary(room, now, name, outcome=False, since_offer=False, listed=False, ans
     said = [text for _, text in lines(room, now, summary=outcome, since_offer=since_offer)[1:]]
     if listed and room.alone_more:
         said.append("%d more PCs not in the room list asked (not shown; see WORK_DIR/seen)" % room.alone_more)
+    if room.more:
+        said.append("the table is full (%d rows): %d more requests of hosts not shown" % (len(room.pcs), room.more))
     if not outcome:
         return said
     status, done, joined, missed = room.outcome()
@@ -71,24 +73,42 @@ def summary(room, now, name, outcome=False, since_offer=False, listed=False, ans
     else:
         ended = ["%d of %d PCs that joined %s; not: %s" % (done, joined, words, ", ".join(
             "%s (%s)" % (pc.name or pc.mac or pc.ip, room.stage(pc)[0]) for pc in missed))]
-        held = [pc.name or pc.mac for pc in missed if pc.stage in ("failed", "guard-refused")]
-        again = [pc.name or pc.mac for pc in missed if pc.mac and pc.stage not in ("failed", "guard-refused")]
-        if held:
-            ended.append(", ".join(held) + (" holds at its Error line: fix the cause, then restart it by hand"
-                                            if len(held) == 1 else " hold at their Error lines: fix the causes, then "
-                                            "restart them by hand"))
-        if again:
-            ended.append("They are in the list of PCs served, so a network boot sends them to their (wiped) disk: run "
-                         "%s again with --again %s and power them on" % (name, ",".join(again)))
-        if any(not pc.mac for pc in missed):
-            ended.append("Start the USB PCs from the medium again while %s runs" % name)
-    silent = [pc.name or pc.mac or pc.ip for pc in room.pcs.values() if pc.transfer and not pc.reported]
+        ended += _advice(room, missed, name)
+    silent = [pc.name or pc.mac or pc.ip for pc in room.pcs.values() if pc.transfer and not pc.reported and
+              room.of_room(pc)]
     if silent and words == "were deployed":
         ended.append("judged by the image received, as they sent no reports (no report channel): %s"
                      % ", ".join(silent))
     if answer_files:
         ended += room.names_given()
     return said + room.figures + ended
+
+
+def _advice(room, missed, name):
+    """What to do for each PC of MISSED, by what became of it."""
+    def who(pcs):
+        return ", ".join(pc.name or pc.mac or pc.ip for pc in pcs)
+    held = [pc for pc in missed if pc.stage in ("failed", "guard-refused")]
+    claimed = [pc for pc in missed if pc.stage == "claimed"]
+    usb = [pc for pc in missed if pc.transfer and not pc.offered and pc not in held + claimed]
+    rest = [pc for pc in missed if pc.mac and pc not in held + claimed + usb]
+    served = [pc for pc in rest if pc.mac in room.served]
+    said = []
+    if held:
+        said.append(who(held) + (" holds at its Error line: fix the cause, then restart it by hand" if len(held) == 1
+                                 else " hold at their Error lines: fix the causes, then restart them by hand"))
+    if claimed:
+        said.append("Two hosts claimed the MAC of %s (the journal names their addresses): find the other host, then "
+                    "run %s again" % (who(claimed), name))
+    if served:
+        said.append("They are in the list of PCs served, so a network boot sends them to their (wiped) disk: run "
+                    "%s again with --again %s and power them on" % (name, ",".join(pc.name or pc.mac for pc in served)))
+    if len(served) < len(rest):
+        said.append("Not served yet, so a network boot starts WinPE on them: run %s again and power on %s" % (
+            name, who(pc for pc in rest if pc not in served)))
+    if usb:
+        said.append("Start the USB PCs from the medium again while %s runs" % name)
+    return said
 
 
 def _bar(percent):

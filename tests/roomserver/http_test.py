@@ -14,7 +14,9 @@ import unittest
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..")
 sys.path.insert(0, ROOT)
-PC, MAC, OTHER = "127.0.0.2", "52:54:00:12:34:56", "52:54:00:12:34:57"
+PC, MAC, OTHER, THIRD = "127.0.0.2", "52:54:00:12:34:56", "52:54:00:12:34:57", "52:54:00:12:34:58"
+# The neighbour table as the server sees it: 127.0.0.6 is another host that took OTHER's MAC.
+ARP = {PC: MAC, "127.0.0.4": OTHER, "127.0.0.5": THIRD, "127.0.0.6": OTHER}
 PORT = PATIENT = 0  # the servers' ports once they run: a head cut after 2 s, and after 60 s
 
 
@@ -25,12 +27,12 @@ def serve(folder, head_seconds):
     from roomserver.config import Config
     resource.setrlimit(resource.RLIMIT_NOFILE, (1024, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
     http.HEAD_SECONDS = float(head_seconds)
-    neighbours.mac_of = lambda ip, interface: {PC: MAC, "127.0.0.4": OTHER}.get(ip, "52:54:00:99:99:99")
+    neighbours.mac_of = lambda ip, interface: ARP.get(ip, "52:54:00:99:99:99")
     listed = roomlist.RoomList()
-    listed.add(MAC, "LAB1-07")
-    listed.add(OTHER, "LAB1-08")
+    for mac, name in ((MAC, "LAB1-07"), (OTHER, "LAB1-08"), (THIRD, "LAB1-09")):
+        listed.add(mac, name)
     config = Config(mode="pxe", name="serve-pxe", interface="lo", address="127.0.0.1", port=0, work_dir=folder,
-                    journal=folder + "/journal", listed=listed,
+                    journal=folder + "/journal" if head_seconds == "2" else None, listed=listed,
                     unattend="<unattend><ComputerName>*</ComputerName></unattend>")
     part = netboot.NetBoot(core.Core(config))
     part.core.listeners, part.run = [part.heard], folder
@@ -42,6 +44,16 @@ def serve(folder, head_seconds):
             part.tick(time.time())
             await asyncio.sleep(0.2)
     asyncio.run(run())
+
+
+def slow(source, request, port):
+    """A connection from SOURCE that sends REQUEST and reads nothing, with a receive buffer of 2 KiB."""
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 2048)
+    s.bind((source, 0))
+    s.connect(("127.0.0.1", port))
+    s.sendall(request)
+    return s
 
 
 def get(request, source=PC, port=None):
@@ -130,16 +142,21 @@ class Http(unittest.TestCase):
         resource.setrlimit(resource.RLIMIT_NOFILE, (max(limit[0], 4096), max(limit[1], 4096)))
         connect = lambda source: socket.create_connection(("127.0.0.1", PATIENT), source_address=(source, 0))  # noqa
         idle = [connect("127.0.%d.%d" % (i // 11 % 250 + 1, i % 11 + 10)) for i in range(1100)]
-        more = []
-        # Readers that ask for a file and never read it, more than there are worker threads.
-        for stalled in idle[-12:]:
-            stalled.sendall(b"GET /wimboot.i386 HTTP/1.1\r\n\r\n")
+        # 600 slow downloads from 40 addresses never granted a boot script, then 5 each from two PCs that were:
+        # more readers that stall than worker threads, the fifth of a PC refused.
+        wimboot, more = b"GET /wimboot.i386 HTTP/1.1\r\n\r\n", []
+        idle += [slow("127.1.%d.%d" % (i // 15, i % 15 + 1), wimboot, PATIENT) for i in range(600)]
+        for source in ("127.0.0.4", "127.0.0.5"):
+            get(b"GET /pc.ipxe?mac=%s&platform=pcbios HTTP/1.1\r\n\r\n" % ARP[source].encode(), source, PATIENT)
+            more += [slow(source, wimboot, PATIENT) for _ in range(5)]
         time.sleep(0.5)  # until each has filled its socket
         try:
-            status, body = get(b"GET /boot.ipxe HTTP/1.1\r\n\r\n", port=PATIENT)
-            self.assertEqual((status, body.startswith(b"#!ipxe\nchain http://127.0.0.1:")), (200, True))
+            self.assertEqual(sorted(s.recv(12) for s in more), [b"HTTP/1.1 200"] * 8 + [b"HTTP/1.1 503"] * 2)
+            started = time.monotonic()
+            get(b"GET /pc.ipxe?mac=52:54:00:12:34:56&platform=efi HTTP/1.1\r\n\r\n", port=PATIENT)
             status, body = get(b"GET /wimboot.x86_64.efi HTTP/1.1\r\n\r\n", port=PATIENT)
             self.assertEqual((status, len(body)), (200, 1000))
+            self.assertLess(time.monotonic() - started, 3)
             # One address holds 16 connections at most: the next is closed at once.
             more += [connect("127.0.9.9") for _ in range(17)]
             more[-1].settimeout(1)
@@ -158,8 +175,8 @@ class Http(unittest.TestCase):
                          "mac=%s autodeploy-server.txt\nboot\n" % (PORT, PORT, MAC, PORT, MAC))
         self.assertEqual(get(b"GET /pc.txt?mac=" + MAC.encode() + b" HTTP/1.1\r\n\r\n")[1],
                          b"server=127.0.0.1:%d\r\nmac=%s\r\nname=LAB1-07\r\n" % (PORT, MAC.encode()))
-        self.assertEqual(get(b"GET /unattend.xml HTTP/1.1\r\n\r\n")[1],
-                         b"<unattend><ComputerName>LAB1-07</ComputerName></unattend>")
+        self.assertEqual([get(b"GET /unattend.xml HTTP/1.1\r\n\r\n")[1] for _ in range(2)],
+                         [b"<unattend><ComputerName>LAB1-07</ComputerName></unattend>", b"Forbidden\n"])
         # Another host cannot fetch it for the PC, nor mark it served.
         boot_wim = b"GET /boot.wim?mac=" + MAC.encode() + b" HTTP/1.1\r\n\r\n"
         self.assertEqual(get(boot_wim, "127.0.0.3")[0], 403)
@@ -188,9 +205,22 @@ class Http(unittest.TestCase):
         self.assertNotRegex(read("journal"), "[\x00-\x08\x0b-\x1f\x7f]")
         # Served: its next network boot goes to its own disk.
         self.assertIn(b"exit", get(b"GET /pc.ipxe?mac=" + MAC.encode() + b"&platform=pcbios HTTP/1.1\r\n\r\n")[1])
-        # Nothing of all this was a fault of the server's (the stalled readers that went above included).
+        # Another host takes LAB1-08's MAC: both rows say so, neither gets its answer file, the journal has both.
+        self.assertIn(b"another host claims", get(b"GET /pc.ipxe?mac=%s&platform=efi HTTP/1.1\r\n\r\n" %
+                                                  OTHER.encode(), "127.0.0.6")[1])
+        self.assertEqual([get(b"GET /unattend.xml HTTP/1.1\r\n\r\n", ip)[0] for ip in ("127.0.0.4", "127.0.0.6")],
+                         [403, 403])
+        self.assertIn("<td>LAB1-08</td><td>52:54:00:12:34:57</td><td>127.0.0.4</td><td>-</td><td>FAILED: two hosts "
+                      "claim its MAC (127.0.0.4, 127.0.0.6): it gets nothing more</td></tr>\n<tr class=\"failed\"><td>-"
+                      "</td><td>-</td><td>127.0.0.6</td><td>-</td><td>FAILED: claims the MAC of LAB1-08 too: it gets "
+                      "nothing</td>", get(b"GET / HTTP/1.1\r\n\r\n")[1].decode())
+        self.assertEqual(re.findall(r"\t(%s\tclaim\t.*|.*\tanswer-.*)" % OTHER, read("journal")), [
+            "%s\tanswer-sent\t%s" % (MAC, PC), "%s\tanswer-refused\t%s" % (MAC, PC), "%s\tclaim\t127.0.0.4" % OTHER,
+            "%s\tclaim\t127.0.0.6" % OTHER])
+        # What the server said of all this: the second answer file refused, and no fault of its own.
         self.server.terminate()
-        self.assertEqual(self.server.stdout.read(), "")
+        self.assertEqual(self.server.stdout.read(), "serve-pxe: refused a second answer file to LAB1-07 (127.0.0.2): "
+                         "one goes out for each boot into WinPE; the journal has each one asked for\n")
 
 
 if __name__ == "__main__":

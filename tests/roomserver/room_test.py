@@ -20,7 +20,7 @@ from roomserver.roomlist import Refusal, RoomList, read  # noqa: E402
 from roomserver.sender_log import SenderLog  # noqa: E402
 from roomserver.terminal import Terminal  # noqa: E402
 
-A, B, C, D = "52:54:00:00:00:0a", "52:54:00:00:00:0b", "52:54:00:00:00:0c", "52:54:00:00:00:0d"
+A, B, C, D, E = "52:54:00:00:00:0a", "52:54:00:00:00:0b", "52:54:00:00:00:0c", "52:54:00:00:00:0d", "52:54:00:00:00:0e"
 A1, A2, A3 = "52:54:00:9a:00:01", "52:54:00:9a:00:02", "52:54:00:9a:00:03"
 USB = "10.0.0.50"
 # now, key, kind, value (None: nothing happens), then the stages of the PCs named, the top line, the decision.
@@ -33,15 +33,16 @@ ROAD = [
     (20, A, "started", "", {A: "WinPE started"}, None, None),
     (30, "10.0.0.11", "joined", "1", {A: "joined the multicast"}, "1 of 2 joined; sending starts at 2 or at 00:05:30",
      None),
-    (40, USB, "joined", "1", {USB: "joined the multicast"}, "2 of 2 joined; sending starts at 2 or at 00:05:30",
+    (40, E, "claim", USB, {}, None, None),
+    (40, USB, "joined", "1", {E: "joined the multicast"}, "2 of 2 joined; sending starts at 2 or at 00:05:30",
      "start"),
     (41, "room", "sending", "1", {A: "receiving 0%"}, "transfer 1: sending to 2 PCs, 0%", None),
     (50, B, "offered", "7", {B: "offered; late: waits for the next transfer"}, None, None),
     (55, B, "address", "10.0.0.12", {}, None, None),
     (56, B, "started", "", {B: "WinPE started; late: waits for the next transfer"},
      "transfer 1: sending to 2 PCs, 0%; 1 late, waiting for the next transfer", None),
-    (60, "room", "progress", "40", {A: "receiving 40%", USB: "receiving 40%"}, None, None),
-    (70, USB, "dropped", "1", {USB: "FAILED: dropped by the sender (transfer 1)"}, None, None),
+    (60, "room", "progress", "40", {A: "receiving 40%", E: "receiving 40%"}, None, None),
+    (70, USB, "dropped", "1", {E: "FAILED: dropped by the sender (transfer 1)"}, None, None),
     (80, "room", "complete", "1", {}, None, "next"),
     (80, "10.0.0.11", "received", "1", {A: "image received"}, None, "next"),
     (81, "room", "ended", "1", {}, "1 of 2 PCs that joined received the whole image", "next"),
@@ -60,6 +61,31 @@ ROAD = [
     (260, None, None, None, {}, None, None),
     (261, C, "disk", "", {C: "sent to its disk"}, None, "finish"),
     (262, D, "ignored", "7", {D: "not in the room list: left alone"}, None, "finish"),
+]
+CLAIMED = "FAILED: two hosts claim its MAC (10.0.0.12, 10.0.0.66): it gets nothing more"
+# A hostile segment: an outsider that joins, a MAC claimed twice, a PC asking again for what it has had. The room
+# lists A to D and is to deploy A, B and C.
+HOSTILE_ROAD = [
+    (0, "room", "listening", "1", {}, "0 of 1 joined; sending starts at 1", None),
+    (1, "10.0.0.66", "joined", "1", {"10.0.0.66": "not in the room list: joined the multicast"},
+     "0 of 1 joined; sending starts at 1", None),
+    (2, A, "claim", "10.0.0.11", {}, None, None),
+    (2, A, "offered", "0", {A: "offered"}, None, None),
+    (2, A, "winpe", "", {A: "loading WinPE 0%"}, None, None),
+    (3, A, "waiting", "", {A: "waiting for the image"}, None, None),
+    (4, A, "winpe", "", {A: "waiting for the image"}, None, None),
+    (5, "10.0.0.11", "joined", "1", {A: "joined the multicast"}, "1 of 1 joined; sending starts at 1", "start"),
+    (6, B, "claim", "10.0.0.12", {}, None, "start"),
+    (7, B, "claim", "10.0.0.66", {B: CLAIMED, "10.0.0.66": "FAILED: claims the MAC of LAB1-02 too: it gets nothing"},
+     None, "start"),
+    (8, B, "waiting", "", {B: CLAIMED}, None, "start"),
+    (9, D, "disk", "", {D: "sent to its disk"}, None, "start"),
+    (10, D, "guard-allowed", "", {D: "disk guard: disk 0 may be wiped"}, None, "start"),
+    (11, "room", "sending", "1", {}, None, None),
+    (12, "room", "complete", "1", {}, None, "next"),
+    (12, "10.0.0.11", "received", "1", {A: "image received"}, None, "next"),
+    (12, "10.0.0.66", "received", "1", {"10.0.0.66": "FAILED: claims the MAC of LAB1-02 too: it gets nothing"},
+     "0 of 1 PCs that joined were deployed", "next"),
 ]
 
 
@@ -111,7 +137,7 @@ class RoomState(unittest.TestCase):
         log = SenderLog(2, 4000, arp={"10.0.0.5": A}.get)
         for line, events in [
                 ("New connection from 10.0.0.5  (#0) 00000009\n",
-                 [(A, "address", "10.0.0.5"), ("10.0.0.5", "joined", "2")]),
+                 [(A, "claim", "10.0.0.5"), ("10.0.0.5", "joined", "2")]),
                 ("New connection from 10.0.0.6  (#1) 00000009\n", [("10.0.0.6", "joined", "2")]),
                 ("Starting transfer: 00000009\n", [("room", "sending", "2")]),
                 ("bytes=  1 000 re-xmits=0000000 (  0.0%) slice=0112 -   0\r", [("room", "progress", "25")]),
@@ -136,12 +162,8 @@ class RoomState(unittest.TestCase):
             (A1, "offered", "0"), (A1, "address", "10.99.0.209"), (A3, "ignored", "0"), (A1, "address", "10.99.0.209"),
             (A2, "offered", "7"), (A2, "address", "10.99.0.210"), (A2, "address", "10.99.0.210")])
 
-    def test_road(self):
-        listed = RoomList()
-        for mac, name in ((A, "LAB1-01"), (B, "LAB1-02"), (C, None)):
-            listed.add(mac, name)
-        room = Room(machines=2, max_wait=300, late_wait=60, size=2000000, listed=listed)
-        for now, key, kind, value, stages, top, decision in ROAD:
+    def walk(self, room, road):
+        for now, key, kind, value, stages, top, decision in road:
             if key:
                 room.apply(now, key, kind, value)
             rows = {pc.mac or pc.ip: room.stage(pc)[0] for pc in room.pcs.values()}
@@ -151,27 +173,49 @@ class RoomState(unittest.TestCase):
             self.assertEqual(room.decision(now), decision, (now, kind))
             if now == 70:
                 self.assertEqual([pc.ip for pc in room.ordered()][:2], [USB, "10.0.0.12"])  # failed, late first
+
+    def test_road(self):
+        listed = RoomList()
+        for mac, name in ((A, "LAB1-01"), (B, "LAB1-02"), (C, None), (E, None)):
+            listed.add(mac, name)
+        room = Room(machines=2, max_wait=300, late_wait=60, size=2000000, listed=listed)
+        self.walk(room, ROAD)
         self.assertEqual(room.outcome()[:3], (1, 2, 3))
         self.assertEqual([pc.ip for pc in room.outcome()[3]], [USB])
         self.assertEqual(views.summary(room, 262, "serve-room", outcome=True), [
             "PC       MAC                IP         firmware  last stage                                  "
             "s from offer to image",
-            "-        -                  10.0.0.50  USB       FAILED: dropped by the sender (transfer 1)  -",
+            "-        52:54:00:00:00:0e  10.0.0.50  USB       FAILED: dropped by the sender (transfer 1)  -",
             "LAB1-01  52:54:00:00:00:0a  10.0.0.11  BIOS      sent to its disk                            70",
             "LAB1-02  52:54:00:00:00:0b  10.0.0.12  UEFI      image received                              140",
             "-        52:54:00:00:00:0c  -          BIOS      sent to its disk                            -",
             "-        52:54:00:00:00:0d  -          UEFI      not in the room list: left alone            -",
             "transfer 1: 2000000 bytes to 2 PCs in 39.0 s, 0.4 Mbit/s, 0.0% retransmitted",
             "transfer 2: 2000000 bytes to 1 PC in 39.0 s, 0.4 Mbit/s, 0.0% retransmitted",
-            "2 of 3 PCs that joined received the whole image; not: 10.0.0.50 (FAILED: dropped by the sender "
+            "2 of 3 PCs that joined received the whole image; not: 52:54:00:00:00:0e (FAILED: dropped by the sender "
             "(transfer 1))", "Start the USB PCs from the medium again while serve-room runs"])
+
+    def test_only_the_room_counts(self):
+        listed = RoomList()
+        for mac, name in ((A, "LAB1-01"), (B, "LAB1-02"), (C, "LAB1-03"), (D, "LAB1-04")):
+            listed.add(mac, name)
+        room = Room(machines=1, listed=listed, expected=[A, B, C])
+        room.served = [A]
+        self.walk(room, HOSTILE_ROAD)
+        self.assertEqual(views.summary(room, 13, "serve-room", outcome=True)[-4:], [
+            "0 of 1 PCs that joined were deployed; not: LAB1-01 (image received), LAB1-02 (%s), LAB1-03 (never asked "
+            "the server)" % CLAIMED, "Two hosts claimed the MAC of LAB1-02 (the journal names their addresses): find "
+            "the other host, then run serve-room again", "They are in the list of PCs served, so a network boot sends "
+            "them to their (wiped) disk: run serve-room again with --again LAB1-01 and power them on",
+            "Not served yet, so a network boot starts WinPE on them: run serve-room again and power on LAB1-03"])
+        self.assertEqual(room.outcome()[0], 1)
 
     def test_broken_transfer_and_pcs_that_report(self):
         """udp-sender dies mid-transfer: the next transfer, for the PCs that start over; the room waits for a PC
         that reports until it says how it ended, and the summary names what the answer files named. The first
         transfer starts max_wait after the first PC joins."""
         listed = RoomList()
-        for mac, name in ((B, "LAB1-02"), (C, "LAB1-03")):
+        for mac, name in ((A, None), (B, "LAB1-02"), (C, "LAB1-03")):
             listed.add(mac, name)
         room = Room(max_wait=5, late_wait=10, size=1000, listed=listed)
         apply = lambda *events: [room.apply(*event) for event in events]  # noqa: E731

@@ -73,8 +73,11 @@ refusals "${serve[@]}" <<'EOF2'
 2|--room "$in/room.txt" --unattend "$in/notes.txt" "$in/medium"|the answer file $in/notes.txt is not well-formed XML (syntax error: line 1, column 0): mend it, or start again from assets/unattend.xml
 2|--room "$in/room.txt" --unattend "$tmp/nameless.xml" "$in/medium"|the answer file $tmp/nameless.xml has no <ComputerName> to fill in (one, in the specialize pass's Microsoft-Windows-Shell-Setup): add <ComputerName>*</ComputerName> there
 2|--room "$in/room.txt" --unattend "$assets/unattend.xml" "$in/medium"|the answer file $assets/unattend.xml still has the password CHANGE-ME: set your own (it crosses the room's network unencrypted; docs/autodeploy-serve-room.8.md says how to use one for the first logon only)
+2|--any-pc --machines 1 --unattend "$tmp/nameless.xml" "$in/medium"|--unattend with --any-pc would give the answer file and its password to every host of the segment: name the room's PCs with --room FILE
 2|--room "$in/room.txt" --again LAB-02 "$in/medium" "$in/install.wim"|--again needs MACs (52:54:00:12:34:56) or names of the room list separated by commas, all, or a file of them one a line; got 'LAB-02'
 EOF2
+# The stand-in's PC is the listed one, as the server's neighbour table says.
+ip -n "$ns" neigh replace 10.98.0.50 lladdr 52:54:00:98:00:01 dev room0 nud permanent || fail "a neighbour entry"
 run "${serve[@]}" --room "$in/room.txt" --max-wait 600 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"
 [ "$rc" = 0 ] && [ "$(tail -n 1 "$tmp/out")" = "every PC that joined received the whole image: 1 of 1" ] &&
     [ "$(sort -u "$tmp/args")" = "--file $in/install.wim --nopointopoint --retries-until-drop 70 --interface room0" ] &&
@@ -82,6 +85,23 @@ run "${serve[@]}" --room "$in/room.txt" --max-wait 600 --late-wait 1 --work-dir 
     [ -z "$(find /run -maxdepth 3 -path '/run/serve-room.*/http/boot.wim' -lname "$(realpath "$tmp")/work/boot.wim")" ] ||
     fail "a room of one: status $rc, udp-sender got [$(cat "$tmp/args")], or something of it is left"
 ok "a room of one (the room list's): its two transfers with --retries-until-drop 70 and the interface; it ends by itself"
+
+# The real udp-sender, a room list of two: an outsider's receiver (another MAC on the wire) joins first and starts
+# nothing; the listed PC joins, sending starts after --max-wait; the outsider's copy does not count, LAB-02 is missed.
+out=adroomout$$ && ip netns add "$out" && at_exit() { for n in "$ns" "$pc" "$out"; do ip netns pids "$n" | xargs -r kill -KILL; ip netns delete "$n"; done; }
+ip -n "$ns" neigh del 10.98.0.50 dev room0 && ip -n "$pc" link set room1 address 52:54:00:98:00:01 &&
+    ip -n "$pc" addr add 10.98.0.50/24 brd + dev room1 && ip -n "$pc" link add out0 link room1 type macvlan mode bridge &&
+    ip -n "$pc" link set out0 netns "$out" && ip -n "$out" addr add 10.98.0.66/24 brd + dev out0 && ip -n "$out" link set out0 up &&
+    printf '52:54:00:98:00:01 LAB-01\n52:54:00:98:00:02 LAB-02\n' >"$in/two.txt" || fail "the outsider's namespace"
+receive() { ip netns exec "$1" timeout 60 udp-receiver --interface "$2" --file /dev/null --nokbd >/dev/null 2>&1 & }
+"${serve[@]:0:6}" "${serve[@]:8}" --room "$in/two.txt" --max-wait 5 --late-wait 1 --work-dir "$tmp/work2" "$in/medium" \
+    "$in/install.wim" >"$tmp/two.out" 2>&1 & server=$!
+within 60 grep -q 'serving on room0' "$tmp/two.out" && receive "$out" out0 &&
+    within 30 grep -q '10\.98\.0\.66 .*not in the room list: joined the multicast' "$tmp/two.out" && sleep 6 &&
+    ! grep -q 'sending to' "$tmp/two.out" && receive "$pc" room1 && wait "$server"; rc=$?
+[ "$rc" = 1 ] && grep -q '^1 of 1 PCs that joined received the whole image; not: LAB-02 (never asked the server)$' "$tmp/two.out" ||
+    fail "an outsider and a listed PC: status $rc: $(cat "$tmp/two.out")"
+ok "an outsider's receiver neither starts the sending nor counts; the listed PC that never came fails the room"
 
 # serve-pxe on the same work folder: its PXE answers, a second server is told who holds the folder, and once
 # killed outright (SIGKILL) nothing of it runs or answers; the next start clears what it left in /run.
