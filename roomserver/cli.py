@@ -16,7 +16,8 @@ import sys
 
 from roomserver import roomlist, unattend
 from roomserver.config import Config
-from roomserver.macs import normal_mac
+from roomserver.journal import escaped
+from roomserver.macs import normal_mac, pc_mac_problem
 from roomserver.refusal import Refusal
 from roomserver.server import Server
 from roomserver.served import ServedList
@@ -51,7 +52,9 @@ def mac_list(option, given, allow_all=False, room=None):
         if not mac:
             raise Refusal("%s needs MACs (52:54:00:12:34:56)%s separated by commas, %sor a file of them one a line; "
                           "got '%s'" % (option, " or names of the room list" if room else "", "all, " if allow_all
-                                        else "", entry[:40]))
+                                        else "", escaped(entry)))
+        if pc_mac_problem(mac):
+            raise Refusal("%s: %s" % (option, pc_mac_problem(mac)))
         macs.append(mac)
     return macs
 

@@ -19,10 +19,23 @@ def clean(text, limit=300):
     return _UNSAFE.sub("?", str(text))[:limit]
 
 
+def _unseen(c):
+    """Whether C is a control, format or separator character other than the space: an escape sequence, a
+    bidirectional override, a line break, a character that shows as nothing."""
+    return unicodedata.category(c)[0] in "CZ" and c != " "
+
+
 def printable(text, limit=300):
-    """TEXT with every control, format or separator character (escape sequences, bidirectional overrides,
-    line breaks) as '?', at most LIMIT long: for the terminal and the page, in any script."""
-    return "".join("?" if unicodedata.category(c)[0] in "CZ" and c != " " else c for c in text[:limit])
+    """TEXT with every unseen character as '?', at most LIMIT long: for the terminal and the page, in any
+    script."""
+    return "".join("?" if _unseen(c) else c for c in text[:limit])
+
+
+def escaped(text, limit=40):
+    """The first LIMIT characters of TEXT with every unseen character written as Python writes it (ESC as \\x1b,
+    a right-to-left override as \\u202e): a field of the operator's echoed in a refusal, as the file holds it,
+    that can neither move the terminal's cursor nor turn its text around."""
+    return "".join(c.encode("unicode_escape").decode("ascii") if _unseen(c) else c for c in text[:limit])
 
 
 class Journal:

@@ -52,7 +52,7 @@ bool computer_name(std::string_view text) {
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') return false;
         letter = letter || !std::isdigit(static_cast<unsigned char>(c));
     }
-    return !text.empty() && text.size() <= 15 && letter;
+    return !text.empty() && text.size() <= 15 && letter && text.front() != '-';
 }
 
 }  // namespace

@@ -183,7 +183,7 @@ TEST(RoomServerAgreement, MacsAndComputerNamesAreReadAsTheServerWritesThem) {
     const std::string inputs =
         "52:54:00:ab:cd:ef\n52:54:00:AB:CD:EF\n52-54-00-ab-cd-ef\n 52:54:00:12:34:56\t\n52:54:00:12:34\n"
         "52:54:00:12:34:5g\n52:54:00:12:34:567\n5254.0012.3456\nLAB1-07\nlab1-07\n1234\n-\n12-\nABCDEFGHIJKLMNO\n"
-        "ABCDEFGHIJKLMNOP\nLAB_07\nLAB 07\nLAB1-0é\n";
+        "ABCDEFGHIJKLMNOP\nLAB_07\nLAB 07\nLAB1-0é\n-LAB\n";
     const std::string server = python(
         "import sys\nfrom roomserver.macs import normal_mac\nfrom roomserver.roomlist import computer_name_problem\n"
         "for t in bytes.fromhex(sys.argv[1]).decode().split('\\n'):\n"

@@ -3,6 +3,7 @@ and dnsmasq's lines that feed it."""
 import contextlib
 import io
 import os
+import stat
 import sys
 import tempfile
 import time
@@ -90,8 +91,8 @@ HOSTILE_ROAD = [
 
 
 WRITE = "one PC a line, its MAC and optionally its name (52:54:00:12:34:56  LAB1-07)"
-ROOM_FILES = [  # a room list, and what it reads as (MAC: name) or its refusal after "FILE "
-    ("# room 1\n52-54-00-AA-00-01  LAB1-01\n\n 52:54:00:aa:00:02  # by the door\n52:54:00:aa:00:03 9lives\n",
+ROOM_FILES = [  # a room list (or what makes the file), and what it reads as (MAC: name) or its refusal
+    ("\ufeff# room 1\n52-54-00-AA-00-01  LAB1-01\r\n\n 52:54:00:aa:00:02  # by the door\n52:54:00:aa:00:03 9lives\n",
      {"52:54:00:aa:00:01": "LAB1-01", "52:54:00:aa:00:02": None, "52:54:00:aa:00:03": "9lives"}),
     ("LAB1-01 52:54:00:aa:00:01\n", "line 1: 'LAB1-01' is not a MAC address: " + WRITE),
     ("52:54:00:aa:00:01\n52:54:00:aa:00:0 LAB1-02\n", "line 2: '52:54:00:aa:00:0' is not a MAC address: " + WRITE),
@@ -99,14 +100,27 @@ ROOM_FILES = [  # a room list, and what it reads as (MAC: name) or its refusal a
     ("52:54:00:aa:00:01\n#\n52-54-00-AA-00-01\n", "line 3: 52:54:00:aa:00:01 is on line 1 already: each PC once"),
     ("52:54:00:aa:00:01 lab1-01\n52:54:00:aa:00:02 LAB1-01\n", "line 2: the name LAB1-01 is on line 1 already (a "
      "name is the same in any case): give each PC a name of its own"),
-] + [("52:54:00:aa:00:01 %s\n" % name, "line 1: '%s' cannot be a computer name: at most 15 letters, digits and "
-      "hyphens, not digits only (LAB1-07)" % name) for name in ("LAB1_01", "1234", "LAB-ROOM-1-PC-01", "PC.7")] + [
+    ("52:54:00:aa:00:01\n\ufeff52:54:00:aa:00:02\n", "line 2: '\\ufeff52:54:00:aa:00:02' is not a MAC address: "
+     + WRITE),
+    ("52:54:00:aa:00:01\n52:54:00:aa:00:02 LAB1-02\x0b\x1b[2J\n", "line 2: a control character '\\x0b' at column 26: "
+     + WRITE),
+    ("52:54:00:aa:00:01\n".ljust(32 << 20, "#"), {"52:54:00:aa:00:01": None}),
+] + [(make, "the room list FILE is %s: give a regular file of at most 32 MiB, %s" % (kind, WRITE)) for make, kind in (
+    (os.mkfifo, "a FIFO"), (lambda path: os.symlink("/dev/zero", path), "a symbolic link"),
+    (lambda _: "/dev/zero", "a device"), (lambda path: os.mknod(path, stat.S_IFSOCK), "a socket"),
+    (lambda path: os.truncate(write(path, ""), (32 << 20) + 1), "larger than 32 MiB"))] + [
+    ("%s LAB1-01\n" % mac, "line 1: %s is %s, no PC's: give the MAC of the PC's network card" % (mac.lower(), why))
+    for mac, why in (("FF:FF:FF:FF:FF:FF", "the broadcast address"), ("00:00:00:00:00:00", "all zeros"),
+                     ("01:00:5E:00:00:01", "a multicast address (its first octet is odd)"))] + [
+    ("52:54:00:aa:00:01 %s\n" % name, "line 1: '%s' cannot be a computer name: at most 15 letters, digits and "
+     "hyphens, not digits only, not a hyphen first (LAB1-07)" % name.replace("\u202e", "\\u202e"))
+    for name in ("LAB1_01", "1234", "LAB-ROOM-1-PC-01", "PC.7", "-LAB", "\u202eLAB1-01")] + [
     ("# nobody yet\n", "lists no PC: %s; serve-pxe --collect FILE writes the MACs of the PCs that boot from the network"
      % WRITE)]
 
 
 def write(path, text):
-    with open(path, "w") as out:
+    with open(path, "w", encoding="utf-8") as out:
         out.write(text)
     return path
 
@@ -114,12 +128,14 @@ def write(path, text):
 class RoomState(unittest.TestCase):
     def test_room_lists(self):
         with tempfile.TemporaryDirectory() as work:
-            for text, expected in ROOM_FILES:
+            for number, (text, expected) in enumerate(ROOM_FILES):
+                path = "%s/%d" % (work, number)
+                path = text(path) or path if callable(text) else write(path, text)
                 try:
-                    got = read(write(work + "/room", text)).names
+                    got = read(path).names
                 except Refusal as refusal:
-                    got = str(refusal).replace(work + "/room", "FILE")[5:]
-                self.assertEqual(got, expected, text)
+                    got = str(refusal).replace(path, "FILE").removeprefix("FILE ")
+                self.assertEqual(got, expected, text if callable(text) else text[:100])
             # The list is the room: the PCs to wait for and to wake, names for MACs; a MAC list file is read alike.
             room, _ = write(work + "/room", ROOM_FILES[0][0]), write(work + "/deployed", "52:54:00:aa:00:03\n")
             config, _ = cli.parse(["room", "--name", "serve-room", "--work-dir", work, "--room", room, "--wake-listed"])
@@ -128,10 +144,14 @@ class RoomState(unittest.TestCase):
                                   "lab1-01,52:54:00:AA:00:03"])
             self.assertEqual((again.machines, again.again), (3, ["52:54:00:aa:00:01", "52:54:00:aa:00:03"]))
             self.assertEqual(cli.mac_list("--wake", room), list(ROOM_FILES[0][1]))
-            with self.assertRaises(cli.Refusal) as refused:
-                cli.mac_list("--wake", "52:54:00:aa:00:03,door")
-            self.assertEqual(str(refused.exception), "--wake needs MACs (52:54:00:12:34:56) separated by commas, or a "
-                             "file of them one a line; got 'door'")
+            for given, said in (
+                    ("door\x1b", "--wake needs MACs (52:54:00:12:34:56) separated by commas, or a file of them one a "
+                     "line; got 'door\\x1b'"),
+                    ("FF-FF-FF-FF-FF-FF", "--wake: ff:ff:ff:ff:ff:ff is the broadcast address, no PC's: give the MAC "
+                     "of the PC's network card")):
+                with self.assertRaises(cli.Refusal) as refused:
+                    cli.mac_list("--wake", "52:54:00:aa:00:03," + given)
+                self.assertEqual(str(refused.exception), said)
 
     def test_sender_lines(self):
         log = SenderLog(2, 4000, arp={"10.0.0.5": A}.get)
