@@ -105,7 +105,7 @@ ok "an outsider's receiver neither starts the sending nor counts; the listed PC 
 
 # serve-pxe on the same work folder: its PXE answers, a second server is told who holds the folder, and once
 # killed outright (SIGKILL) nothing of it runs or answers; the next start clears what it left in /run.
-probe() { ip netns exec "$pc" python3 "$(dirname "$0")/../roomserver/dhcp_probe.py" room1 "${1:-52:54:00:98:00:01}"; }
+probe() { ip netns exec "$pc" python3 "$(dirname "$0")/../roomserver/dhcp_probe.py" room1 "${1:-52:54:00:98:00:01}" "${@:2}"; }
 # started OUTPUT PID: the server PID has said that it serves (not waited for once it has ended)
 started() { within 120 eval "grep -s -q 'serving on room0' '$1' || ! kill -0 $2 2>/dev/null" && kill -0 "$2"; }
 gone() { [ -z "$(ip netns pids "$ns")" ]; }
@@ -115,6 +115,14 @@ pxe=(ip netns exec "$ns" "$pxe_script" --interface room0 --program "$in/autodepl
 started "$tmp/pxe.out" $server && [ "$(probe)" = "answered by 10.98.0.1" ] && ! probe 52:54:00:98:00:02 ||
     fail "a PXE discover: the listed PC not answered, or another one answered: $(cat "$tmp/pxe.out")"
 ok "a PXE discover: the PC of the room list is answered, another is not"
+# A flood of 20,000 discovers from 1,000 made-up MACs: the work folder grows by a line in seen and one in the
+# journal for each (200 kB at most), the run folder not at all.
+size() { du -sb "$@" | awk '{ n += $1 } END { print n }'; }
+settled() { local lines; lines=$(wc -l <"$tmp/work/journal") && sleep 1 && [ "$lines" = "$(wc -l <"$tmp/work/journal")" ]; }
+run_folder=$(dirname "$(grep -l -x "$server" /run/serve-pxe.*/pid)") && before=$(size "$tmp/work" "$run_folder") &&
+    probe 02:77:00:00:00:00 20000 && within 60 settled && [ $(($(size "$tmp/work" "$run_folder") - before)) -lt 200000 ] ||
+    fail "a flood of made-up MACs: from $before to $(size "$tmp/work" "$run_folder") bytes; $(wc -l "$tmp/work/"{journal,seen})"
+ok "a flood of 20,000 PXE discovers from 1,000 made-up MACs: the work and run folders grow within their bound"
 # shellcheck disable=SC2034 # read by the row
 holder=$(cat "$tmp/work/lock") && script=$pxe_script && refusals timeout 30 ip netns exec "$ns" "$script" \
     --interface other0 --any-pc --program "$in/autodeploy.exe" <<'EOF2'
