@@ -8,7 +8,8 @@
 #   install_open SOURCE          INSTALL_FILE: the install image to read (an ISO's is copied out first, into
 #                                a folder removed at exit), INSTALL_NAME: its name for messages; refuses
 #                                (exit 1) what holds none
-#   install_editions             the editions of INSTALL_FILE, one a line: "INDEX  NAME  SIZE"
+#   install_editions             the editions of INSTALL_FILE, one a line: "INDEX  NAME  SIZE" (what a
+#                                terminal acts on in a name escaped: wim_images)
 #   install_pick EDITION         INSTALL_INDEX: the image EDITION names (its index; its name in any case,
 #                                or without "Windows" and the version, "Pro" for "Windows 11 Pro"; or
 #                                a part of one name only); without one, the only image; refuses (exit 1)
@@ -50,18 +51,13 @@ to a folder with room)"
     wim_open "$INSTALL_FILE"
 }
 
-install_editions() {
-    wiminfo -- "$INSTALL_FILE" 2>/dev/null | awk -F': *' '
-        /^Index:/ { index_ = $2 } /^Name:/ { name = $2 }
-        /^Total Bytes:/ { size = $2 >= 1e9 ? sprintf("%.1f GB", $2 / 1e9) : sprintf("%.0f MB", $2 / 1e6)
-                          printf "  %s  %s  %s\n", index_, name, size }'
-}
+install_editions() { wim_images "$INSTALL_FILE" list; }
 
 install_list() { sed -e 's/^ *//' -e '$!s/$/;/' <<<"$1" | paste -s -d ' '; } # the editions on one line
 
 # shellcheck disable=SC2034 # INSTALL_INDEX is for the caller
 install_pick() {
-    local edition=$1 list names exact short partial
+    local edition=$1 list picked
     list=$(install_editions)
     if [ -z "$edition" ]; then
         [ "$WIM_COUNT" != 1 ] ||  { INSTALL_INDEX=1; return; }
@@ -73,21 +69,11 @@ install_pick() {
         INSTALL_INDEX=$(check_value count "$edition")
         return
     fi
-    # Each edition's name alone (no index, no size), in lower case: whole, then without "windows 11 ".
-    names=$(awk '{ i = $1; $1 = ""; $NF = ""; $(NF - 1) = ""; sub(/^ +/, ""); sub(/ +$/, ""); print i, tolower($0) }' \
-        <<<"$list")
-    exact=$(awk -v e="${edition,,}" '{ i = $1; $1 = ""; sub(/^ /, "") } $0 == e { print i }' <<<"$names")
-    short=$(awk -v e="${edition,,}" '{ i = $1; $1 = ""; sub(/^ windows [0-9.]+ /, "") } $0 == e { print i }' \
-        <<<"$names")
-    partial=$(awk -v e="${edition,,}" 'index(tolower($0), e) { print $1 }' <<<"$list")
-    if [ -n "$exact" ]; then
-        INSTALL_INDEX=$exact
-    elif [ -n "$short" ] && [ "$(grep -c . <<<"$short")" = 1 ]; then
-        INSTALL_INDEX=$short
-    elif [ "$(grep -c . <<<"$partial")" = 1 ]; then
-        INSTALL_INDEX=$partial
+    picked=$(wim_images "$INSTALL_FILE" pick "$edition")
+    if check_value count "$picked" >/dev/null; then
+        INSTALL_INDEX=$picked
     else
-        msg_die 1 "$([ -n "$partial" ] && echo "more than one edition" || echo "no edition") of $INSTALL_NAME is \
+        msg_die 1 "$([ "$picked" = several ] && echo "more than one edition" || echo "no edition") of $INSTALL_NAME is \
 called '$edition': $(install_list "$list"); give its index or its whole name with --edition"
     fi
 }

@@ -89,6 +89,9 @@ mkdir -p "$in/esd/sources" "$in/wim/sources" && for e in Home Pro "Pro N"; do
     wimcapture "$tmp/a" "$in/esd/$e.wim" "Windows 10 $e" && wimexport "$in/esd/$e.wim" 1 "$in/esd/sources/install.esd" --solid &&
         wimexport "$in/esd/$e.wim" 1 "$in/wim/sources/install.wim" && rm "$in/esd/$e.wim" || exit 1
 done >/dev/null && genisoimage -quiet -J -r -o "$in/win.iso" "$in/esd" || fail "the media"
+# A hostile name (its lines would forge an image 1 "Windows 11 Education", U+202E turns the text after it).
+forged=$'Evil\u202e\nTotal Bytes: 5000000000\nIndex: 1\nName: Windows 11 Education'
+wimappend "$tmp/a" "$in/wim/sources/install.wim" "$forged" >/dev/null || fail "the forged name"
 rm -f "$tmp/args"
 # shellcheck disable=SC2034 # read by the refusal rows below
 esd="sources/install.esd of $in/esd" list="1  Windows 10 Home  0 MB; 2  Windows 10 Pro  0 MB; 3  Windows 10 Pro N  0 MB"
@@ -132,14 +135,18 @@ refusals "${send[@]}" < <(echo "$table" && for o in ttl=2 mcast-rdv-address=224.
     echo "2|--$o \"\$install\"|--${o%=*} cannot be used: the PCs' receiver keeps udpcast's defaults and would never \
 hear the sender (see --help)"; done && sed -n "s/^2|--\([a-z-]*\) [^ ]* \(\"\$install\"|--\1 needs .*, got \)'.*'$/2|--\1= \2nothing/p" <<<"$table")
 [ ! -e "$tmp/args" ] || fail "a refused image reached udp-sender"
-sent() { wiminfo "$tmp/sent" | sed -n 's/^\(Image Count\|Name\|Compression\): *//p' | paste -s -d ' '; }
+sent() { printf '%s %s' "$(wiminfo "$tmp/sent" | sed -n 's/^\(Image Count\|Compression\): *//p' | paste -s -d ' ')" \
+    "$(wiminfo --xml "$tmp/sent" | iconv -f UTF-16 -t UTF-8 | tr '\n' '|' | sed 's|.*<NAME>\(.*\)</NAME>.*|\1|')"; }
 run "${send[@]}" --list-editions "$in/win.iso"
 [ "$rc" = 0 ] && [ "$(grep -v '^send-image: ' "$tmp/out")" = "  1  Windows 10 Home  0 MB
   2  Windows 10 Pro  0 MB
   3  Windows 10 Pro N  0 MB" ] && [ ! -e "$tmp/args" ] || fail "--list-editions: status $rc"
+run "${send[@]}" --list-editions "$in/wim"
+[ "$rc:$(grep -v '^send-image: ' "$tmp/out" | sed 1,3d)" = '0:  4  Evil\u202e\nTotal Bytes: 5000000000\nIndex: 1\nName: Windows 11 Education  0 MB' ] ||
+    fail "--list-editions: a name's line breaks made rows, or it printed raw"
 for case in "esd/--edition=home/1 LZX Windows 10 Home" "esd/--edition=PRO/1 LZX Windows 10 Pro" \
     "win.iso/--edition=windows 10 pro/1 LZX Windows 10 Pro" "esd/3/1 LZX Windows 10 Pro N" \
-    "wim/--edition=Pro N/1 LZX Windows 10 Pro N" "wim/2/1 LZX Windows 10 Pro"; do
+    "wim/--edition=Pro N/1 LZX Windows 10 Pro N" "wim/2/1 LZX Windows 10 Pro" "wim/--edition=Education/1 LZX ${forged//$'\n'/|}"; do
     IFS=/ read -r source edition expected <<<"$case"
     run "${send[@]}" --max-wait 5 "$in/$source" "$edition"
     [ "$rc" = 0 ] && [ "$(sent)" = "$expected" ] && [ -z "$(ls -A "$TMPDIR")" ] || fail "[$case]: status $rc, sent [$(sent)]"
