@@ -1,13 +1,13 @@
 # shellcheck shell=bash
 # install.sh: the Windows image to send, from where an operator has it: a Windows ISO or the folder it was
 # extracted to (its sources/install.wim or sources/install.esd, as Microsoft's media tool makes it), or such
-# a file itself; the edition picked by name or number. Source msg.sh, check.sh, cleanup.sh, wim.sh and
-# media.sh first.
+# a file itself; the edition picked by name or number. Source msg.sh, check.sh, cleanup.sh, workcopy.sh,
+# wim.sh and media.sh first.
 #
 #   install_options              the option rows --edition and --list-editions (options.sh)
 #   install_open SOURCE          INSTALL_FILE: the install image to read (an ISO's is copied out first, into
-#                                a folder removed at exit), INSTALL_NAME: its name for messages; refuses
-#                                (exit 1) what holds none
+#                                a working folder in WORKCOPY_PLACE), INSTALL_NAME: its name for messages;
+#                                refuses (exit 1) what holds none
 #   install_editions             the editions of INSTALL_FILE, one a line: "INDEX  NAME  SIZE" (what a
 #                                terminal acts on in a name escaped: wim_images)
 #   install_pick EDITION         INSTALL_INDEX: the image EDITION names (its index; its name in any case,
@@ -24,7 +24,7 @@ install_options() {
 }
 
 install_open() {
-    local source=$1 list found folder
+    local source=$1 list found
     if [ -f "$source" ] && wiminfo -- "$source" >/dev/null 2>&1; then
         INSTALL_FILE=$source INSTALL_NAME=$source
     elif media_kind "$source" >/dev/null; then
@@ -36,13 +36,12 @@ ISO or its folder, or the image itself"
         if [ "$(media_kind "$source")" = folder ]; then
             INSTALL_FILE=$source/$found
         else
-            folder=$(mktemp -d "${TMPDIR:-/var/tmp}/install.XXXXXX") || msg_die 1 "cannot create a temporary folder"
-            cleanup_later "$folder"
-            INSTALL_FILE=$folder/${found##*/}
+            workcopy_make install || msg_die 1 "cannot create a temporary folder"
+            INSTALL_FILE=$WORKCOPY/${found##*/}
             msg_say 'copying %s out of %s' "$found" "$source"
-            media_read "$source" "$found" >"$INSTALL_FILE" ||
-                msg_die 1 "cannot copy $found out of $source into ${TMPDIR:-/var/tmp} (is its disk full? set TMPDIR \
-to a folder with room)"
+            cleanup_wait media_read "$source" "$found" >"$INSTALL_FILE" ||
+                msg_die 1 "cannot copy $found out of $source into $WORKCOPY_PLACE (is its disk full? \
+$WORKCOPY_ADVICE a folder with room)"
         fi
     else
         [ -e "$source" ] || msg_die 1 "no such file or folder: $source"
