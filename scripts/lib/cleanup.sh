@@ -6,9 +6,12 @@
 #   cleanup_also COMMAND...  cleanup_run first runs COMMAND (then removes the paths)
 #   cleanup_later PATH       PATH (file or folder) is removed at exit
 #   cleanup_keep PATH        ... unless it is kept after all (e.g. renamed into place)
+#   cleanup_wait COMMAND...  runs COMMAND (a long one: an export, a copy) and returns its status; a signal
+#                            meanwhile ends the script at once and COMMAND with it, not when COMMAND is done
 
 CLEANUP_PATHS=()
 CLEANUP_COMMAND=()
+CLEANUP_CHILD=
 
 cleanup_on_exit() {
     trap cleanup_run EXIT
@@ -26,8 +29,24 @@ cleanup_keep() {
     for i in "${!CLEANUP_PATHS[@]}"; do [ "${CLEANUP_PATHS[i]}" != "$1" ] || unset 'CLEANUP_PATHS[i]'; done
 }
 
-# The EXIT trap itself (run by cleanup_on_exit).
+# bash runs a trap only between commands, but at once during a wait: so COMMAND runs in the background.
+cleanup_wait() {
+    local status
+    "$@" &
+    CLEANUP_CHILD=$!
+    wait "$CLEANUP_CHILD"
+    status=$? CLEANUP_CHILD=
+    return "$status"
+}
+
+# The EXIT trap itself (run by cleanup_on_exit). A child of cleanup_wait ends first (its own children too: a
+# function's subshell runs its tools), so that nothing writes into the paths once they are gone.
 cleanup_run() {
+    if [ -n "$CLEANUP_CHILD" ]; then
+        # shellcheck disable=SC2046 # one pid a word
+        kill -TERM $(cat /proc/"$CLEANUP_CHILD"/task/*/children 2>/dev/null) "$CLEANUP_CHILD" 2>/dev/null
+        wait "$CLEANUP_CHILD"
+    fi
     [ ${#CLEANUP_COMMAND[@]} = 0 ] || "${CLEANUP_COMMAND[@]}"
     [ ${#CLEANUP_PATHS[@]} = 0 ] || rm -rf -- "${CLEANUP_PATHS[@]}"
 }

@@ -1,14 +1,15 @@
 # shellcheck shell=bash
 # install.sh: the Windows image to send, from where an operator has it: a Windows ISO or the folder it was
 # extracted to (its sources/install.wim or sources/install.esd, as Microsoft's media tool makes it), or such
-# a file itself; the edition picked by name or number. Source msg.sh, check.sh, cleanup.sh, wim.sh and
-# media.sh first.
+# a file itself; the edition picked by name or number. Source msg.sh, check.sh, cleanup.sh, workcopy.sh,
+# wim.sh and media.sh first.
 #
 #   install_options              the option rows --edition and --list-editions (options.sh)
 #   install_open SOURCE          INSTALL_FILE: the install image to read (an ISO's is copied out first, into
-#                                a folder removed at exit), INSTALL_NAME: its name for messages; refuses
-#                                (exit 1) what holds none
-#   install_editions             the editions of INSTALL_FILE, one a line: "INDEX  NAME  SIZE"
+#                                a working folder in WORKCOPY_PLACE), INSTALL_NAME: its name for messages;
+#                                refuses (exit 1) what holds none
+#   install_editions             the editions of INSTALL_FILE, one a line: "INDEX  NAME  SIZE" (what a
+#                                terminal acts on in a name escaped: wim_images)
 #   install_pick EDITION         INSTALL_INDEX: the image EDITION names (its index; its name in any case,
 #                                or without "Windows" and the version, "Pro" for "Windows 11 Pro"; or
 #                                a part of one name only); without one, the only image; refuses (exit 1)
@@ -23,7 +24,7 @@ install_options() {
 }
 
 install_open() {
-    local source=$1 list found folder
+    local source=$1 list found
     if [ -f "$source" ] && wiminfo -- "$source" >/dev/null 2>&1; then
         INSTALL_FILE=$source INSTALL_NAME=$source
     elif media_kind "$source" >/dev/null; then
@@ -35,13 +36,12 @@ ISO or its folder, or the image itself"
         if [ "$(media_kind "$source")" = folder ]; then
             INSTALL_FILE=$source/$found
         else
-            folder=$(mktemp -d "${TMPDIR:-/var/tmp}/install.XXXXXX") || msg_die 1 "cannot create a temporary folder"
-            cleanup_later "$folder"
-            INSTALL_FILE=$folder/${found##*/}
+            workcopy_make install || msg_die 1 "cannot create a temporary folder"
+            INSTALL_FILE=$WORKCOPY/${found##*/}
             msg_say 'copying %s out of %s' "$found" "$source"
-            media_read "$source" "$found" >"$INSTALL_FILE" ||
-                msg_die 1 "cannot copy $found out of $source into ${TMPDIR:-/var/tmp} (is its disk full? set TMPDIR \
-to a folder with room)"
+            cleanup_wait media_read "$source" "$found" >"$INSTALL_FILE" ||
+                msg_die 1 "cannot copy $found out of $source into $WORKCOPY_PLACE (is its disk full? \
+$WORKCOPY_ADVICE a folder with room)"
         fi
     else
         [ -e "$source" ] || msg_die 1 "no such file or folder: $source"
@@ -50,18 +50,13 @@ to a folder with room)"
     wim_open "$INSTALL_FILE"
 }
 
-install_editions() {
-    wiminfo -- "$INSTALL_FILE" 2>/dev/null | awk -F': *' '
-        /^Index:/ { index_ = $2 } /^Name:/ { name = $2 }
-        /^Total Bytes:/ { size = $2 >= 1e9 ? sprintf("%.1f GB", $2 / 1e9) : sprintf("%.0f MB", $2 / 1e6)
-                          printf "  %s  %s  %s\n", index_, name, size }'
-}
+install_editions() { wim_images "$INSTALL_FILE" list; }
 
 install_list() { sed -e 's/^ *//' -e '$!s/$/;/' <<<"$1" | paste -s -d ' '; } # the editions on one line
 
 # shellcheck disable=SC2034 # INSTALL_INDEX is for the caller
 install_pick() {
-    local edition=$1 list names exact short partial
+    local edition=$1 list picked
     list=$(install_editions)
     if [ -z "$edition" ]; then
         [ "$WIM_COUNT" != 1 ] ||  { INSTALL_INDEX=1; return; }
@@ -73,21 +68,11 @@ install_pick() {
         INSTALL_INDEX=$(check_value count "$edition")
         return
     fi
-    # Each edition's name alone (no index, no size), in lower case: whole, then without "windows 11 ".
-    names=$(awk '{ i = $1; $1 = ""; $NF = ""; $(NF - 1) = ""; sub(/^ +/, ""); sub(/ +$/, ""); print i, tolower($0) }' \
-        <<<"$list")
-    exact=$(awk -v e="${edition,,}" '{ i = $1; $1 = ""; sub(/^ /, "") } $0 == e { print i }' <<<"$names")
-    short=$(awk -v e="${edition,,}" '{ i = $1; $1 = ""; sub(/^ windows [0-9.]+ /, "") } $0 == e { print i }' \
-        <<<"$names")
-    partial=$(awk -v e="${edition,,}" 'index(tolower($0), e) { print $1 }' <<<"$list")
-    if [ -n "$exact" ]; then
-        INSTALL_INDEX=$exact
-    elif [ -n "$short" ] && [ "$(grep -c . <<<"$short")" = 1 ]; then
-        INSTALL_INDEX=$short
-    elif [ "$(grep -c . <<<"$partial")" = 1 ]; then
-        INSTALL_INDEX=$partial
+    picked=$(wim_images "$INSTALL_FILE" pick "$edition")
+    if check_value count "$picked" >/dev/null; then
+        INSTALL_INDEX=$picked
     else
-        msg_die 1 "$([ -n "$partial" ] && echo "more than one edition" || echo "no edition") of $INSTALL_NAME is \
+        msg_die 1 "$([ "$picked" = several ] && echo "more than one edition" || echo "no edition") of $INSTALL_NAME is \
 called '$edition': $(install_list "$list"); give its index or its whole name with --edition"
     fi
 }

@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # netboot.sh: what serve-pxe and serve-room check and prepare before the room server (roomserver/) takes
 # over: booting the PCs of a room from the network into WinPE, once per PC. Source it after msg.sh,
-# check.sh, options.sh and cleanup.sh; run as root. AUTODEPLOY_WIMBOOT_DIR and AUTODEPLOY_IPXE_DIR name
+# check.sh, options.sh, cleanup.sh and workcopy.sh; run as root. AUTODEPLOY_WIMBOOT_DIR and AUTODEPLOY_IPXE_DIR name
 # other wimboot and iPXE folders (tests).
 #
 # A caller, in this order (each step refuses with one line and exit 1, 2 for a usage error):
@@ -13,7 +13,8 @@
 #   netboot_check_source SOURCE          an ISO file or a folder with sources/boot.wim (NETBOOT_BOOT_WIM: its
 #                                        spelling there)
 #   cleanup_on_exit
-#   netboot_work_dir DIR                 DIR, made when missing, is root's alone; locked for this run
+#   netboot_work_dir DIR                 DIR, made when missing, is root's alone; locked for this run; the
+#                                        working copies a killed run left in it removed (workcopy.sh)
 #   netboot_no_dhcp_server IF            for a range: no other DHCP server answers on IF
 #   netboot_prepare SOURCE PROGRAM DIR   DIR/boot.wim, made again only when out of date
 #   netboot_check_room DHCP              a room list where the network is shared, or --any-pc
@@ -156,6 +157,7 @@ a work folder elsewhere (--work-dir)"
 give this one another --work-dir"
     fi
     printf '%s on %s since %s (pid %s)\n' "$MSG_NAME" "$NETBOOT_INTERFACE" "$(date +%T)" $$ >"$dir/lock"
+    workcopy_sweep "$dir"
     # shellcheck disable=SC2034 # for the caller
     NETBOOT_WORK=$dir
 }
@@ -183,12 +185,12 @@ netboot_prepare() {
         msg_say 'the boot image in %s is up to date' "$work_dir"
         return
     fi
-    pending=$(mktemp -d "$work_dir/.prepare.XXXXXX") || msg_die 1 "cannot create a folder in $work_dir"
-    cleanup_later "$pending"
+    WORKCOPY_PLACE=$work_dir workcopy_make .prepare || msg_die 1 "cannot create a folder in $work_dir"
+    pending=$WORKCOPY
     source_wim="$source/$boot_wim"
     if [ "$(media_kind "$source")" = iso ]; then
         source_wim="$pending/medium.wim"
-        media_read "$source" "$boot_wim" >"$source_wim" ||
+        cleanup_wait media_read "$source" "$boot_wim" >"$source_wim" ||
             msg_die 1 "cannot read $boot_wim from $source (is $work_dir on a full disk?)"
     fi
     index=$(wiminfo "$source_wim" 2>/dev/null | sed -n 's/^Boot Index:[[:space:]]*//p' | head -n 1)
@@ -196,7 +198,7 @@ netboot_prepare() {
         msg_die 1 "$source: its sources/boot.wim marks no image as bootable: give an unmodified Windows installation \
 medium"
     msg_say 'preparing WinPE from image %s of %s' "$index" "$boot_wim"
-    wimexport "$source_wim" "$index" "$pending/boot.wim" --boot >/dev/null 2>"$pending/errors" ||
+    cleanup_wait wimexport "$source_wim" "$index" "$pending/boot.wim" --boot >/dev/null 2>"$pending/errors" ||
         msg_die 1 "wimexport could not export image $index of $boot_wim: $(paste -s -d ' ' "$pending/errors")"
     "$LAYOUT_ROOT/scripts/winpe-inject" --program "$program" "$pending/boot.wim" >/dev/null || exit 1
     { printf '%s\n' "$stamp" >"$pending/stamp" && mv -f -- "$pending/boot.wim" "$work_dir/boot.wim" &&

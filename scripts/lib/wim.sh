@@ -8,7 +8,9 @@
 #   wim_field NAME          a field of WIM_INFO ("Boot Index", ...)
 #   wim_image_count WIM     prints the number of images, or fails: for a caller with its own words
 #   wim_check_index WIM N   refuses (exit 1) an image N that WIM_COUNT does not reach
-#   wim_image_name WIM N    the image's name
+#   wim_image_name WIM N    the image's name, to show (escaped as wim_images shows it)
+#   wim_images WIM ARGS...  wim_images.py ARGS on the images of WIM as its XML holds them: a name is data,
+#                           never a line, so that no name makes another image
 
 wim_field() { printf '%s\n' "$WIM_INFO" | sed -n "s/^$1:[[:space:]]*//p" | head -n 1; }
 
@@ -40,4 +42,6 @@ wim_check_index() {
     fi
 }
 
-wim_image_name() { wiminfo -- "$1" "$2" 2>/dev/null | sed -n 's/^Name:[[:space:]]*//p' | head -n 1; }
+wim_images() { wiminfo --xml -- "$1" 2>/dev/null | python3 "${BASH_SOURCE[0]%/*}/wim_images.py" "${@:2}"; }
+
+wim_image_name() { wim_images "$1" name "$2"; }

@@ -63,10 +63,14 @@ send-image: 2 PCs have joined (the latest: 10.0.0.6); sending starts $second" ] 
 done
 ok "a 1-image WIM is sent as it is; each PC that joins is counted once; udp-sender's output passes unchanged"
 
+# Working copies of runs killed outright (pid 1 started at another time) go at the next start; a live run's stays.
+mkdir "$TMPDIR"/{send-image,install,.prepare}.left && printf '1 0\n' | tee "$TMPDIR"/{send-image,.prepare}.left/owner >/dev/null &&
+    read -ra f <<<"$(sed 's/.*) //' /proc/$$/stat)" && echo "$$ ${f[19]}" >"$TMPDIR/install.left/owner" || fail "fixtures"
 STUB_STATUS=3 STUB_STDERR='' run "${send[@]}" --max-wait 5 "$install" 2
-[ "$rc" = 3 ] && [ "$(cat "$tmp/err")" = "send-image: udp-sender exited with status 3" ] &&
-    [ -z "$(ls -A "$TMPDIR")" ] || fail "udp-sender fails: status $rc, or the temporary WIM was left"
-ok "udp-sender's failure: its status, one line, the temporary WIM removed"
+[ "$rc" = 3 ] && [ "$(cat "$tmp/err")" = "send-image: udp-sender exited with status 3" ] && [ "$(ls -A "$TMPDIR")" = install.left ] &&
+    [ "$(grep -c "killed: $TMPDIR/\(send-image\|.prepare\).left$" "$tmp/out")" = 2 ] && rm -r "$TMPDIR/install.left" ||
+    fail "udp-sender fails: status $rc, or the temporary WIM was left, or a killed run's kept, or a live run's removed"
+ok "udp-sender's failure: its status, one line, the temporary WIM removed; a killed run's working copies too"
 
 # Exported onto a full disk: the disk is named, not the image; nothing is sent or left.
 rm -f "$tmp/args" && before=$(inputs) && mkdir "$tmp/full" || fail "mkdir"
@@ -82,6 +86,14 @@ start=$SECONDS && kill -TERM "$pid" && wait "$pid"; rc=$?
 [ "$rc" = 143 ] && [ $((SECONDS - start)) -lt 30 ] && ! kill -0 "$(cat "$tmp/pid")" 2>/dev/null && [ -z "$(ls -A "$TMPDIR")" ] ||
     fail "stopped: status $rc, udp-sender (pid $(cat "$tmp/pid")) still running or files left: $(ls -A "$TMPDIR")"
 ok "stopped with TERM, it stops udp-sender for sure at once (status 143) and leaves no file"
+# Stopped during a long export (a stand-in wimexport that takes a minute): it and the export end at once.
+mkdir "$tmp/slow" && printf '#!/bin/sh\necho $$ >%q/pid; exec sleep 60\n' "$tmp" >"$tmp/slow/wimexport" && chmod +x "$tmp/slow/wimexport" &&
+    rm "$tmp/pid" && { PATH=$tmp/slow:$PATH ip netns exec "$ns" "$script" --max-wait 5 "$install" 2 >/dev/null 2>&1 </dev/null & } || fail "fixtures"
+pid=$! && within 120 eval "[ -s '$tmp/pid' ] || ! kill -0 $pid 2>/dev/null"
+start=$SECONDS && kill -TERM "$pid" && wait "$pid"; rc=$?
+[ "$rc" = 143 ] && [ $((SECONDS - start)) -lt 5 ] && ! kill -0 "$(cat "$tmp/pid")" 2>/dev/null && [ -z "$(ls -A "$TMPDIR")" ] ||
+    fail "stopped in the export: status $rc after $((SECONDS - start)) s, the export (pid $(cat "$tmp/pid")) running or files left"
+ok "stopped with TERM during an export, it ends the export at once (status 143) and leaves no file"
 
 # A Windows medium as Microsoft's media tool makes it: three editions in sources/install.esd (solid LZMS),
 # as a folder and as an ISO; and the same in an install.wim. What the PCs get is the edition alone, in LZX.
@@ -89,6 +101,9 @@ mkdir -p "$in/esd/sources" "$in/wim/sources" && for e in Home Pro "Pro N"; do
     wimcapture "$tmp/a" "$in/esd/$e.wim" "Windows 10 $e" && wimexport "$in/esd/$e.wim" 1 "$in/esd/sources/install.esd" --solid &&
         wimexport "$in/esd/$e.wim" 1 "$in/wim/sources/install.wim" && rm "$in/esd/$e.wim" || exit 1
 done >/dev/null && genisoimage -quiet -J -r -o "$in/win.iso" "$in/esd" || fail "the media"
+# A hostile name (its lines would forge an image 1 "Windows 11 Education", U+202E turns the text after it).
+forged=$'Evil\u202e\nTotal Bytes: 5000000000\nIndex: 1\nName: Windows 11 Education'
+wimappend "$tmp/a" "$in/wim/sources/install.wim" "$forged" >/dev/null || fail "the forged name"
 rm -f "$tmp/args"
 # shellcheck disable=SC2034 # read by the refusal rows below
 esd="sources/install.esd of $in/esd" list="1  Windows 10 Home  0 MB; 2  Windows 10 Pro  0 MB; 3  Windows 10 Pro N  0 MB"
@@ -132,14 +147,18 @@ refusals "${send[@]}" < <(echo "$table" && for o in ttl=2 mcast-rdv-address=224.
     echo "2|--$o \"\$install\"|--${o%=*} cannot be used: the PCs' receiver keeps udpcast's defaults and would never \
 hear the sender (see --help)"; done && sed -n "s/^2|--\([a-z-]*\) [^ ]* \(\"\$install\"|--\1 needs .*, got \)'.*'$/2|--\1= \2nothing/p" <<<"$table")
 [ ! -e "$tmp/args" ] || fail "a refused image reached udp-sender"
-sent() { wiminfo "$tmp/sent" | sed -n 's/^\(Image Count\|Name\|Compression\): *//p' | paste -s -d ' '; }
+sent() { printf '%s %s' "$(wiminfo "$tmp/sent" | sed -n 's/^\(Image Count\|Compression\): *//p' | paste -s -d ' ')" \
+    "$(wiminfo --xml "$tmp/sent" | iconv -f UTF-16 -t UTF-8 | tr '\n' '|' | sed 's|.*<NAME>\(.*\)</NAME>.*|\1|')"; }
 run "${send[@]}" --list-editions "$in/win.iso"
 [ "$rc" = 0 ] && [ "$(grep -v '^send-image: ' "$tmp/out")" = "  1  Windows 10 Home  0 MB
   2  Windows 10 Pro  0 MB
   3  Windows 10 Pro N  0 MB" ] && [ ! -e "$tmp/args" ] || fail "--list-editions: status $rc"
+run "${send[@]}" --list-editions "$in/wim"
+[ "$rc:$(grep -v '^send-image: ' "$tmp/out" | sed 1,3d)" = '0:  4  Evil\u202e\nTotal Bytes: 5000000000\nIndex: 1\nName: Windows 11 Education  0 MB' ] ||
+    fail "--list-editions: a name's line breaks made rows, or it printed raw"
 for case in "esd/--edition=home/1 LZX Windows 10 Home" "esd/--edition=PRO/1 LZX Windows 10 Pro" \
     "win.iso/--edition=windows 10 pro/1 LZX Windows 10 Pro" "esd/3/1 LZX Windows 10 Pro N" \
-    "wim/--edition=Pro N/1 LZX Windows 10 Pro N" "wim/2/1 LZX Windows 10 Pro"; do
+    "wim/--edition=Pro N/1 LZX Windows 10 Pro N" "wim/2/1 LZX Windows 10 Pro" "wim/--edition=Education/1 LZX ${forged//$'\n'/|}"; do
     IFS=/ read -r source edition expected <<<"$case"
     run "${send[@]}" --max-wait 5 "$in/$source" "$edition"
     [ "$rc" = 0 ] && [ "$(sent)" = "$expected" ] && [ -z "$(ls -A "$TMPDIR")" ] || fail "[$case]: status $rc, sent [$(sent)]"
