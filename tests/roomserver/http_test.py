@@ -79,6 +79,7 @@ HOSTILE = [  # request, status (None: closed without an answer), what the body h
     (b"GET /pc.ipxe?mac=52:54:00:12:34:56&platform=" + b"x" * 65 + b" HTTP/1.1\r\n\r\n", 400, b"Bad Request"),
     (b"GET /pc.ipxe?mac=52:54:00:12:34:56&mac=52:54:00:12:34:57&platform=efi HTTP/1.1\r\n\r\n", 400, b""),
     (b"GET /boot.wim?mac=52:54:00:12:34:56 HTTP/1.1\r\n\r\n", 403, b"Forbidden"),
+    (b"GET /wimboot.i386 HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.3"),  # to an address never given its script
     (b"GET /boot.ipxe?room=progress HTTP/1.1\r\n\r\n", 400, b""),
     (b"GET /report?stage=deployed HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.3"),  # not in the room list
     (b"GET /report?mac=52:54:00:12:34:56&stage=deployed HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.4"),  # another's
