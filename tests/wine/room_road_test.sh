@@ -1,10 +1,8 @@
 #!/bin/bash
-# A small room on scripts/serve-room, from power-on to the image: a BIOS and a UEFI QEMU PC boot from
-# the network (real firmware, iPXE, wimboot; stand-in boot managers), each is handed over to its
-# Wine machine (lab/lib/handover.sh), which runs the program with its real receiver; a third PC
-# is powered on once the first transfer is sent and must be served by the second one, which
-# serve-room starts by itself. The room's page is read with headless Chromium during the run.
-# Each PC runs the program through its watch and reports every stage to serve-room.
+# A small room on serve-room from power-on: a BIOS and a UEFI QEMU PC boot from the network (real firmware,
+# iPXE, wimboot; stand-in boot managers) and are handed over to Wine machines running the program through its
+# watch with the real receiver; a third PC powered on during the first transfer gets the second, which serve-room
+# starts by itself. The page, read with headless Chromium meanwhile, must show the terminal's table.
 # Usage: room_road_test.sh PROGRAM STANDIN TEMPLATE-PREFIX WIMBOOT-DIR WATCH   (77: skipped, with the reason)
 set -uo pipefail
 name=room_road_test
