@@ -25,7 +25,6 @@ handover_site_dhcp || fail "the site's DHCP server"
 handover_serve "$serve_log" "serving on eth0" "$here/../../scripts/serve-room" --interface eth0 --dhcp proxy \
     --room "$ROOM_DIR/room" --machines 2 --late-wait 15 --max-bitrate 2m --program "$ROOM_PROGRAM" --work-dir "$tmp/pxe" \
     "$tmp/medium.iso" "$ROOM_DIR/image.wim" || fail "serve-room did not start: $(cat "$serve_log")"
-server=$handover_server
 run_dir=$(handover_run_folder)
 
 # The terminal's table as it stands: its latest top line, then the latest line of each PC, sorted,
@@ -64,12 +63,12 @@ for ((i = 0; i < 1200; i++)); do
         ok "the page shows the terminal's table: $(terminal_table | paste -s -d '/' | tr '\t' ' ')"
     fi
     ended pc1 && ended pc2 && ended pc3 && break
-    kill -0 "$server" 2>/dev/null || break
+    kill -0 "$handover_server" 2>/dev/null || break
     sleep 0.5
 done
 ended pc1 && ended pc2 && ended pc3 || fail "not every PC ended within 600 s: $(cat "$serve_log")"
 [ -n "$compared" ] || fail "the second transfer never waited for the late PC: $(cat "$serve_log")"
-timeout 60 tail --pid="$server" -f /dev/null || fail "serve-room did not end by itself 60 s after the last PC"
+timeout 60 tail --pid="$handover_server" -f /dev/null || fail "serve-room did not end by itself 60 s after the last PC"
 handover_wait 1
 status=$?
 printf '%s\n' "--- serve-room's output:" && cat "$serve_log"
