@@ -5,7 +5,7 @@
 # answer file between dism and the restart (pc1 by its room-list name, pc2 as '*'), and pc3's dism fails, its Error
 # line on the page and in the summary. Prints the seconds from each death to every PC waiting again and to the end.
 # Usage: room_heal_test.sh PROGRAM STANDIN TEMPLATE-PREFIX WIMBOOT-DIR WATCH   (77: skipped, with the reason)
-# shellcheck disable=SC2016 # within ... eval gets a condition in single quotes, evaluated each time
+# shellcheck disable=SC2016 # within gets conditions in single quotes, evaluated each time
 set -uo pipefail
 name=room_heal_test
 here=$(cd "$(dirname "$0")" && pwd -P)
@@ -36,6 +36,7 @@ serve() { # serve LOG: serve-room in the sender's namespace, always with the sam
         --late-wait 10 --max-bitrate 2m --unattend "$tmp/unattend.xml" --program "$ROOM_PROGRAM" --work-dir "$tmp/work" "$tmp/medium" "$ROOM_DIR/image.wim" ||
         fail "serve-room did not start: $(cat "$1")"
 }
+within() { for ((i = 0; i < $1 * 2; i++)); do eval "$2" && return; sleep 0.5; done; false; }
 sending() { grep -a -q "^transfer $2: sending to 3 PCs, [2-9][0-9]%" "$1"; } # sending LOG N: N at 20% or more
 # Every PC waits for the image again: each has reported "waiting" in serve-room's journal since its line $1.
 waiting_again() { [ "$(tail -n +"$1" "$tmp/work/journal" | awk -F'\t' '$3 == "waiting" { print $2 }' | sort -u | wc -l)" = 3 ]; }
@@ -43,24 +44,24 @@ since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.0f", b - a }'; 
 
 serve "$tmp/serve1.log"
 for pc in pc1 pc2 pc3; do room_boot "$pc"; done
-within 120 sending "$tmp/serve1.log" 1 || fail "transfer 1 did not start: $(cat "$tmp/serve1.log")"
+within 120 'sending "$tmp/serve1.log" 1' || fail "transfer 1 did not start: $(cat "$tmp/serve1.log")"
 lines=$(wc -l <"$tmp/work/journal")
 ip netns pids "$ROOM_ID-snd" | xargs -r ps -o pid=,comm= -p | awk '$2 == "udp-sender" { print $1 }' | xargs -r kill -KILL
 killed=$EPOCHREALTIME
-within 60 waiting_again $((lines + 1)) || fail "after udp-sender's death the PCs did not wait again: $(cat "$tmp/serve1.log")"
+within 60 "waiting_again $((lines + 1))" || fail "after udp-sender's death the PCs did not wait again: $(cat "$tmp/serve1.log")"
 figure_sender=$(since "$killed")
 grep -a -q '^[-pc13]\+ .*transfer broke off: starting over (try 2)$' "$tmp/serve1.log" &&
     grep -a -q '^[-pc13]\+ .*transfer 1 broke off: it starts over by itself$' "$tmp/serve1.log" || fail "no 'starting over (try 2)' shown: $(cat "$tmp/serve1.log")"
 ok "udp-sender killed mid-transfer: every PC starts over (try 2) by itself, serve-room shows it"
 
-within 120 sending "$tmp/serve1.log" 2 || fail "transfer 2 did not start: $(cat "$tmp/serve1.log")"
+within 120 'sending "$tmp/serve1.log" 2' || fail "transfer 2 did not start: $(cat "$tmp/serve1.log")"
 kill -KILL "$handover_server" && { wait "$handover_server"; } 2>/dev/null
 killed=$EPOCHREALTIME
-within 10 eval '[ -z "$(ip netns pids "$ROOM_ID-snd")" ]' || fail "serve-room killed: its children live on"
+within 10 '[ -z "$(ip netns pids "$ROOM_ID-snd")" ]' || fail "serve-room killed: its children live on"
 serve "$tmp/serve2.log"
-within 60 waiting_again 1 || fail "after serve-room's death the PCs did not wait again: $(cat "$tmp/serve2.log")"
+within 60 'waiting_again 1' || fail "after serve-room's death the PCs did not wait again: $(cat "$tmp/serve2.log")"
 figure_server=$(since "$killed")
-within 120 grep -a -q "^pc3 .*FAILED: Error: dism failed" "$tmp/serve2.log" || fail "pc3's failure not shown"
+within 120 'grep -a -q "^pc3 .*FAILED: Error: dism failed" "$tmp/serve2.log"' || fail "pc3's failure not shown"
 ip netns exec "$ROOM_ID-snd" curl -s http://10.77.0.1:8080/ >"$tmp/page.html"
 grep -A1 '<tr><th>' "$tmp/page.html" | grep -q '^<tr class="failed"><td>pc3</td>.*<td>FAILED: Error: dism failed: ExitStatus(ExitStatus(2)) (0x80004005)</td></tr>$' ||
     fail "the page: $(cat "$tmp/page.html")"
