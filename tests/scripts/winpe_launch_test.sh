@@ -44,13 +44,12 @@ at_exit() { [ -n "${held:-}" ] && kill -KILL "$held" 2>/dev/null; exec 7>&-; }
 screen() { sed -e 's/\x1b\][^\x07]*\x07//g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\r//g' "$tmp/typescript" |
     iconv -f UTF-8 -t IBM437 2>/dev/null; }
 holds() { screen | grep -cxF -- "$hold_line"; }
-within() { for _ in $(seq 300); do eval "$1" && return; sleep 0.1; done; false; } # within CONDITION: 30 s at most
 
 ran() { cut -f1 "$tmp/journal" | paste -s -d ' '; }
 system_temp=$AUTODEPLOY_WINEPREFIX/drive_c/windows/SystemTemp
 rm -rf "$system_temp"
 STANDIN_EXIT=0 STANDIN_JOURNAL="Z:$tmp/journal" start
-within '! kill -0 $held 2>/dev/null' && wait "$held" && held= && [ "$(holds)" = 0 ] || fail "success: no end with 0 within 30 s"
+within 30 eval '! kill -0 $held 2>/dev/null' && wait "$held" && held= && [ "$(holds)" = 0 ] || fail "success: no end with 0 within 30 s"
 [ "$(ran)" = "wpeinit autodeploy-guard autodeploy" ] && [ -d "$system_temp" ] ||
     fail "success: ran [$(ran)], or no %SystemRoot%\\SystemTemp made"
 exec 7>&-
@@ -60,7 +59,7 @@ ok "the guard allows: wpeinit, %SystemRoot%\\SystemTemp made, the guard, autodep
 for code in 1 0xC0000005; do
     rm -f "$tmp/journal"
     STANDIN_AUTODEPLOY_GUARD_EXIT=$code STANDIN_AUTODEPLOY_GUARD_STDOUT=$guard_line STANDIN_JOURNAL="Z:$tmp/journal" start
-    within '[ $(holds) = 1 ]' && sleep 3 && kill -0 "$held" && [ "$(ran)" = "wpeinit autodeploy-guard" ] &&
+    within 30 eval '[ $(holds) = 1 ]' && sleep 3 && kill -0 "$held" && [ "$(ran)" = "wpeinit autodeploy-guard" ] &&
         [ "$(screen | grep -A 1 -xF -- "$guard_line")" = "$guard_line"$'\n'"$hold_line" ] ||
         fail "guard exits with $code: ran [$(ran)], not held after its line: [$(screen)]"
     kill -KILL "$held" && wait "$held" 2>/dev/null
@@ -69,12 +68,12 @@ for code in 1 0xC0000005; do
 done
 
 STANDIN_AUTODEPLOY_EXIT=1 STANDIN_AUTODEPLOY_STDERR="$error_line" start
-within '[ $(holds) = 1 ]' && sleep 3 && kill -0 "$held" && screen | grep -qxF -- "$error_line" && [ "$(holds)" = 1 ] ||
+within 30 eval '[ $(holds) = 1 ]' && sleep 3 && kill -0 "$held" && screen | grep -qxF -- "$error_line" && [ "$(holds)" = 1 ] ||
     fail "failure: not held once with the Error line kept: [$(screen)]"
 ok "autodeploy fails: its Error line stays, the hold line follows once, and it waits"
 printf 'x' >&7
 sleep 2
 printf 'exit\r' >&7
-within '[ $(holds) = 2 ]' && sleep 2 && kill -0 "$held" && [ "$(holds)" = 2 ] || fail "key press, EXIT: not held again"
+within 30 eval '[ $(holds) = 2 ]' && sleep 2 && kill -0 "$held" && [ "$(holds)" = 2 ] || fail "key press, EXIT: not held again"
 ok "a key press opens a prompt; EXIT there returns to the wait, no restart"
 finish

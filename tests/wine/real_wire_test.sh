@@ -9,10 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd -P)
 ROOM_PROGRAM=$1 ROOM_STANDIN=$2 ROOM_TEMPLATE=$4
 receiver=$3 gpt_script=$5 mbr_script=$6
 
-if reason=$(room_unavailable) && [ -n "$reason" ]; then
-    echo "SKIP: $reason; the real-wire tests need network namespaces of their own"
-    exit 77
-fi
+why=$(room_unavailable) && [ -n "$why" ] && { echo "SKIP: $why; the real-wire tests need network namespaces of their own"; exit 77; }
 . "$here/../scripts/test_lib.sh"
 room_open "adw$$" "$tmp/room" || fail "cannot make the namespaces"
 trap 'room_close; rm -rf "$tmp"' EXIT

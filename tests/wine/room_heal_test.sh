@@ -1,13 +1,9 @@
 #!/bin/bash
-# A room that heals itself, on serve-room: three Wine machines (the real program through its real watch,
-# the real receiver; stand-in tools) started as from a USB medium with the server named, a 3 MB image sent
-# at 2 Mbit/s, a stall time of 10 s. udp-sender is killed mid-transfer: the PCs start over and join the next
-# transfer, which serve-room starts by itself. Then serve-room itself is killed outright mid-transfer and
-# started again with the same arguments: the PCs start over once more and the room finishes, nobody
-# touching a PC: two deployed byte for byte, the third's dism fails, its Error line on the page and in the
-# summary, and it holds. Each deployed PC writes its own answer file (from serve-room's template) after
-# dism and before the restart: pc1 named as in the room list, pc2 unnamed there, so '*'. Prints the
-# seconds from each death to every PC waiting again and to the end.
+# A room that heals itself on serve-room: three Wine machines (the real program, watch and receiver; stand-in
+# tools) with the server named, a 3 MB image at 2 Mbit/s, a stall time of 10 s. udp-sender, then serve-room itself
+# (started again) are killed mid-transfer; nobody touching a PC, two end deployed byte for byte, each writing its own
+# answer file between dism and the restart (pc1 by its room-list name, pc2 as '*'), and pc3's dism fails, its Error
+# line on the page and in the summary. Prints the seconds from each death to every PC waiting again and to the end.
 # Usage: room_heal_test.sh PROGRAM STANDIN TEMPLATE-PREFIX WIMBOOT-DIR WATCH   (77: skipped, with the reason)
 # shellcheck disable=SC2016 # within gets conditions in single quotes, evaluated each time
 set -uo pipefail

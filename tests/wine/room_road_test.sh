@@ -1,10 +1,8 @@
 #!/bin/bash
-# A small room on scripts/serve-room, from power-on to the image: a BIOS and a UEFI QEMU PC boot from
-# the network (real firmware, iPXE, wimboot; stand-in boot managers), each is handed over to its
-# Wine machine (lab/lib/handover.sh), which runs the program with its real receiver; a third PC
-# is powered on once the first transfer is sent and must be served by the second one, which
-# serve-room starts by itself. The room's page is read with headless Chromium during the run.
-# Each PC runs the program through its watch and reports every stage to serve-room.
+# A small room on serve-room from power-on: a BIOS and a UEFI QEMU PC boot from the network (real firmware,
+# iPXE, wimboot; stand-in boot managers) and are handed over to Wine machines running the program through its
+# watch with the real receiver; a third PC powered on during the first transfer gets the second, which serve-room
+# starts by itself. The page, read with headless Chromium meanwhile, must show the terminal's table.
 # Usage: room_road_test.sh PROGRAM STANDIN TEMPLATE-PREFIX WIMBOOT-DIR WATCH   (77: skipped, with the reason)
 set -uo pipefail
 name=room_road_test
@@ -27,7 +25,6 @@ handover_site_dhcp || fail "the site's DHCP server"
 handover_serve "$serve_log" "serving on eth0" "$here/../../scripts/serve-room" --interface eth0 --dhcp proxy \
     --room "$ROOM_DIR/room" --machines 2 --late-wait 15 --max-bitrate 2m --program "$ROOM_PROGRAM" --work-dir "$tmp/pxe" \
     "$tmp/medium.iso" "$ROOM_DIR/image.wim" || fail "serve-room did not start: $(cat "$serve_log")"
-server=$handover_server
 run_dir=$(handover_run_folder)
 
 # The terminal's table as it stands: its latest top line, then the latest line of each PC, sorted,
@@ -66,12 +63,12 @@ for ((i = 0; i < 1200; i++)); do
         ok "the page shows the terminal's table: $(terminal_table | paste -s -d '/' | tr '\t' ' ')"
     fi
     ended pc1 && ended pc2 && ended pc3 && break
-    kill -0 "$server" 2>/dev/null || break
+    kill -0 "$handover_server" 2>/dev/null || break
     sleep 0.5
 done
 ended pc1 && ended pc2 && ended pc3 || fail "not every PC ended within 600 s: $(cat "$serve_log")"
 [ -n "$compared" ] || fail "the second transfer never waited for the late PC: $(cat "$serve_log")"
-timeout 60 tail --pid="$server" -f /dev/null || fail "serve-room did not end by itself 60 s after the last PC"
+timeout 60 tail --pid="$handover_server" -f /dev/null || fail "serve-room did not end by itself 60 s after the last PC"
 handover_wait 1
 status=$?
 printf '%s\n' "--- serve-room's output:" && cat "$serve_log"
