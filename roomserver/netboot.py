@@ -103,6 +103,11 @@ class NetBoot(Part):
             self._keep(self.served, None, self._saved)
 
     def heard(self, now, key, kind, value):
+        held = self.room.pcs.get(key) if kind == "claim" else None
+        if held and held.claims[1:2] == [value]:
+            self.core.say("two hosts claim the MAC of %s (%s): it gets nothing more; find the other host, then start "
+                          "%s again (with --again %s if it was served)" % (held.name or key, " and ".join(
+                              held.claims), self.config.name, held.name or key), error=True)
         if kind == "ignored":
             known = self.room.pcs.get(key)
             self.left_alone(key, FIRMWARE_OF_ARCH.get(value) or (known.firmware if known else "-"))

@@ -221,7 +221,9 @@ class Http(unittest.TestCase):
         # What the server said of all this: the second answer file refused, and no fault of its own.
         self.server.terminate()
         self.assertEqual(self.server.stdout.read(), "serve-pxe: refused a second answer file to LAB1-07 (127.0.0.2): "
-                         "one goes out for each boot into WinPE; the journal has each one asked for\n")
+                         "one goes out for each boot into WinPE; the journal has each one asked for\nserve-pxe: two "
+                         "hosts claim the MAC of LAB1-08 (127.0.0.4 and 127.0.0.6): it gets nothing more; find the "
+                         "other host, then start serve-pxe again (with --again LAB1-08 if it was served)\n")
 
 
 if __name__ == "__main__":
