@@ -134,7 +134,7 @@ netboot_unsafe() {
 }
 
 netboot_work_dir() {
-    local dir path folder why holder
+    local dir path folder why holder made
     why=$(netboot_unsafe "${1%/}" own)
     [ -z "$why" ] || msg_die 1 "the work folder $1 $why: give one only root can write (--work-dir), or fix it"
     dir=$(realpath -m -- "$1")
@@ -149,6 +149,10 @@ a work folder elsewhere (--work-dir)"
         why=$(netboot_unsafe "$dir/$path")
         [ -z "$why" ] || msg_die 1 "$dir/$path $why: remove it (the server writes it anew), or give another --work-dir"
     done
+    # A work folder this run makes goes again if the run is refused before it serves (serving, it is kept).
+    made=$dir
+    while [ -n "${made%/*}" ] && [ ! -e "${made%/*}" ]; do made=${made%/*}; done
+    [ -e "$made" ] || cleanup_also rm -rf -- "$made"
     mkdir -p -- "$dir" 2>/dev/null || msg_die 1 "cannot create the work folder $1"
     exec {NETBOOT_LOCK}>>"$dir/lock" || msg_die 1 "cannot open $dir/lock"
     if ! flock -n -x "$NETBOOT_LOCK"; then

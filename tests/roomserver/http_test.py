@@ -46,16 +46,6 @@ def serve(folder, head_seconds):
     asyncio.run(run())
 
 
-def slow(source, request, port):
-    """A connection from SOURCE that sends REQUEST and reads nothing, with a receive buffer of 2 KiB."""
-    s = socket.socket()
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 2048)
-    s.bind((source, 0))
-    s.connect(("127.0.0.1", port))
-    s.sendall(request)
-    return s
-
-
 def get(request, source=PC, port=None):
     """The response to REQUEST (bytes) sent from SOURCE: (status or None when the server closed, body)."""
     data = b""
@@ -142,14 +132,19 @@ class Http(unittest.TestCase):
         limit = resource.getrlimit(resource.RLIMIT_NOFILE)
         resource.setrlimit(resource.RLIMIT_NOFILE, (max(limit[0], 4096), max(limit[1], 4096)))
         connect = lambda source: socket.create_connection(("127.0.0.1", PATIENT), source_address=(source, 0))  # noqa
+
+        def slow(source):  # a download never read
+            held = connect(source)
+            held.sendall(wimboot)
+            return held
         idle = [connect("127.0.%d.%d" % (i // 11 % 250 + 1, i % 11 + 10)) for i in range(1100)]
         # 600 slow downloads from 40 addresses never granted a boot script, then 5 each from two PCs that were:
         # more readers that stall than worker threads, the fifth of a PC refused.
         wimboot, more = b"GET /wimboot.i386 HTTP/1.1\r\n\r\n", []
-        idle += [slow("127.1.%d.%d" % (i // 15, i % 15 + 1), wimboot, PATIENT) for i in range(600)]
+        idle += [slow("127.1.%d.%d" % (i // 15, i % 15 + 1)) for i in range(600)]
         for source in ("127.0.0.4", "127.0.0.5"):
             get(b"GET /pc.ipxe?mac=%s&platform=pcbios HTTP/1.1\r\n\r\n" % ARP[source].encode(), source, PATIENT)
-            more += [slow(source, wimboot, PATIENT) for _ in range(5)]
+            more += [slow(source) for _ in range(5)]
         time.sleep(0.5)  # until each has filled its socket
         try:
             self.assertEqual(sorted(s.recv(12) for s in more), [b"HTTP/1.1 200"] * 8 + [b"HTTP/1.1 503"] * 2)

@@ -76,6 +76,10 @@ refusals "${serve[@]}" <<'EOF2'
 2|--any-pc --machines 1 --unattend "$tmp/nameless.xml" "$in/medium"|--unattend with --any-pc would give the answer file and its password to every host of the segment: name the room's PCs with --room FILE
 2|--room "$in/room.txt" --again LAB-02 "$in/medium" "$in/install.wim"|--again needs MACs (52:54:00:12:34:56) or names of the room list separated by commas, all, or a file of them one a line; got 'LAB-02'
 EOF2
+# Refused after it made its work folder (an edition the image lacks): the folder goes again.
+run "${serve[@]}" --room "$in/room.txt" --work-dir "$tmp/new/work" --edition Home "$in/medium" "$in/install.wim"
+[ "$rc" = 1 ] && [ ! -e "$tmp/new" ] || fail "a refused edition: status $rc, or $tmp/new left: $(cat "$tmp/err")"
+ok "refused after it made its work folder, it takes the folder away again"
 # The stand-in's PC is the listed one, as the server's neighbour table says.
 ip -n "$ns" neigh replace 10.98.0.50 lladdr 52:54:00:98:00:01 dev room0 nud permanent || fail "a neighbour entry"
 run "${serve[@]}" --room "$in/room.txt" --max-wait 600 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"
