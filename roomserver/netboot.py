@@ -33,7 +33,8 @@ class NetBoot(Part):
         self.deployed = ServedList(os.path.join(c.work_dir, "deployed")) if c.work_dir else None
         self.seen = os.path.join(c.work_dir, "seen") if c.work_dir else None
         self.seen_macs = set(roomlist.first_words(self.seen)) if self.seen else set()
-        self.grants, self.loading, self.answered = {}, {}, set()  # answered: MACs given their answer file
+        # answered: MACs given their answer file since their WinPE script; refused: those told of a second one
+        self.grants, self.loading, self.answered, self.refused = {}, {}, set(), set()
         self.run = self.dnsmasq = self.http = None
         self.writing = 0  # lists being written
         # The lists are written one after another in a thread of their own: a disk's fsync holds up no transfer.
@@ -165,6 +166,7 @@ class NetBoot(Part):
         if kind == "winpe":
             self.grants[mac] = ip
             self.answered.discard(mac)  # a new boot: its answer file once more
+            self.refused.discard(mac)
         return Response(text=script)
 
     def _listed(self, mac):
@@ -216,8 +218,10 @@ class NetBoot(Part):
             raise Refused(404)
         if mac in self.answered:
             self.core.event(mac, "answer-refused", ip)
-            self.core.say("refused a second answer file to %s (%s): one goes out for each boot into WinPE; the "
-                          "journal has each one asked for" % (name or mac, ip), error=True)
+            if mac not in self.refused:  # said once: the journal has each one
+                self.refused.add(mac)
+                self.core.say("refused a second answer file to %s (%s): one goes out for each boot into WinPE; "
+                              "the journal has each one asked for" % (name or mac, ip), error=True)
             raise Refused(403)
         self.answered.add(mac)
         self.core.event(mac, "answer-sent", ip)
