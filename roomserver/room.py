@@ -157,11 +157,11 @@ class Room:
         elif kind == "platform":
             pc.firmware = FIRMWARE_OF_PLATFORM.get(value, pc.firmware)
         elif kind in ("winpe", "loading"):
-            pc.stage, pc.percent = "loading", int(value or 0)
+            pc.stage, pc.percent, pc.booting = "loading", int(value or 0), False
         elif kind == "started":
             pc.stage, pc.started = "started", when
         elif kind == "disk":
-            pc.stage = "disk"
+            pc.stage, pc.booting = "disk", False
         elif kind == "ignored":
             pc.firmware = FIRMWARE_OF_ARCH.get(value, pc.firmware)
             pc.stage = "alone"
