@@ -3,6 +3,7 @@ time) or its own disk (once it has received the boot image whole: it is not wipe
 
 LOADERS = {"pcbios": "wimboot.i386", "efi": "wimboot.x86_64.efi"}
 ALONE = "#!ipxe\necho autodeploy: this PC is not in the room list; booting from its disk\nexit\n"
+HELD = "#!ipxe\necho autodeploy: another host claims this PC's MAC; booting from its disk\nexit\n"
 
 
 def chain_script(base):

@@ -20,7 +20,6 @@ from roomserver.room import FIRMWARE_OF_ARCH
 from roomserver.served import ServedList
 
 SEEN_AT_MOST = 10000  # lines of WORK_DIR/seen (or of a room list collected): made-up MACs cannot fill a disk
-HELD = "#!ipxe\necho autodeploy: another host claims this PC's MAC; booting from its disk\nexit\n"
 
 
 class NetBoot(Part):
@@ -159,7 +158,7 @@ class NetBoot(Part):
             event(mac, "ignored")
             return Response(text=boot.ALONE)
         if not self._claim(mac, ip):
-            return Response(text=HELD)
+            return Response(text=boot.HELD)
         kind, script = boot.boot_script(mac, platform, self.served, self.base, self.config.name)
         event(mac, "platform", platform)
         event(mac, kind)
@@ -183,11 +182,10 @@ class NetBoot(Part):
 
     def _granted(self, query, ip):
         """The MAC a request names, when that PC was given its WinPE script from this address."""
-        mac = normal_mac(query_values(query, ("mac",)).get("mac", ""))
-        if mac is None or mac != neighbours.mac_of(ip, self.config.interface) or mac not in self.grants or (
-                not self._claim(mac, ip)):
+        given = query_values(query, ("mac",))
+        if normal_mac(given.get("mac", "")) not in self.grants:  # nothing granted: not even a claim is recorded
             raise Refused(403)
-        return mac
+        return self._of_the_room(given, ip)
 
     def _image(self, query, ip):
         mac = self._granted(query, ip)

@@ -140,7 +140,7 @@ class Room:
             rival = self._at(value, when)
             if rival and rival is not pc:
                 rival.stage, rival.error = "claiming", pc.name or mac
-        elif kind == "address" or kind == "claim" and not pc.claims:
+        elif kind in ("address", "claim"):
             pc.claims = pc.claims or ([value] if kind == "claim" else [])
             if self.by_ip.get(pc.ip) == mac:
                 del self.by_ip[pc.ip]
