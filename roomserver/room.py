@@ -32,7 +32,7 @@ ROWS_AT_MOST = 2048  # PCs known besides those of the room list: whatever a segm
 CLAIMS_KEPT = 4  # addresses kept of those that claim one MAC
 # A PC in WinPE on its way (it reported, or joined the multicast): a boot script or boot image for its MAC does
 # not take its row back, unless its firmware asked for a network boot since (it restarted).
-IN_WINPE = range(4, 13)
+IN_WINPE = range(4, 15)
 FIRMWARE_OF_ARCH = {"0": "BIOS", "6": "UEFI", "7": "UEFI", "9": "UEFI"}
 FIRMWARE_OF_PLATFORM = {"pcbios": "BIOS", "efi": "UEFI"}
 ON_ITS_WAY = ("offered", "loading", "started", "guard-allowed", "disk-prepared", "waiting", "starting-over")
