@@ -19,6 +19,10 @@ from roomserver.macs import normal_mac
 from roomserver.room import FIRMWARE_OF_ARCH
 from roomserver.served import ServedList
 
+# A report's value, by its stage: what a PC may say.
+VALUES = {"receiving": r"\d{1,15}", "starting-over": r"[1-9]", "drivers-loaded": r"\d{1,5}/\d{1,5}",
+          "drivers-added": r"\d{1,5}"}
+
 SEEN_AT_MOST = 10000  # lines of WORK_DIR/seen (or of a room list collected): made-up MACs cannot fill a disk
 
 
@@ -227,14 +231,20 @@ class NetBoot(Part):
 
     def _report(self, query, ip):
         """A stage a PC reports; every value checked."""
-        given = query_values(query, ("mac", "stage", "bytes", "try", "error"), {"error": 300})
+        given = query_values(query, ("mac", "stage", "bytes", "try", "error", "loaded", "drivers", "make", "model"),
+                             {"error": 300})
         stage = given.get("stage")
         value = {"receiving": given.get("bytes", ""), "starting-over": given.get("try", ""),
-                 "failed": printable(given.get("error", "")), "guard-refused": ""}.get(stage, "")
-        if stage not in stages.REPORTS or stage == "receiving" and not re.fullmatch(r"\d{1,15}", value) or (
-                stage == "starting-over" and not re.fullmatch(r"[1-9]", value)):
+                 "failed": printable(given.get("error", "")), "guard-refused": "",
+                 "drivers-loaded": "%s/%s" % (given.get("loaded"), given.get("drivers")),
+                 "drivers-added": given.get("drivers", "")}.get(stage, "")
+        if stage not in stages.REPORTS or not re.fullmatch(VALUES.get(stage, ".*"), value) or (
+                stage == "drivers-loaded" and int(given["loaded"]) > int(given["drivers"])):
             raise Refused(400)
         mac = self._of_the_room(given, ip)
+        model = " ".join(printable(given[field], 64) for field in ("make", "model") if field in given)
+        if model and getattr(self.room.pcs.get(mac), "model", model) != model:  # journaled when it changes
+            self.core.event(mac, "model", model)
         self.core.event(mac, stage, value)
         if stage == "deployed":
             self._keep(self.deployed, mac, lambda problem, _: problem and self.core.say(

@@ -60,6 +60,7 @@ class PC:
         self.answer_written = False
         self.booting = False  # offered a network boot while in WinPE: it restarted
         self.claims = []  # the addresses its requests came from: the first is its own, a second one a rival
+        self.model, self.loaded, self.drivers = "", 0, 0  # its firmware's make and model; drivers it has
 
 
 class Room:
@@ -162,6 +163,8 @@ class Room:
             pc.stage, pc.started = "started", when
         elif kind == "disk":
             pc.stage, pc.booting = "disk", False
+        elif kind == "model":
+            pc.model = value
         elif kind == "ignored":
             pc.firmware = FIRMWARE_OF_ARCH.get(value, pc.firmware)
             pc.stage = "alone"
@@ -174,6 +177,10 @@ class Room:
         if kind == "receiving":
             pc.bytes = int(value)
             kind = "receiving-bytes"
+        if kind == "drivers-loaded":
+            pc.loaded, pc.drivers = map(int, value.split("/"))
+        elif kind == "drivers-added":
+            pc.drivers = int(value)
         if kind == "starting-over":
             pc.attempt, pc.stage = int(value), kind
         elif kind in ("failed", "guard-refused"):
@@ -288,7 +295,8 @@ class Room:
         of_transfer = " (transfer %d)" % pc.transfer if pc.transfer and pc.transfer > 1 else ""
         text = stages.label(key, woken=pc.woken, percent=pc.percent, room_percent=self.percent,
                             transfer=pc.transfer, of_transfer=of_transfer, attempt=pc.attempt, error=pc.error,
-                            megabytes="%.1f" % (pc.bytes / 1e6), claims=", ".join(pc.claims))
+                            megabytes="%.1f" % (pc.bytes / 1e6), claims=", ".join(pc.claims),
+                            loaded=pc.loaded, drivers=pc.drivers)
         if pc.unsaved and self.unsaved:
             text += "; not yet saved as served: " + self.unsaved
         if self.late(pc):

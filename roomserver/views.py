@@ -28,16 +28,18 @@ td:first-child{font-weight:bold}td:last-child{width:auto}}
 
 def table(room, summary=False, since_offer=False):
     """(header, [(key, cells, state, percent)]): a row per PC, keyed by its MAC (or its address, for a PC known
-    by that alone); cells: name, MAC, IP, firmware, stage, and in the summary the seconds to the image; the
-    percent of the image a receiving PC has (else None)."""
-    head = ["PC", "MAC", "IP", "firmware", "last stage" if summary else "stage"]
+    by that alone); cells: name, MAC, IP, firmware, make and model (once a PC has said its own), stage, and in
+    the summary the seconds to the image; the percent of the image a receiving PC has (else None)."""
+    models = any(pc.model for pc in room.pcs.values())
+    head = ["PC", "MAC", "IP", "firmware"] + ["make and model"] * models + ["last stage" if summary else "stage"]
     rows = []
     for pc in room.ordered():
         text, state = room.stage(pc)
         if since_offer and pc.stage == "started" and pc.offered:
             text += " (%.0f s after its first offer)" % (pc.started - pc.offered)
         # A PC that joined without asking here first booted from a medium of its own.
-        cells = [pc.name or "-", pc.mac or "-", pc.ip, "USB" if pc.transfer and not pc.offered else pc.firmware, text]
+        cells = [pc.name or "-", pc.mac or "-", pc.ip, "USB" if pc.transfer and not pc.offered else pc.firmware]
+        cells += [pc.model or "-"] * models + [text]
         if summary:
             took = pc.received - pc.offered if pc.received and pc.offered else None
             cells.append("-" if took is None else "%.0f" % took)

@@ -144,9 +144,9 @@ handover_step() {
             handover_take "$name" || { echo "$HANDOVER_FAILED" >"$dir/stage" && echo - >"$dir/status"; }
             continue
         fi
-        # The server's latest line for the PC: name, MAC, IP, firmware, then its stage (which has spaces).
+        # The server's latest line for the PC: its cells two spaces or more apart, the stage last (it has spaces).
         line=$(awk -v mac="$mac" '$2 == mac' "$handover_log" 2>/dev/null | tail -n 1) || true
-        [ -z "$line" ] || sed -E 's/^([^ ]+ +){4}//' <<<"$line" >"$dir/stage"
+        [ -z "$line" ] || sed -E 's/^.*  +//' <<<"$line" >"$dir/stage"
     done
 }
 

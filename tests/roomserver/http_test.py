@@ -76,6 +76,8 @@ HOSTILE = [  # request, status (None: closed without an answer), what the body h
     (b"GET /report?stage=sleeping HTTP/1.1\r\n\r\n", 400, b""),
     (b"GET /report?stage=receiving&bytes=1e9 HTTP/1.1\r\n\r\n", 400, b""),
     (b"GET /report?stage=starting-over&try=10 HTTP/1.1\r\n\r\n", 400, b""),
+    (b"GET /report?stage=drivers-loaded&loaded=4&drivers=3 HTTP/1.1\r\n\r\n", 400, b""),
+    (b"GET /report?stage=drivers-added&drivers=-1 HTTP/1.1\r\n\r\n", 400, b""),
     (b"GET /report?stage=failed&error=" + b"x" * 301 + b" HTTP/1.1\r\n\r\n", 400, b""),
     (b"GET /pc.txt?mac=52:54:00:12:34:56 HTTP/1.1\r\n\r\n", 403, b""),
     (b"GET /unattend.xml?mac=52:54:00:12:34:56 HTTP/1.1\r\n\r\n", 403, b"", "127.0.0.4"),  # another's
@@ -185,8 +187,9 @@ class Http(unittest.TestCase):
                       get(b"GET /pc.ipxe?mac=52:54:00:99:99:99&platform=efi HTTP/1.1\r\n\r\n", "127.0.0.3")[1])
         self.assertRegex(read("seen"), r"^52:54:00:99:99:99  # UEFI, not in the room list, asked at [-0-9 :]+\n$")
         # The PCs' own reports: the whole road of one, and a failure whose line came with escape codes.
-        for stage in ("guard-allowed", "disk-prepared", "waiting", "receiving&bytes=1000", "applying", "boot-files",
-                      "deployed"):
+        for stage in ("drivers-loaded&loaded=2&drivers=3&make=Dell%1b[2J%20Inc.&model=OptiPlex%207090",
+                      "guard-allowed", "disk-prepared", "waiting", "receiving&bytes=1000", "applying",
+                      "drivers-added&drivers=3", "boot-files", "deployed"):
             self.assertEqual(get(b"GET /report?mac=%s&stage=%s HTTP/1.1\r\n\r\n" % (MAC.encode(), stage.encode()))[0],
                              200, stage)
         self.assertEqual(get(b"GET /report?stage=failed&error=Error:%20dism%1b[2J%e2%80%ae%0afailed HTTP/1.1\r\n\r\n",
@@ -194,10 +197,11 @@ class Http(unittest.TestCase):
         self.assertEqual(read("deployed"), MAC + "\n")
         page = get(b"GET / HTTP/1.1\r\n\r\n")[1].decode()
         self.assertIn('<tr class="failed"><td>LAB1-08</td><td>52:54:00:12:34:57</td><td>127.0.0.4</td><td>-</td>'
-                      '<td>FAILED: Error: dism?[2J??failed</td></tr>', page)
+                      '<td>-</td><td>FAILED: Error: dism?[2J??failed</td></tr>', page)
         self.assertRegex(page, r'<tr class="deployed"><td>LAB1-07</td><td>52:54:00:12:34:56</td><td>127\.0\.0\.2</td>'
-                               r'<td>BIOS</td><td>deployed: restarting</td></tr>\n<tr class="alone"><td>-</td><td>'
-                               r'52:54:00:99:99:99</td><td>-</td><td>UEFI</td><td>not in the room list')
+                               r'<td>BIOS</td><td>Dell\?\[2J Inc\. OptiPlex 7090</td><td>deployed: restarting</td>'
+                               r'</tr>\n<tr class="alone"><td>-</td><td>52:54:00:99:99:99</td><td>-</td><td>UEFI</td>'
+                               r'<td>-</td><td>not in the room list')
         self.assertNotRegex(read("journal"), "[\x00-\x08\x0b-\x1f\x7f]")
         # Served: its next network boot goes to its own disk.
         self.assertIn(b"exit", get(b"GET /pc.ipxe?mac=" + MAC.encode() + b"&platform=pcbios HTTP/1.1\r\n\r\n")[1])
@@ -206,10 +210,10 @@ class Http(unittest.TestCase):
                                                   OTHER.encode(), "127.0.0.6")[1])
         self.assertEqual([get(b"GET /unattend.xml HTTP/1.1\r\n\r\n", ip)[0] for ip in ("127.0.0.4", "127.0.0.6")],
                          [403, 403])
-        self.assertIn("<td>LAB1-08</td><td>52:54:00:12:34:57</td><td>127.0.0.4</td><td>-</td><td>FAILED: two hosts "
-                      "claim its MAC (127.0.0.4, 127.0.0.6): it gets nothing more</td></tr>\n<tr class=\"failed\"><td>-"
-                      "</td><td>-</td><td>127.0.0.6</td><td>-</td><td>FAILED: claims the MAC of LAB1-08 too: it gets "
-                      "nothing</td>", get(b"GET / HTTP/1.1\r\n\r\n")[1].decode())
+        self.assertIn("<td>LAB1-08</td><td>52:54:00:12:34:57</td><td>127.0.0.4</td><td>-</td><td>-</td><td>FAILED: "
+                      "two hosts claim its MAC (127.0.0.4, 127.0.0.6): it gets nothing more</td></tr>\n<tr class="
+                      "\"failed\"><td>-</td><td>-</td><td>127.0.0.6</td><td>-</td><td>-</td><td>FAILED: claims the MAC "
+                      "of LAB1-08 too: it gets nothing</td>", get(b"GET / HTTP/1.1\r\n\r\n")[1].decode())
         self.assertEqual(re.findall(r"\t(%s\tclaim\t.*|.*\tanswer-.*)" % OTHER, read("journal")), [
             "%s\tanswer-%s\t%s" % (MAC, done, PC) for done in ("sent", "refused", "refused")] + [
             "%s\tclaim\t127.0.0.%d" % (OTHER, n) for n in (4, 6)])

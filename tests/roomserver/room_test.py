@@ -81,7 +81,13 @@ HOSTILE_ROAD = [
      None, "start"),
     (8, B, "waiting", "", {B: CLAIMED}, None, "start"),
     (9, D, "disk", "", {D: "sent to its disk"}, None, "start"),
+    (9, D, "model", "Dell Inc. OptiPlex 7090", {D: "sent to its disk"}, None, "start"),
+    (9, D, "drivers-loaded", "3/4", {D: "drivers loaded: 3 of 4"}, None, "start"),
     (10, D, "guard-allowed", "", {D: "disk guard: disk 0 may be wiped"}, None, "start"),
+    (10, D, "applying", "", {D: "applying image"}, None, "start"),
+    (10, D, "drivers-added", "5", {D: "drivers added: 5"}, None, "start"),
+    (10, D, "answer-file", "", {D: "answer file written"}, None, "start"),
+    (10, D, "drivers-loaded", "3/4", {D: "answer file written"}, None, "start"),
     (11, "room", "sending", "1", {}, None, None),
     (12, "room", "complete", "1", {}, None, "next"),
     (12, "10.0.0.11", "received", "1", {A: "image received"}, None, "next"),
@@ -229,6 +235,12 @@ class RoomState(unittest.TestCase):
             "them to their (wiped) disk: run serve-room again with --again LAB1-01 and power them on",
             "Not served yet, so a network boot starts WinPE on them: run serve-room again and power on LAB1-03"])
         self.assertEqual(room.outcome()[0], 1)
+        said = dict(views.lines(room, 13))  # a make and model said: a column of its own, "-" without
+        self.assertEqual([said["head"], said[A], said[D]], [
+            "PC       MAC                IP         firmware  make and model           stage",
+            "LAB1-01  52:54:00:00:00:0a  10.0.0.11  BIOS      -                        image received",
+            "LAB1-04  52:54:00:00:00:0d  -          -         Dell Inc. OptiPlex 7090  answer file written"])
+        self.assertIn("<td>Dell Inc. OptiPlex 7090</td><td>answer file written", views.page(room, 13, "room"))
 
     def test_broken_transfer_and_pcs_that_report(self):
         """udp-sender dies mid-transfer: the next transfer, for the PCs that start over; the room waits for a PC

@@ -43,7 +43,7 @@ page_table() {
         -e 's|</td><td>|\t|g' | sort
 }
 # The stages a PC's lines went through, in order, without the percentages, each once.
-road() { sed '/^serve-room: summary/q' "$serve_log" | grep -a "^$1 " | sed -E 's/^([^ ]+ +){4}//; s/ [0-9]+%//' | uniq | paste -s -d '|'; }
+road() { sed '/^serve-room: summary/q' "$serve_log" | grep -a "^$1 " | sed -E 's/^.*  +//; s/ [0-9]+%//' | uniq | paste -s -d '|'; }
 ended() { [ -s "$ROOM_DIR/$1/status" ]; }
 
 handover_power_on pc1 && handover_power_on pc2 || fail "cannot power on the PCs"
