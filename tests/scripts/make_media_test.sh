@@ -45,7 +45,7 @@ El Torito img path : 2 /efi/microsoft/boot/efisys.bin" ] || fail "from ${input##
         [ "$(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32 | grep -c '/autodeploy\(-guard\|-watch\)\?\.exe$')" = 3 ] &&
             [ "$(wimextract "$medium/sources/boot.wim" 2 /Windows/System32/autodeploy-server.txt --to-stdout)" = $'server=10.0.0.1\r' ] &&
             wimdir "$medium/sources/boot.wim" 2 | grep -qx /Windows/System32/autodeploy-drivers/all/net/a.inf ||
-            fail "$medium: image 2 of boot.wim lacks the guard, the watch or its server: $(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32)"
+            fail "$medium: image 2 of boot.wim lacks the guard, the watch, its server or the drivers: $(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32)"
     done
     ok "from ${input##*/}: an ISO for BIOS (no emulation, load size 8) and UEFI and a USB folder, with the input's files" \
         "unchanged but for the install image and autodeploy, its guard, its watch (with --server) and the drivers in the" \

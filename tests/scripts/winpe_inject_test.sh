@@ -18,7 +18,7 @@ pe_file "$prog" && pe_file "$prog2" && pe_file "$tmp/lone/autodeploy.exe" && pe_
     pe_file "$tmp/gui.exe" 8664 0022 02 && printf MZ >"$tmp/mz.exe" && printf ELF >"$tmp/elf.exe" || fail "fixtures"
 # Drivers: a package for every PC and one for a model; a folder with an x86-only one.
 inf() { mkdir -p "$(dirname "$1")" && printf '[Manufacturer]\r\n%%M%% = M, %s\r\n' "$2" >"$1"; }
-inf "$tmp/drv/net 1/a.inf" NTamd64 && inf "$tmp/drv/by-model/Dell Inc./M1/b.inf" NTx86,NTamd64.10.0 &&
+inf "$tmp/it's drv/net 1/a.inf" NTamd64 && inf "$tmp/it's drv/by-model/Dell Inc./M1/b.inf" NTx86,NTamd64.10.0 &&
     inf "$tmp/drv86/x/c.inf" NTx86 || fail "fixtures"
 # shellcheck disable=SC2034 # read by the refusal rows below
 instead="give the 64-bit console build (make release: build/release/src/autodeploy.exe)"
@@ -60,11 +60,11 @@ ok "--guard names the guard; --override-disk-guard adds the override marker, and
 sed 's/CHANGE-ME/First-Logon-1/; s|<ComputerName>\*<|<ComputerName>LAB-01<|' "$(dirname "$script")/../assets/unattend.xml" \
     >"$tmp/unattend.xml" || fail "the answer file"
 run "$script" --program "$prog" --server 10.0.0.1:8081 --stall-seconds 030 --unattend "$tmp/unattend.xml" \
-    --pe-drivers "$tmp/drv" "$two" &&
+    --pe-drivers "$tmp/it's drv" "$two" &&
     grep -qxF "  added \\Windows\\System32\\autodeploy.exe ($(wc -c <"$prog") bytes, from $prog)" "$tmp/out" &&
     [ "$(tail -n 1 "$tmp/out")" = "winpe-inject: --pe-drivers: 2 driver packages (2 .inf files) add 0.0 MB to the boot \
 image before compression: every PC downloads it with WinPE" ] && extract 2 "autodeploy-drivers/all/net 1/a.inf" | cmp -s - \
-    "$tmp/drv/net 1/a.inf" && extract 2 "autodeploy-drivers/by-model/Dell Inc./M1/b.inf" >/dev/null &&
+    "$tmp/it's drv/net 1/a.inf" && extract 2 "autodeploy-drivers/by-model/Dell Inc./M1/b.inf" >/dev/null &&
     grep -qxF '  added \Windows\System32\autodeploy-watch.txt (stall time 30 s)' "$tmp/out" &&
     [ "$(extract 2 autodeploy-server.txt)" = $'server=10.0.0.1:8081\r' ] && [ "$(extract 2 autodeploy-watch.txt)" = $'stall-seconds=30\r' ] &&
     [ "$(extract 2 autodeploy-unattend.xml | grep -c '<ComputerName>\*</ComputerName>')" = 1 ] &&
