@@ -128,7 +128,8 @@ class Folder:
         if stat.S_ISDIR(status.st_mode):
             if depth[0].lower() == BY_MODEL and depth[0] != BY_MODEL:
                 self.refuse(relative, "call it %s (the folder of the drivers for some makes and models)" % BY_MODEL)
-            self.walk(relative)
+            else:
+                self.walk(relative)
         elif stat.S_ISLNK(status.st_mode):
             self.refuse(relative, "a symbolic link (not followed): put the file or folder itself there")
         elif not stat.S_ISREG(status.st_mode):
@@ -233,7 +234,7 @@ def main(arguments):
         more = len(refusals) - SHOWN_REFUSALS
         print("".join(line + "\n" for line in refusals[:SHOWN_REFUSALS]), end="")
         if more > 0:
-            print("and %d more" % more)
+            print("and %d more refused" % more)
         return 1
     if arguments[0] == "check":
         print("%d %d %d" % (len(folder.packages), folder.infs, folder.bytes))
