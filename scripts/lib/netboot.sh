@@ -12,11 +12,11 @@
 #                                        the ports are free; sets NETBOOT_CIDR, NETBOOT_ADDRESS
 #   netboot_check_source SOURCE          an ISO file or a folder with sources/boot.wim (NETBOOT_BOOT_WIM: its
 #                                        spelling there)
+#   netboot_check_drivers                --pe-drivers DIR, if given, holds x64 driver packages (drivers.sh)
 #   cleanup_on_exit
 #   netboot_work_dir DIR                 DIR, made when missing, is root's alone; locked for this run; the
 #                                        working copies a killed run left in it removed (workcopy.sh)
 #   netboot_no_dhcp_server IF            for a range: no other DHCP server answers on IF
-#   netboot_check_drivers                --pe-drivers DIR, if given, holds x64 driver packages (drivers.sh)
 #   netboot_prepare SOURCE PROGRAM DIR   DIR/boot.wim, made again only when out of date (the drivers' content, too)
 #   netboot_check_room DHCP              a room list where the network is shared, or --any-pc
 #   netboot_server_args DHCP PORT        NETBOOT_ARGS: what the room server needs to serve the network boot
@@ -191,8 +191,8 @@ netboot_prepare() {
     # winpe-inject adds the disk guard and the watch beside the program: a new one is a new boot image too.
     program_sha=$(cat -- "$program" "$(dirname -- "$program")"/autodeploy-{guard,watch}.exe 2>/dev/null | sha256sum |
         cut -d ' ' -f 1)
-    injection_sha=$(cat "$LAYOUT_ROOT/scripts/winpe-inject" "$LAYOUT_ROOT"/assets/winpe/* "$DRIVERS_PACKAGES" |
-        sha256sum | cut -d ' ' -f 1)
+    injection_sha=$(cat "$LAYOUT_ROOT/scripts/winpe-inject" "$LAYOUT_ROOT"/assets/winpe/* "$DRIVERS_PACKAGES" \
+        "${DRIVERS_PACKAGES%/*}/drivers.sh" | sha256sum | cut -d ' ' -f 1)
     stamp="medium $medium_sha program $program_sha injection $injection_sha"
     # The drivers by their content: a changed folder makes a new boot image, the same one keeps it.
     [ -z "$drivers" ] || stamp+=" drivers $(drivers_digest "$drivers")" || exit
