@@ -8,7 +8,7 @@
 # cleanup.sh, workcopy.sh, wim.sh, paths.sh, space.sh and drivers.sh first.
 #
 #   imagecopy_options          the option rows --drivers and --add-files (options.sh)
-#   imagecopy_check            refuses (exit 1) a tree that cannot be added, before anything is made; sets what
+#   imagecopy_check            refuses (exit 2) a tree that cannot be added, before anything is made; sets what
 #                              wimupdate will be told
 #   imagecopy_wanted           status 0 when a tree is to be added
 #   imagecopy_kept WIM INDEX   status 0 when the copy is kept already: SEND_FILE (in this run's working folder)
@@ -38,19 +38,27 @@ imagecopy_what() {
 }
 
 imagecopy_check() {
-    local dir=${OPTION[add-files]} entry
+    local dir=${OPTION[add-files]} entry option drivers
     IMAGECOPY_COMMANDS=
     if [ -n "$dir" ]; then
-        [ -d "$dir" ] || msg_die 1 "--add-files $dir is not a folder: give the folder whose tree each PC gets at C:\\"
-        [ -r "$dir" ] && [ -x "$dir" ] || msg_die 1 "--add-files $dir cannot be read"
-        [ -n "$(find "$dir" -mindepth 1 -print -quit)" ] || msg_die 1 "--add-files $dir is empty: nothing to add"
+        [ -d "$dir" ] || msg_die 2 "--add-files $dir is not a folder: give the folder whose tree each PC gets at C:\\"
+        [ -r "$dir" ] && [ -x "$dir" ] || msg_die 2 "--add-files $dir cannot be read"
+        [ -n "$(find "$dir" -mindepth 1 -print -quit)" ] || msg_die 2 "--add-files $dir is empty: nothing to add"
         entry=$(find "$dir" -mindepth 1 \( ! -readable -o -type d ! -executable \) -print -quit 2>/dev/null)
-        [ -z "$entry" ] || msg_die 1 "--add-files $dir holds $entry, which cannot be read"
-        ! paths_within "$WORKCOPY_PLACE" "$dir" || msg_die 1 "--add-files $dir holds $WORKCOPY_PLACE, where the \
-working copy is made: $WORKCOPY_ADVICE a folder outside it"
+        [ -z "$entry" ] || msg_die 2 "--add-files $dir holds $entry, which cannot be read"
         # wimupdate runs in DIR: no name of it need be quoted for wimupdate's command line.
         IMAGECOPY_COMMANDS+=$'add . /\n'
     fi
+    if [ -n "${OPTION[drivers]}" ]; then
+        drivers_check --drivers "${OPTION[drivers]}"
+        drivers=$(drivers_commands --drivers "${OPTION[drivers]}" /autodeploy-drivers) || exit
+        IMAGECOPY_COMMANDS+=$drivers$'\n'
+    fi
+    for option in add-files drivers; do
+        [ -z "${OPTION[$option]}" ] || ! paths_within "$WORKCOPY_PLACE" "${OPTION[$option]}" ||
+            msg_die 2 "--$option ${OPTION[$option]} holds $WORKCOPY_PLACE, where the working copy is made: \
+$WORKCOPY_ADVICE a folder outside it"
+    done
 }
 
 imagecopy_key() {
