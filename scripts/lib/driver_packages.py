@@ -5,18 +5,22 @@ DIR/by-model/MAKE/MODEL/..., which is for the PCs whose firmware names that make
 
   check DIR            one line "PACKAGES INF-FILES BYTES" (folders holding a .inf, .inf files, bytes of all files)
   commands DIR TARGET  wimupdate's commands that add DIR at TARGET (a path inside the image, e.g.
-                       /Windows/System32/autodeploy-drivers): "add 'DIR/ENTRY' 'TARGET/all/ENTRY'" for each
-                       top-level entry but by-model, "add 'DIR/by-model' 'TARGET/by-model'"; DIR made absolute
+                       /Windows/System32/autodeploy-drivers), one a line: add "DIR/ENTRY" "TARGET/all/ENTRY" for
+                       each top-level entry but by-model, add "DIR/by-model" "TARGET/by-model"; DIR made absolute,
+                       each path in double quotes, or single ones when it holds a double quote (wimupdate has no
+                       escapes)
   digest DIR           the SHA-256 of DIR's names and contents, to know a boot image made from the same folder
 
 Status 0; status 1 and one line per refusal (at most 20, then how many more), each naming its path (control and
 format characters escaped as wim_images.py shows names), when DIR is refused; status 2 for a wrong call.
 Refused: DIR not a folder or without a .inf (case-insensitive extension); a .inf without a models section for
 x64 (a [Manufacturer] entry decorated NTamd64...), read as UTF-16 with a BOM, UTF-8 or an 8-bit code page,
-binary, over 4 MiB or unreadable; a file directly in by-model/ or by-model/MAKE/; any symbolic link (never
-followed: a link could lead out of DIR) or device, FIFO or socket; a name that Windows cannot hold (control
-characters, \\ : * ? " < > |) or that is not UTF-8; a DIR path that has both kinds of quote (wimupdate has no
-escapes)."""
+binary, over 4 MiB or unreadable; a file directly in by-model/ or by-model/MAKE/; by-model spelled in another
+case; any symbolic link (never followed: a link could lead out of DIR) or device, FIFO or socket; a name that
+Windows cannot hold (control characters, \\ : * ? " < > |) or that is not UTF-8; a DIR path with both kinds
+of quote.
+From Python (this folder on sys.path): checked(DIR) is the walk (.refusals, .infs, .packages, .bytes, .entries),
+commands(walk, TARGET) and digest(walk) as above, quoted(PATH) one token of wimupdate's commands."""
 
 import hashlib
 import os
@@ -86,7 +90,7 @@ def inf_problem(data):
         return "no [Manufacturer] section: not a driver's .inf"
     if any(name.lower().startswith("ntamd64") for name in named):
         return None
-    kinds = sorted({_ARCHITECTURES.get(kind, shown(kind)) for kind in
+    kinds = sorted({_ARCHITECTURES.get(kind, kind) for kind in
                     (re.sub(r"^nt([a-z0-9]*).*", r"\1", name.lower()) for name in named) if kind})
     named = "%s only" % ", ".join(kinds) if kinds else "undecorated models only"
     return "no models for x64: its [Manufacturer] section names %s (no NTamd64): give the x64 driver" % named
@@ -128,7 +132,8 @@ class Folder:
         if stat.S_ISDIR(status.st_mode):
             if depth[0].lower() == BY_MODEL and depth[0] != BY_MODEL:
                 self.refuse(relative, "call it %s (the folder of the drivers for some makes and models)" % BY_MODEL)
-            self.walk(relative)
+            else:
+                self.walk(relative)
         elif stat.S_ISLNK(status.st_mode):
             self.refuse(relative, "a symbolic link (not followed): put the file or folder itself there")
         elif not stat.S_ISREG(status.st_mode):
@@ -233,7 +238,7 @@ def main(arguments):
         more = len(refusals) - SHOWN_REFUSALS
         print("".join(line + "\n" for line in refusals[:SHOWN_REFUSALS]), end="")
         if more > 0:
-            print("and %d more" % more)
+            print("and %d more refused" % more)
         return 1
     if arguments[0] == "check":
         print("%d %d %d" % (len(folder.packages), folder.infs, folder.bytes))

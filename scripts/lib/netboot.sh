@@ -16,7 +16,8 @@
 #   netboot_work_dir DIR                 DIR, made when missing, is root's alone; locked for this run; the
 #                                        working copies a killed run left in it removed (workcopy.sh)
 #   netboot_no_dhcp_server IF            for a range: no other DHCP server answers on IF
-#   netboot_prepare SOURCE PROGRAM DIR   DIR/boot.wim, made again only when out of date
+#   netboot_check_drivers                --pe-drivers DIR, if given, holds x64 driver packages (drivers.sh)
+#   netboot_prepare SOURCE PROGRAM DIR   DIR/boot.wim, made again only when out of date (the drivers' content, too)
 #   netboot_check_room DHCP              a room list where the network is shared, or --any-pc
 #   netboot_server_args DHCP PORT        NETBOOT_ARGS: what the room server needs to serve the network boot
 #                                        (it makes the run's folder under /run, dnsmasq's configuration in it)
@@ -26,6 +27,7 @@
 . "$(dirname "${BASH_SOURCE[0]}")/pxe.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/net.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/server.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/drivers.sh"
 
 NETBOOT_WIMBOOT=$(realpath -m -- "${AUTODEPLOY_WIMBOOT_DIR:-$LAYOUT_WIMBOOT}")
 NETBOOT_IPXE=${AUTODEPLOY_IPXE_DIR:-/usr/lib/ipxe}
@@ -54,7 +56,13 @@ netboot_options() {
         'WinPE once more (re-imaging on purpose): MACs or names' \
         'of the room list separated by commas, a file of them one' \
         'a line, or all.'
+    options_row pe-drivers text DIR 'driver packages that WinPE loads at start-up, each a' \
+        'folder with an x64 .inf (DIR/by-model/MAKE/MODEL: only' \
+        'on PCs whose firmware names that make and model); every' \
+        'PC downloads them with WinPE.'
 }
+
+netboot_check_drivers() { [ -z "${OPTION[pe-drivers]}" ] || drivers_check --pe-drivers "${OPTION[pe-drivers]}"; }
 
 # netboot_check_room DHCP: the room list given where the network is shared (proxy), or --any-pc on purpose.
 netboot_check_room() {
@@ -178,13 +186,17 @@ servers break a network)"
 
 netboot_prepare() {
     local source=$1 program=$2 work_dir=$3 boot_wim=$NETBOOT_BOOT_WIM medium_sha program_sha injection_sha stamp
-    local source_wim index pending
+    local source_wim index pending drivers=${OPTION[pe-drivers]}
     medium_sha=$(media_read "$source" "$boot_wim" | sha256sum | cut -d ' ' -f 1)
     # winpe-inject adds the disk guard and the watch beside the program: a new one is a new boot image too.
     program_sha=$(cat -- "$program" "$(dirname -- "$program")"/autodeploy-{guard,watch}.exe 2>/dev/null | sha256sum |
         cut -d ' ' -f 1)
-    injection_sha=$(cat "$LAYOUT_ROOT/scripts/winpe-inject" "$LAYOUT_ROOT"/assets/winpe/* | sha256sum | cut -d ' ' -f 1)
+    injection_sha=$(cat "$LAYOUT_ROOT/scripts/winpe-inject" "$LAYOUT_ROOT"/assets/winpe/* "$DRIVERS_PACKAGES" |
+        sha256sum | cut -d ' ' -f 1)
     stamp="medium $medium_sha program $program_sha injection $injection_sha"
+    # The drivers by their content: a changed folder makes a new boot image, the same one keeps it.
+    [ -z "$drivers" ] || stamp+=" drivers $(drivers_digest "$drivers")" || exit
+    [ -z "$drivers" ] || drivers_said --pe-drivers
     if [ -f "$work_dir/boot.wim" ] && [ "$(cat "$work_dir/stamp" 2>/dev/null)" = "$stamp" ]; then
         msg_say 'the boot image in %s is up to date' "$work_dir"
         return
@@ -204,7 +216,8 @@ medium"
     msg_say 'preparing WinPE from image %s of %s' "$index" "$boot_wim"
     cleanup_wait wimexport "$source_wim" "$index" "$pending/boot.wim" --boot >/dev/null 2>"$pending/errors" ||
         msg_die 1 "wimexport could not export image $index of $boot_wim: $(paste -s -d ' ' "$pending/errors")"
-    "$LAYOUT_ROOT/scripts/winpe-inject" --program "$program" "$pending/boot.wim" >/dev/null || exit 1
+    "$LAYOUT_ROOT/scripts/winpe-inject" --program "$program" ${drivers:+--pe-drivers "$drivers"} "$pending/boot.wim" \
+        >/dev/null || exit 1
     { printf '%s\n' "$stamp" >"$pending/stamp" && mv -f -- "$pending/boot.wim" "$work_dir/boot.wim" &&
         mv -f -- "$pending/stamp" "$work_dir/stamp"; } || msg_die 1 "cannot write the boot image to $work_dir"
     msg_say 'prepared %s' "$work_dir/boot.wim"

@@ -15,7 +15,8 @@ for f in BOOT/ETFSBOOT.COM:4096 efi/microsoft/boot/efisys.bin:65536 efi/boot/boo
     sources/setup.exe:1000; do head -c "${f#*:}" /dev/urandom >"$win/${f%:*}"; done
 echo x | tee "$tmp/pe/Windows/System32/cmd.exe" >"$in/full/x"
 pe_file "$prog" && printf MZ >"$tmp/mz.exe" && { printf MZ; head -c 900 /dev/urandom; } >"$tmp/autodeploy-guard.exe" &&
-    { printf MZ; head -c 700 /dev/urandom; } >"$tmp/autodeploy-watch.exe"
+    { printf MZ; head -c 700 /dev/urandom; } >"$tmp/autodeploy-watch.exe" && mkdir -p "$tmp/drv/net" &&
+    printf '[Manufacturer]\n%%M%% = M, NTamd64\n' >"$tmp/drv/net/a.inf"
 { wimcapture "$tmp/pe" "$win/sources/boot.wim" PE && wimappend "$tmp/pe" "$win/sources/boot.wim" Setup --boot &&
     genisoimage -quiet -udf -o "$iso" "$win" &&
     cp -r "$win" "$in/noefi" && rm "$in/noefi/efi/microsoft/boot/efisys.bin"; } >/dev/null 2>&1 || fail "fixtures"
@@ -25,7 +26,8 @@ cp -a "$win" "$in/-odd" && mkdir "$in/dangling" && ln -s none "$in/dangling/x" &
 
 for input in "$in/-odd" "$iso"; do
     o="$tmp/from ${input##*/}" && mkdir -p "$o" && touch "$o/new.iso" && before=$(inputs) && ref=${input/%-win.iso/win}
-    run env -C "$in" "$script" --force --program "$prog" --server 10.0.0.1 --usb-folder "$o/usb" -- "${input##*/}" "$o/new.iso"
+    run env -C "$in" "$script" --force --program "$prog" --server 10.0.0.1 --usb-folder "$o/usb" \
+        --pe-drivers "$tmp/drv" -- "${input##*/}" "$o/new.iso"
     [ "$rc" = 0 ] && [ "$(inputs)" = "$before" ] || fail "from ${input##*/}: status $rc, or the input changed"
     # Each El Torito entry without its LBA.
     [ "$(xorriso -indev "$o/new.iso" -report_el_torito plain 2>/dev/null | awk '/^El Torito boot img /{ $NF = ""; print }
@@ -41,11 +43,13 @@ El Torito img path : 2 /efi/microsoft/boot/efisys.bin" ] || fail "from ${input##
             ! wimextract "$medium/sources/boot.wim" 1 /Windows/System32/autodeploy.exe --to-stdout >/dev/null 2>&1 ||
             fail "$medium: autodeploy.exe not in image 2 of boot.wim alone"
         [ "$(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32 | grep -c '/autodeploy\(-guard\|-watch\)\?\.exe$')" = 3 ] &&
-            [ "$(wimextract "$medium/sources/boot.wim" 2 /Windows/System32/autodeploy-server.txt --to-stdout)" = $'server=10.0.0.1\r' ] ||
-            fail "$medium: image 2 of boot.wim lacks the guard, the watch or its server: $(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32)"
+            [ "$(wimextract "$medium/sources/boot.wim" 2 /Windows/System32/autodeploy-server.txt --to-stdout)" = $'server=10.0.0.1\r' ] &&
+            wimdir "$medium/sources/boot.wim" 2 | grep -qx /Windows/System32/autodeploy-drivers/all/net/a.inf ||
+            fail "$medium: image 2 of boot.wim lacks the guard, the watch, its server or the drivers: $(wimdir "$medium/sources/boot.wim" 2 --path=/Windows/System32)"
     done
     ok "from ${input##*/}: an ISO for BIOS (no emulation, load size 8) and UEFI and a USB folder, with the input's files" \
-        "unchanged but for the install image and autodeploy, its guard and its watch (with --server) in the bootable image"
+        "unchanged but for the install image and autodeploy, its guard, its watch (with --server) and the drivers in the" \
+        "bootable image"
 done
 
 # shellcheck disable=SC2034 # read by the refusal rows below
@@ -57,6 +61,7 @@ refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else gr
 1|"$in/dangling" "$in/x.iso"|$in/dangling/x is a symbolic link that leads nowhere, or not a file or folder; remove it, or give a folder without it
 1|--program "$tmp/mz.exe" "$win" "$in/x.iso"|not a Windows program (no PE header): $tmp/mz.exe; give the 64-bit console build (make release: build/release/src/autodeploy.exe)
 1|"$in/none" "$in/x.iso"|no such file or folder: $in/none
+2|--pe-drivers "$tmp/pe" "$win" "$in/x.iso"|--pe-drivers $tmp/pe: no .inf file in it: not a folder of drivers
 1|"$win/sources/boot.wim" "$in/x.iso"|not an ISO file: $win/sources/boot.wim (give a Windows installation ISO or its folder)
 1|"$iso" "$iso"|OUTPUT.iso $iso is $iso, which this run reads; give another name
 1|"$win" "$win/sources/boot.wim"|OUTPUT.iso $win/sources/boot.wim is inside $win, which this run reads; write it outside that folder

@@ -74,6 +74,7 @@ refusals "${serve[@]}" <<'EOF2'
 2|--room "$in/room.txt" --unattend "$tmp/nameless.xml" "$in/medium"|the answer file $tmp/nameless.xml has no <ComputerName> to fill in (one, in the specialize pass's Microsoft-Windows-Shell-Setup): add <ComputerName>*</ComputerName> there
 2|--room "$in/room.txt" --unattend "$assets/unattend.xml" "$in/medium"|the answer file $assets/unattend.xml still has the password CHANGE-ME: set your own (it crosses the room's network unencrypted; docs/autodeploy-serve-room.8.md says how to use one for the first logon only)
 2|--any-pc --machines 1 --unattend "$tmp/nameless.xml" "$in/medium"|--unattend with --any-pc would give the answer file and its password to every host of the segment: name the room's PCs with --room FILE
+2|--room "$in/room.txt" --pe-drivers "$in/empty" "$in/medium" "$in/install.wim"|--pe-drivers $in/empty: no .inf file in it: not a folder of drivers
 2|--room "$in/room.txt" --again LAB-02 "$in/medium" "$in/install.wim"|--again needs MACs (52:54:00:12:34:56) or names of the room list separated by commas, all, or a file of them one a line; got 'LAB-02'
 EOF2
 # Refused after it made its work folder (an edition the image lacks): the folder goes again.
@@ -82,13 +83,18 @@ run "${serve[@]}" --room "$in/room.txt" --work-dir "$tmp/new/work" --edition Hom
 ok "refused after it made its work folder, it takes the folder away again"
 # The stand-in's PC is the listed one, as the server's neighbour table says.
 ip -n "$ns" neigh replace 10.98.0.50 lladdr 52:54:00:98:00:01 dev room0 nud permanent || fail "a neighbour entry"
-run "${serve[@]}" --room "$in/room.txt" --max-wait 600 --late-wait 1 --work-dir "$tmp/work" "$in/medium" "$in/install.wim"
+mkdir -p "$in/drivers/net" && printf '[Manufacturer]\n%%M%% = M, NTamd64\n' >"$in/drivers/net/a.inf" || fail "drivers"
+run "${serve[@]}" --room "$in/room.txt" --max-wait 600 --late-wait 1 --work-dir "$tmp/work" --pe-drivers "$in/drivers" \
+    "$in/medium" "$in/install.wim"
 [ "$rc" = 0 ] && [ "$(tail -n 1 "$tmp/out")" = "every PC that joined received the whole image: 1 of 1" ] &&
+    grep -qxF 'serve-room: --pe-drivers: 1 driver package (1 .inf file) add 0.0 MB to the boot image before compression: every PC downloads it with WinPE' "$tmp/out" &&
+    wimdir "$tmp/work/boot.wim" | grep -qx /Windows/System32/autodeploy-drivers/all/net/a.inf &&
     [ "$(sort -u "$tmp/args")" = "--file $in/install.wim --nopointopoint --retries-until-drop 70 --interface room0" ] &&
     [ "$(wc -l <"$tmp/args")" = 2 ] && [ -z "$(ip netns pids "$ns")" ] &&
     [ -z "$(find /run -maxdepth 3 -path '/run/serve-room.*/http/boot.wim' -lname "$(realpath "$tmp")/work/boot.wim")" ] ||
     fail "a room of one: status $rc, udp-sender got [$(cat "$tmp/args")], or something of it is left"
-ok "a room of one (the room list's): its two transfers with --retries-until-drop 70 and the interface; it ends by itself"
+ok "a room of one (the room list's): its two transfers with --retries-until-drop 70 and the interface; it ends by itself;" \
+    "--pe-drivers in its boot image"
 
 # The real udp-sender, a room list of two: an outsider's receiver (another MAC on the wire) joins first and starts
 # nothing; the listed PC joins, sending starts after --max-wait; the outsider's copy does not count, LAB-02 is missed.
@@ -116,9 +122,10 @@ gone() { [ -z "$(ip netns pids "$ns")" ]; }
 pxe=(ip netns exec "$ns" "$pxe_script" --interface room0 --program "$in/autodeploy.exe" --room "$in/room.txt"
     --work-dir "$tmp/work")
 "${pxe[@]}" "$in/medium" >"$tmp/pxe.out" 2>&1 & server=$!
-started "$tmp/pxe.out" $server && [ "$(probe)" = "answered by 10.98.0.1" ] && ! probe 52:54:00:98:00:02 ||
-    fail "a PXE discover: the listed PC not answered, or another one answered: $(cat "$tmp/pxe.out")"
-ok "a PXE discover: the PC of the room list is answered, another is not"
+started "$tmp/pxe.out" $server && [ "$(probe)" = "answered by 10.98.0.1" ] && ! probe 52:54:00:98:00:02 &&
+    ! wimdir "$tmp/work/boot.wim" | grep -q autodeploy-drivers ||
+    fail "a PXE discover: the listed PC not answered, another one answered, or the boot image kept its drivers: $(cat "$tmp/pxe.out")"
+ok "a PXE discover: the PC of the room list is answered, another is not; the boot image made anew without the drivers"
 # A flood of 20,000 discovers from 1,000 made-up MACs: the work folder grows by a line in seen and one in the
 # journal for each (200 kB at most), the run folder not at all.
 size() { du -sb "$@" | awk '{ n += $1 } END { print n }'; }

@@ -16,6 +16,10 @@ two=$in/two.wim clash=$in/clash.wim ro=$in/ro.wim prog=$tmp/autodeploy.exe prog2
 pe_file "$prog" && pe_file "$prog2" && pe_file "$tmp/lone/autodeploy.exe" && pe_file "$tmp/autodeploy-guard.exe" &&
     pe_file "$tmp/autodeploy-watch.exe" && pe_file "$tmp/x86.exe" 014c && pe_file "$tmp/dll.exe" 8664 2022 &&
     pe_file "$tmp/gui.exe" 8664 0022 02 && printf MZ >"$tmp/mz.exe" && printf ELF >"$tmp/elf.exe" || fail "fixtures"
+# Drivers: a package for every PC and one for a model; a folder with an x86-only one.
+inf() { mkdir -p "$(dirname "$1")" && printf '[Manufacturer]\r\n%%M%% = M, %s\r\n' "$2" >"$1"; }
+inf "$tmp/it's drv/net 1/a.inf" NTamd64 && inf "$tmp/it's drv/by-model/Dell Inc./M1/b.inf" NTx86,NTamd64.10.0 &&
+    inf "$tmp/drv86/x/c.inf" NTx86 || fail "fixtures"
 # shellcheck disable=SC2034 # read by the refusal rows below
 instead="give the 64-bit console build (make release: build/release/src/autodeploy.exe)"
 extract() { wimextract "$two" "$1" "/windows/system32/$2" --to-stdout 2>/dev/null; }
@@ -55,15 +59,21 @@ ok "--guard names the guard; --override-disk-guard adds the override marker, and
 # The watch's files; the answer file gets ComputerName * (a medium serves any PC); a run without them takes them out.
 sed 's/CHANGE-ME/First-Logon-1/; s|<ComputerName>\*<|<ComputerName>LAB-01<|' "$(dirname "$script")/../assets/unattend.xml" \
     >"$tmp/unattend.xml" || fail "the answer file"
-run "$script" --program "$prog" --server 10.0.0.1:8081 --stall-seconds 030 --unattend "$tmp/unattend.xml" "$two" &&
+run "$script" --program "$prog" --server 10.0.0.1:8081 --stall-seconds 030 --unattend "$tmp/unattend.xml" \
+    --pe-drivers "$tmp/it's drv" "$two" &&
     grep -qxF "  added \\Windows\\System32\\autodeploy.exe ($(wc -c <"$prog") bytes, from $prog)" "$tmp/out" &&
+    [ "$(tail -n 1 "$tmp/out")" = "winpe-inject: --pe-drivers: 2 driver packages (2 .inf files) add 0.0 MB to the boot \
+image before compression: every PC downloads it with WinPE" ] && extract 2 "autodeploy-drivers/all/net 1/a.inf" | cmp -s - \
+    "$tmp/it's drv/net 1/a.inf" && extract 2 "autodeploy-drivers/by-model/Dell Inc./M1/b.inf" >/dev/null &&
     grep -qxF '  added \Windows\System32\autodeploy-watch.txt (stall time 30 s)' "$tmp/out" &&
     [ "$(extract 2 autodeploy-server.txt)" = $'server=10.0.0.1:8081\r' ] && [ "$(extract 2 autodeploy-watch.txt)" = $'stall-seconds=30\r' ] &&
     [ "$(extract 2 autodeploy-unattend.xml | grep -c '<ComputerName>\*</ComputerName>')" = 1 ] &&
     extract 2 autodeploy-unattend.xml | python3 -c 'import sys, xml.etree.ElementTree as t; t.parse(sys.stdin)' &&
     run "$script" --program "$prog" "$two" && ! extract 2 autodeploy-server.txt >/dev/null && ! extract 2 autodeploy-watch.txt >/dev/null &&
-    ! extract 2 autodeploy-unattend.xml >/dev/null || fail "--server, --stall-seconds, --unattend: status $rc, or the files not as asked"
-ok "--server, --stall-seconds and --unattend write the watch's files (the answer file's ComputerName *), a run without them takes them out"
+    ! extract 2 autodeploy-unattend.xml >/dev/null && ! extract 2 "autodeploy-drivers/all/net 1/a.inf" >/dev/null ||
+    fail "--server, --stall-seconds, --unattend, --pe-drivers: status $rc, or the files not as asked"
+ok "--server, --stall-seconds, --unattend, --pe-drivers write the watch's files (the answer file's ComputerName *) and the \
+drivers (all/, by-model/, their size said), a run without them takes them out"
 
 refusals "$script" --program "$prog" <<'EOF'
 2|"$two" --index|--index needs a value (see --help)
@@ -89,6 +99,8 @@ refusals "$script" --program "$prog" <<'EOF'
 1|--program "$tmp/gui.exe" "$two"|$tmp/gui.exe is a windowed (GUI) program: it would show nothing on WinPE's console; $instead
 1|--program "$tmp/lone/autodeploy.exe" "$two"|no disk guard beside $tmp/lone/autodeploy.exe ($tmp/lone/autodeploy-guard.exe; the release build makes both): run 'make release' first, or name it with --guard
 1|--guard "$tmp/none.exe" "$two"|guard not found: $tmp/none.exe
+2|--pe-drivers "$tmp/lone" "$two"|--pe-drivers $tmp/lone: no .inf file in it: not a folder of drivers
+2|--pe-drivers "$tmp/drv86" "$two"|--pe-drivers $tmp/drv86/x/c.inf: no models for x64: its [Manufacturer] section names x86 only (no NTamd64): give the x64 driver
 1|--guard "$tmp/elf.exe" "$two"|not a Windows program (no MZ header): $tmp/elf.exe
 1|"$ro"|$ro is read-only; make it writable (chmod u+w) if it may be changed, or give a copy
 1|"$clash"|wimupdate could not update image 1 of $clash: \"/Windows/System32/autodeploy.exe\" is a directory! Specify the path at which to place the file inside this directory. Exiting with error code 32: One of the specified paths to delete was a directory.; fix that and run again ($clash is left as it was)
