@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # send.sh: sending one image of an install WIM to the PCs waiting in WinPE, with Debian's udp-sender:
 # what send-image and serve-room check and prepare before the room server runs udp-sender. Source
-# msg.sh, check.sh, options.sh, cleanup.sh, workcopy.sh, wim.sh, winimage.sh, imagecopy.sh and net.sh first. A caller, in this order:
+# msg.sh, check.sh, options.sh, cleanup.sh, workcopy.sh, wim.sh, winimage.sh, imagecopy.sh and net.sh first. A
+# caller, in this order:
 #
 #   send_options              the option rows (options.sh) udp-sender takes; then options_parse
 #   send_check_options        refuses (exit 2) what no single value shows: --nokbd alone, the
