@@ -79,17 +79,20 @@ run unshare -m sh -c 'mount -t tmpfs -o size=16k tmpfs "$0" && exec "$@"' "$tmp/
 [ "$rc:$(tail -n 1 "$tmp/err")" = "1:send-image: no room left for image 2 in $tmp/full: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent" ] &&
     [ "$(inputs)" = "$before" ] && [ -z "$(ls -A "$tmp/full")" ] && [ ! -e "$tmp/args" ] || fail "full disk: status $rc"; ok "an export onto a full disk says so, sends nothing and leaves nothing"
 
-# Stopped while udp-sender (which blocks TERM as it sends, and would hold out 60 s) runs, or during a long export (a
-# stand-in wimexport that takes a minute): it ends too, at once (status 143), and no file is left.
-mkdir "$tmp/slow" && printf '#!/bin/sh\necho $$ >%q/pid; exec sleep 60\n' "$tmp" >"$tmp/slow/wimexport" && chmod +x "$tmp/slow/wimexport" ||
-    fail "fixtures"
-for stopped in "udp-sender|STUB_HANG=1" "the export|PATH=$tmp/slow:$PATH"; do
-    rm -f "$tmp/pid" && { env "${stopped#*|}" ip netns exec "$ns" "$script" --max-wait 5 "$install" 2 >/dev/null 2>&1 </dev/null & }
+# Stopped while udp-sender (which blocks TERM as it sends, and would hold out 60 s) runs, or during a long export or
+# update of the working copy (a stand-in wimexport or wimupdate that takes a minute): it ends too, at once (status
+# 143), and no file is left, no copy kept.
+mkdir -p "$tmp/slow/update" && printf '#!/bin/sh\necho $$ >%q/pid; exec sleep 60\n' "$tmp" | tee "$tmp/slow/update/wimupdate" \
+    >"$tmp/slow/wimexport" && chmod +x "$tmp/slow/wimexport" "$tmp/slow/update/wimupdate" || fail "fixtures"
+for stopped in "udp-sender|STUB_HANG=1" "the export|PATH=$tmp/slow:$PATH" "adding files|PATH=$tmp/slow/update:$PATH|--add-files"; do
+    IFS='|' read -r _ setting add <<<"$stopped"
+    rm -f "$tmp/pid" && { env "$setting" ip netns exec "$ns" "$script" --max-wait 5 ${add:+"$add" "$tmp/a"} "$install" 2 \
+        >/dev/null 2>&1 </dev/null & }
     pid=$! && within 120 eval "[ -s '$tmp/pid' ] || ! kill -0 $pid 2>/dev/null"
     start=$SECONDS && kill -TERM "$pid" && wait "$pid"; rc=$?
     [ "$rc" = 143 ] && [ $((SECONDS - start)) -lt 5 ] && ! kill -0 "$(cat "$tmp/pid")" 2>/dev/null && [ -z "$(ls -A "$TMPDIR")" ] ||
-        fail "stopped in ${stopped%|*}: status $rc after $((SECONDS - start)) s, it (pid $(cat "$tmp/pid")) running or files left"
-    ok "stopped with TERM in ${stopped%|*}, it ends it at once (status 143) and leaves no file"
+        fail "stopped in ${stopped%%|*}: status $rc after $((SECONDS - start)) s, it (pid $(cat "$tmp/pid")) running or files left"
+    ok "stopped with TERM in ${stopped%%|*}, it ends it at once (status 143) and leaves no file"
 done
 
 # A Windows medium as Microsoft's media tool makes it: three editions in sources/install.esd (solid LZMS),
