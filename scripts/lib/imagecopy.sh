@@ -5,7 +5,7 @@
 # same: this user, the image's content (wim_image_digest, wherever the image comes from), its index and
 # compression, what wimupdate is told, and each tree's names, kinds, sizes and times of change (not its bytes:
 # reading gigabytes of drivers each run would cost what keeping saves). Source msg.sh, check.sh, options.sh,
-# cleanup.sh, workcopy.sh, wim.sh, paths.sh, space.sh and drivers.sh first.
+# cleanup.sh, workcopy.sh, wim.sh, winimage.sh, paths.sh, space.sh, drivers.sh and send.sh (its caller) too.
 #
 #   imagecopy_options          the option rows --drivers and --add-files (options.sh)
 #   imagecopy_check            refuses (exit 2) a tree that cannot be added, before anything is made; sets what
