@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # send.sh: sending one image of an install WIM to the PCs waiting in WinPE, with Debian's udp-sender:
 # what send-image and serve-room check and prepare before the room server runs udp-sender. Source
-# msg.sh, check.sh, options.sh, cleanup.sh, workcopy.sh, wim.sh, winimage.sh and net.sh first. A caller, in this order:
+# msg.sh, check.sh, options.sh, cleanup.sh, workcopy.sh, wim.sh, winimage.sh, imagecopy.sh and net.sh first. A
+# caller, in this order:
 #
 #   send_options              the option rows (options.sh) udp-sender takes; then options_parse
 #   send_check_options        refuses (exit 2) what no single value shows: --nokbd alone, the
@@ -10,8 +11,10 @@
 #                             wipes its disk before it sees the image
 #   send_prepare              refuses (exit 1) a taken port, naming its holder
 #   send_export WIM INDEX     SEND_FILE: image INDEX alone, exported into a working folder in
-#                             WORKCOPY_PLACE (workcopy.sh; WIM itself when it holds one image); refuses
-#                             (exit 1) a failed export, saying whether the disk is full or the image broken
+#                             WORKCOPY_PLACE (workcopy.sh; WIM itself when it holds one image), with the
+#                             operator's drivers and files when given (imagecopy.sh: then kept for the next
+#                             run); refuses (exit 1) a failed export, saying whether the disk is full or the
+#                             image broken
 #   send_udpsender_args       SEND_ARGS: udp-sender's whole command line: the file, --nopointopoint and
 #                             every option of send_options given or with a default, but those in
 #                             SEND_DECIDED (the caller's own) and those it dropped
@@ -96,23 +99,31 @@ send_export() {
     if [ "$(wim_field Compression)" = LZMS ]; then
         compress=(--compress=LZX)
         how=' (from solid LZMS to LZX, which every dism applies; this takes a while)'
-    elif [ "$WIM_COUNT" = 1 ]; then
+    elif [ "$WIM_COUNT" = 1 ] && ! imagecopy_wanted; then
         SEND_FILE=$wim
         msg_say '%s holds image 1 ("%s") only; sending it as it is' "$wim" "$name"
         return
     fi
     workcopy_make send-image || msg_die 1 "cannot create a temporary folder"
     work=$WORKCOPY SEND_FILE=$WORKCOPY/image.wim
+    ! imagecopy_wanted || ! imagecopy_kept "$wim" "$index" || return
     msg_say 'exporting image %s ("%s") of %s to %s%s' "$index" "$name" "$wim" "$SEND_FILE" "$how"
-    cleanup_wait wimexport "$wim" "$index" "$SEND_FILE" "${compress[@]}" 2>"$work/errors" && return
-    # The disk is blamed only when it is full; else wimlib's reason (a corrupt resource, mostly).
-    if grep -q 'No space left on device' "$work/errors" || [ "$(df -P -- "$work" |
+    if ! cleanup_wait wimexport "$wim" "$index" "$SEND_FILE" "${compress[@]}" 2>"$work/errors"; then
+        send_no_room "$index"
+        msg_die 1 "wimexport could not export image $index of $wim: $(winimage_reason "$work/errors"); the image \
+is broken: run wimverify $wim to see where, then repair or recapture it; nothing was sent"
+    fi
+    ! imagecopy_wanted || imagecopy_add "$index"
+}
+
+# send_no_room INDEX: refuses (exit 1) when the disk of the working folder is full: the disk is blamed only then,
+# else wimlib's reason (a corrupt resource, mostly).
+send_no_room() {
+    if grep -q 'No space left on device' "$WORKCOPY/errors" || [ "$(df -P -- "$WORKCOPY" |
         awk 'NR == 2 { print $4 }')" = 0 ]; then
-        msg_die 1 "no room left for image $index in ${work%/*}: free some, or $WORKCOPY_ADVICE a folder on a \
+        msg_die 1 "no room left for image $1 in ${WORKCOPY%/*}: free some, or $WORKCOPY_ADVICE a folder on a \
 disk with room for it; nothing was sent"
     fi
-    msg_die 1 "wimexport could not export image $index of $wim: $(winimage_reason "$work/errors"); the image is \
-broken: run wimverify $wim to see where, then repair or recapture it; nothing was sent"
 }
 
 send_udpsender_args() {

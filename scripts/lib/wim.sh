@@ -9,6 +9,8 @@
 #   wim_image_count WIM     prints the number of images, or fails: for a caller with its own words
 #   wim_check_index WIM N   refuses (exit 1) an image N that WIM_COUNT does not reach
 #   wim_image_name WIM N    the image's name, to show (escaped as wim_images shows it)
+#   wim_image_digest WIM N  the SHA-1 of image N's metadata resource, which holds every name of the image and the
+#                           hash of each file's data: its whole content in 40 hex digits, wherever it is kept
 #   wim_images WIM ARGS...  wim_images.py ARGS on the images of WIM as its XML holds them: a name is data,
 #                           never a line, so that no name makes another image
 
@@ -45,3 +47,10 @@ wim_check_index() {
 wim_images() { wiminfo --xml -- "$1" 2>/dev/null | python3 "${BASH_SOURCE[0]%/*}/wim_images.py" "${@:2}"; }
 
 wim_image_name() { wim_images "$1" name "$2"; }
+
+# wimlib lists the images' metadata resources first, in the images' order.
+wim_image_digest() {
+    wiminfo --blobs -- "$1" 2>/dev/null |
+        awk -v n="$2" '/^Hash/ { hash = $3 } /WIM_RESHDR_FLAG_METADATA/ && ++seen == n { print substr(hash, 3) }' |
+        grep -x '[0-9a-f]\{40\}'
+}

@@ -79,17 +79,20 @@ run unshare -m sh -c 'mount -t tmpfs -o size=16k tmpfs "$0" && exec "$@"' "$tmp/
 [ "$rc:$(tail -n 1 "$tmp/err")" = "1:send-image: no room left for image 2 in $tmp/full: free some, or set TMPDIR to a folder on a disk with room for it; nothing was sent" ] &&
     [ "$(inputs)" = "$before" ] && [ -z "$(ls -A "$tmp/full")" ] && [ ! -e "$tmp/args" ] || fail "full disk: status $rc"; ok "an export onto a full disk says so, sends nothing and leaves nothing"
 
-# Stopped while udp-sender (which blocks TERM as it sends, and would hold out 60 s) runs, or during a long export (a
-# stand-in wimexport that takes a minute): it ends too, at once (status 143), and no file is left.
-mkdir "$tmp/slow" && printf '#!/bin/sh\necho $$ >%q/pid; exec sleep 60\n' "$tmp" >"$tmp/slow/wimexport" && chmod +x "$tmp/slow/wimexport" ||
-    fail "fixtures"
-for stopped in "udp-sender|STUB_HANG=1" "the export|PATH=$tmp/slow:$PATH"; do
-    rm -f "$tmp/pid" && { env "${stopped#*|}" ip netns exec "$ns" "$script" --max-wait 5 "$install" 2 >/dev/null 2>&1 </dev/null & }
+# Stopped while udp-sender (which blocks TERM as it sends, and would hold out 60 s) runs, or during a long export or
+# update of the working copy (a stand-in wimexport or wimupdate that takes a minute): it ends too, at once (status
+# 143), and no file is left, no copy kept.
+mkdir -p "$tmp/slow/update" && printf '#!/bin/sh\necho $$ >%q/pid; exec sleep 60\n' "$tmp" | tee "$tmp/slow/update/wimupdate" \
+    >"$tmp/slow/wimexport" && chmod +x "$tmp/slow/wimexport" "$tmp/slow/update/wimupdate" || fail "fixtures"
+for stopped in "udp-sender|STUB_HANG=1" "the export|PATH=$tmp/slow:$PATH" "adding files|PATH=$tmp/slow/update:$PATH|--add-files"; do
+    IFS='|' read -r _ setting add <<<"$stopped"
+    rm -f "$tmp/pid" && { env "$setting" ip netns exec "$ns" "$script" --max-wait 5 ${add:+"$add" "$tmp/a"} "$install" 2 \
+        >/dev/null 2>&1 </dev/null & }
     pid=$! && within 120 eval "[ -s '$tmp/pid' ] || ! kill -0 $pid 2>/dev/null"
     start=$SECONDS && kill -TERM "$pid" && wait "$pid"; rc=$?
     [ "$rc" = 143 ] && [ $((SECONDS - start)) -lt 5 ] && ! kill -0 "$(cat "$tmp/pid")" 2>/dev/null && [ -z "$(ls -A "$TMPDIR")" ] ||
-        fail "stopped in ${stopped%|*}: status $rc after $((SECONDS - start)) s, it (pid $(cat "$tmp/pid")) running or files left"
-    ok "stopped with TERM in ${stopped%|*}, it ends it at once (status 143) and leaves no file"
+        fail "stopped in ${stopped%%|*}: status $rc after $((SECONDS - start)) s, it (pid $(cat "$tmp/pid")) running or files left"
+    ok "stopped with TERM in ${stopped%%|*}, it ends it at once (status 143) and leaves no file"
 done
 
 # A Windows medium as Microsoft's media tool makes it: three editions in sources/install.esd (solid LZMS),
@@ -120,6 +123,9 @@ table=$(cat <<'EOF'
 2|--interface 10.213.61.9 "$install"|10.213.61.9 is an address, and no interface here holds it; name the one that faces the PCs (see 'ip -br link')
 2|--interface= "$install"|--interface needs a value, got nothing
 2|"$install" 0|INDEX needs a whole number of 1 or more, got '0'
+2|--add-files "$in/nowin.wim" "$install"|--add-files $in/nowin.wim is not a folder: give the folder whose tree each PC gets at C:\\
+2|--add-files "$tmp/c" "$install"|--add-files $tmp/c is empty: nothing to add
+2|--drivers "$tmp/c" "$install"|--drivers $tmp/c: no .inf file in it: not a folder of drivers
 1|"$in/none.wim"|no such file or folder: $in/none.wim
 1|"$in"|$in has neither sources/install.wim nor sources/install.esd: give a Windows installation ISO or its folder, or the image itself
 1|"$in/random.wim"|not a Windows ISO, its folder, or a WIM or ESD image: $in/random.wim
@@ -189,4 +195,34 @@ EOF
 IFNAME=lo refusals "${send[@]}" <<'EOF'
 2|"$single"|lo, which udp-sender picks without --interface, is the loopback interface, which reaches no PC: name the one that faces the PCs with --interface (see 'ip -br link')
 EOF
+
+# Drivers and files ride in a working copy of image 2, sent by the real udp-sender to a real udp-receiver in a namespace
+# of its own: image 1 of what it gets holds both trees, the source is unchanged, and the copy kept is used again while
+# neither tree changes.
+kill "$holder" && rx=adrecv$$ && ip netns add "$rx" && at_exit() { for n in "$ns" "$rx"; do ip netns pids "$n" | xargs -r kill -KILL; ip netns delete "$n"; done; }
+{ ip -n "$ns" link add vwire0 type veth peer name vwire1 netns "$rx" && ip -n "$ns" addr add 10.213.62.1/24 brd + dev vwire0 &&
+    ip -n "$rx" addr add 10.213.62.2/24 brd + dev vwire1 && ip -n "$ns" link set vwire0 up && ip -n "$rx" link set vwire1 up &&
+    mkdir -p "$in/drivers/net" "$in/drivers/by-model/Acme/Box 1/gpu" "$in/files/Setup" && echo 'echo one' >"$in/files/Setup/setup.cmd" &&
+    printf '[Manufacturer]\r\n%%M%%=Models,NTamd64\r\n' | tee "$in/drivers/net/net.inf" >"$in/drivers/by-model/Acme/Box 1/gpu/gpu.inf"
+} || fail "the receiver's namespace, the trees"
+source_sha=$(sha256sum <"$install") && trees=$'/autodeploy-drivers/all/net/net.inf
+/autodeploy-drivers/by-model/Acme/Box 1/gpu/gpu.inf\n/Setup/setup.cmd\n/Windows/System32'
+while IFS='|' read -r change said content; do
+    eval "$change" && rm -f "$tmp/got.wim" && { ip netns exec "$rx" timeout 60 udp-receiver --interface vwire1 --file "$tmp/got.wim" \
+        --nokbd >/dev/null 2>&1 & } && receiver=$!
+    run env PATH="${PATH#"$tmp/bin:"}" "${send[@]}" --interface vwire0 --nokbd --min-receivers 1 --drivers "$in/drivers" \
+        --add-files "$in/files" "$install" 2
+    wait "$receiver"
+    # shellcheck disable=SC2053 # $said is a pattern
+    [[ $rc = 0 && $(grep 'working copy' "$tmp/out") == "send-image: working copy with drivers and files: "$said ]] &&
+        [ "$(wimdir "$tmp/got.wim" 1 | grep -x -F "$trees")" = "$trees" ] && [ "$(sha256sum <"$install")" = "$source_sha" ] &&
+        [ "$(wimextract "$tmp/got.wim" 1 /Setup/setup.cmd --to-stdout)" = "$content" ] && [[ $(ls -A "$TMPDIR") == image-copy.*.wim ]] ||
+        fail "[$change]: status $rc, said [$(grep 'working copy' "$tmp/out")], got [$(wimdir "$tmp/got.wim" 1)], left [$(ls -A "$TMPDIR")]"
+    ok "drivers and files in image 1 sent, the source unchanged; $(grep -o "working copy.*" "$tmp/out")"
+done <<'EOF'
+:|made in [0-9]* s|echo one
+:|reused|echo one
+echo 'echo two' >"$in/files/Setup/setup.cmd"|made in [0-9]* s|echo two
+EOF
+rm -f "$TMPDIR"/image-copy.*.wim
 finish
