@@ -227,7 +227,8 @@ class NetBoot(Part):
 
     def _report(self, query, ip):
         """A stage a PC reports; every value checked."""
-        given = query_values(query, ("mac", "stage", "bytes", "try", "error"), {"error": 300})
+        given = query_values(query, ("mac", "stage", "bytes", "try", "error", "loaded", "drivers", "make", "model"),
+                             {"error": 300})
         stage = given.get("stage")
         value = {"receiving": given.get("bytes", ""), "starting-over": given.get("try", ""),
                  "failed": printable(given.get("error", "")), "guard-refused": ""}.get(stage, "")
