@@ -231,9 +231,12 @@ class NetBoot(Part):
                              {"error": 300})
         stage = given.get("stage")
         value = {"receiving": given.get("bytes", ""), "starting-over": given.get("try", ""),
-                 "failed": printable(given.get("error", "")), "guard-refused": ""}.get(stage, "")
+                 "failed": printable(given.get("error", "")), "guard-refused": "",
+                 "drivers-loaded": "%s of %s" % (given.get("loaded"), given.get("drivers")),
+                 "drivers-added": given.get("drivers", "")}.get(stage, "")
         if stage not in stages.REPORTS or stage == "receiving" and not re.fullmatch(r"\d{1,15}", value) or (
-                stage == "starting-over" and not re.fullmatch(r"[1-9]", value)):
+                stage == "starting-over" and not re.fullmatch(r"[1-9]", value)) or (
+                stage.startswith("drivers-") and not re.fullmatch(r"(\d{1,6} of )?\d{1,6}", value)):
             raise Refused(400)
         mac = self._of_the_room(given, ip)
         self.core.event(mac, stage, value)

@@ -57,6 +57,7 @@ class PC:
         self.woken, self.answered, self.dropped, self.last = 0, False, False, when
         self.unsaved = False  # served, but the list of PCs served could not be saved since
         self.reported, self.bytes, self.attempt, self.error = False, 0, 1, ""  # what the PC itself says
+        self.loaded = self.drivers = ""
         self.answer_written = False
         self.booting = False  # offered a network boot while in WinPE: it restarted
         self.claims = []  # the addresses its requests came from: the first is its own, a second one a rival
@@ -174,6 +175,8 @@ class Room:
         if kind == "receiving":
             pc.bytes = int(value)
             kind = "receiving-bytes"
+        if kind.startswith("drivers-"):
+            pc.loaded, pc.drivers = ([""] + value.split(" of "))[-2:]
         if kind == "starting-over":
             pc.attempt, pc.stage = int(value), kind
         elif kind in ("failed", "guard-refused"):
@@ -288,7 +291,8 @@ class Room:
         of_transfer = " (transfer %d)" % pc.transfer if pc.transfer and pc.transfer > 1 else ""
         text = stages.label(key, woken=pc.woken, percent=pc.percent, room_percent=self.percent,
                             transfer=pc.transfer, of_transfer=of_transfer, attempt=pc.attempt, error=pc.error,
-                            megabytes="%.1f" % (pc.bytes / 1e6), claims=", ".join(pc.claims))
+                            megabytes="%.1f" % (pc.bytes / 1e6), claims=", ".join(pc.claims),
+                            loaded=pc.loaded, drivers=pc.drivers)
         if pc.unsaved and self.unsaved:
             text += "; not yet saved as served: " + self.unsaved
         if self.late(pc):
