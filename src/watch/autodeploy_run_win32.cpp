@@ -83,8 +83,9 @@ std::optional<std::string> watch_until_ended(const ChildProcess& child, DWORD pi
         const DWORD woke = WaitForMultipleObjects(image_tool.process ? 2 : 1, ends, FALSE, kLookEvery);
         if (woke == WAIT_OBJECT_0 + 1) {
             DWORD code = 1;
-            if (GetExitCodeProcess(image_tool.process.get(), &code) && code == 0)
+            if (GetExitCodeProcess(image_tool.process.get(), &code) && code == 0) {
                 after_apply(child, hold, applied, failure);
+            }
             image_tool.process.reset();
             hold.release();
         } else if (woke != WAIT_TIMEOUT) {

@@ -38,7 +38,7 @@ struct Report {
     Stage stage;
     std::uint64_t bytes;  // Receiving: how much of the image has arrived
     int attempt;          // StartingOver: the try that begins
-    std::string error;    // Failed: autodeploy's own "Error: " line
+    std::string error;    // Failed: autodeploy's own "Error: " line, or why the drivers could not be added
     DriverTally tally;    // DriversLoaded: loaded of drivers; DriversAdded: drivers
 };
 

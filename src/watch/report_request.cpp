@@ -69,8 +69,9 @@ std::string report_request(const Settings& settings, const Report& report) {
     if (!settings.mac.empty()) query = "mac=" + settings.mac + "&" + query;
     if (report.stage == Stage::Receiving) query += "&bytes=" + std::to_string(report.bytes);
     if (report.stage == Stage::StartingOver) query += "&try=" + std::to_string(report.attempt);
-    if (report.stage == Stage::Failed)
+    if (report.stage == Stage::Failed) {
         query += "&error=" + percent_encoded(whole_characters(report.error, kErrorBytes));
+    }
     if (report.stage == Stage::DriversLoaded) query += "&loaded=" + std::to_string(report.tally.loaded);
     if (report.stage == Stage::DriversLoaded || report.stage == Stage::DriversAdded) {
         query += "&drivers=" + std::to_string(report.tally.drivers);
