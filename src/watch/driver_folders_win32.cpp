@@ -20,7 +20,7 @@ std::vector<fs::path> chosen_under(const fs::path& folder, std::string_view name
         if (entry->is_directory(kind)) names.emplace_back(utf8.begin(), utf8.end());
     }
     std::vector<fs::path> chosen;
-    for (const std::string& found : chosen_folders(std::move(names), name)) {
+    for (const std::string& found : chosen_folders(names, name)) {
         chosen.push_back(folder / std::u8string(found.begin(), found.end()));
     }
     return chosen;
