@@ -35,9 +35,10 @@ CLAIMS_KEPT = 4  # addresses kept of those that claim one MAC
 IN_WINPE = range(4, 15)
 FIRMWARE_OF_ARCH = {"0": "BIOS", "6": "UEFI", "7": "UEFI", "9": "UEFI"}
 FIRMWARE_OF_PLATFORM = {"pcbios": "BIOS", "efi": "UEFI"}
-ON_ITS_WAY = ("offered", "loading", "started", "guard-allowed", "disk-prepared", "waiting", "starting-over")
+ON_ITS_WAY = ("offered", "loading", "started", "drivers-loaded", "guard-allowed", "disk-prepared", "waiting",
+              "starting-over")
 # A PC that reports is waited for in these until it says how it ended.
-FINISHING = ("received", "applying", "boot-files", "answer-file")
+FINISHING = ("received", "applying", "drivers-added", "boot-files", "answer-file")
 IPV4 = re.compile(r"(25[0-5]|2[0-4]\d|1?\d?\d)(\.(25[0-5]|2[0-4]\d|1?\d?\d)){3}")
 
 

@@ -6,6 +6,10 @@ rem WinPE's own start-up, so wpeinit (network, PnP) runs here first.
 rem As SYSTEM, GetTempPath2W answers %SystemRoot%\SystemTemp without checking that it exists, and
 rem an image may lack it: autodeploy's work files would then fail with os error 3 on every PC.
 if not exist "%SystemRoot%\SystemTemp\" mkdir "%SystemRoot%\SystemTemp"
+rem Drivers that ride the boot image (autodeploy-drivers beside the watch) are loaded first, so that
+rem a disk or network controller WinPE itself lacks a driver for is there when the guard looks at
+rem disk 0 and when the watch reports. One line on the screen per driver; a failure does not stop.
+"%~dp0autodeploy-watch.exe" --load-drivers
 rem The guard looks at disk 0 and says in one line whether it may be wiped. The watch reports its
 rem verdict to the room server and passes anything but 0 (a refusal, a crash: negative codes too) back,
 rem which holds the PC as a failed deployment, nothing wiped. Else the watch runs autodeploy, reports

@@ -6,6 +6,7 @@
 // unchanged and the line is taken on the way.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "deployment_watch.hpp"
@@ -18,9 +19,14 @@ struct RunOutcome {
     std::string error;  // autodeploy's last "Error: " line, or why it could not be started
 };
 
-// APPLIED: called when dism has applied the image (as it ends well, or else as the next tool starts),
-// before the restart; it may be called more than once.
+// What follows a good apply; the PC's failure when it fails.
+using Applied = std::function<std::optional<std::string>()>;
+
+// APPLIED: called when dism has applied the image (as it ends well, or else as the next tool starts), while
+// autodeploy is held (its thread suspended from the moment dism is seen until APPLIED returns: it only waits
+// for its child then); it may be called more than once. When it fails, autodeploy is ended and the run's
+// outcome is exit 1 with APPLIED's failure as its error.
 RunOutcome run_autodeploy(const std::wstring& program, DeploymentWatch& watch, Reporter& reporter,
-                          const std::function<void()>& applied);
+                          const Applied& applied);
 
 }  // namespace autodeploy::watch

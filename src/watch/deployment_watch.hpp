@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "driver_choice.hpp"
+
 namespace autodeploy::watch {
 
 enum class Stage {
@@ -24,7 +26,9 @@ enum class Stage {
     AnswerFile,
     Deployed,
     Failed,
-    StartingOver
+    StartingOver,
+    DriversLoaded,  // in WinPE, before the guard's verdict (the room server's order of words: at the end)
+    DriversAdded
 };
 
 struct Report {
@@ -34,7 +38,8 @@ struct Report {
     Stage stage;
     std::uint64_t bytes;  // Receiving: how much of the image has arrived
     int attempt;          // StartingOver: the try that begins
-    std::string error;    // Failed: autodeploy's own "Error: " line
+    std::string error;    // Failed: autodeploy's own "Error: " line, or why the drivers could not be added
+    DriverTally tally;    // DriversLoaded: loaded of drivers; DriversAdded: drivers
 };
 
 // Which of autodeploy's children runs, by its program file's name (case ignored).

@@ -33,4 +33,24 @@ std::string error_of_rows(const std::vector<ScreenRow>& rows) {
     return line;
 }
 
+std::string dism_error_of(std::string_view output) {
+    std::string error, message;
+    bool after_error = false;
+    for (std::size_t end; !output.empty();
+         output.remove_prefix(end == std::string_view::npos ? output.size() : end + 1)) {
+        end = output.find_first_of("\r\n");
+        const std::string_view line = output.substr(0, end);
+        if (is_error_line(line)) {
+            error = line;
+            message.clear();
+            after_error = true;
+        } else if (after_error && line.find_first_not_of(' ') != std::string_view::npos) {
+            // Its log file's place is no message of its own.
+            if (!line.starts_with("The DISM log file")) message = line;
+            after_error = false;
+        }
+    }
+    return message.empty() ? error : error + " (" + message + ")";
+}
+
 }  // namespace autodeploy::watch

@@ -29,4 +29,8 @@ struct ScreenRow {
 // The last Error line in ROWS (top to bottom), with the rows it wrapped onto.
 std::string error_of_rows(const std::vector<ScreenRow>& rows);
 
+// dism's failure out of its OUTPUT: its last "Error: N" line and, when it prints one, the message line that
+// follows it, as "Error: N (message)"; empty when it printed no Error line.
+std::string dism_error_of(std::string_view output);
+
 }  // namespace autodeploy::watch

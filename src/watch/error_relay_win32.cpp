@@ -40,6 +40,8 @@ void ErrorRelay::run() {
         DWORD written = 0;
         if (UniqueHandle::is_valid(out_)) WriteFile(out_, buffer, got, &written, nullptr);
         lines_.feed({buffer, got});
+        tail_.append(buffer, got);
+        if (tail_.size() > 1 << 16) tail_.erase(0, tail_.size() - (1 << 16));
     }
 }
 

@@ -17,6 +17,8 @@ std::string_view stage_word(Stage stage) {
     case Stage::Deployed: return "deployed";
     case Stage::Failed: return "failed";
     case Stage::StartingOver: return "starting-over";
+    case Stage::DriversLoaded: return "drivers-loaded";
+    case Stage::DriversAdded: return "drivers-added";
     }
     return "unknown";
 }
@@ -37,6 +39,12 @@ std::string percent_encoded(std::string_view text) {
 }
 
 namespace {
+
+std::string_view whole_characters(std::string_view text, std::size_t bytes) {
+    if (text.size() <= bytes) return text;
+    while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;  // a whole character
+    return text.substr(0, bytes);
+}
 
 std::string head(const Settings& settings) {
     const std::string host = settings.server ? settings.server->address + ":" + std::to_string(settings.server->port)
@@ -62,14 +70,14 @@ std::string report_request(const Settings& settings, const Report& report) {
     if (report.stage == Stage::Receiving) query += "&bytes=" + std::to_string(report.bytes);
     if (report.stage == Stage::StartingOver) query += "&try=" + std::to_string(report.attempt);
     if (report.stage == Stage::Failed) {
-        std::string_view error = report.error;
-        if (error.size() > kErrorBytes) {
-            std::size_t cut = kErrorBytes;
-            while (cut > 0 && (static_cast<unsigned char>(error[cut]) & 0xC0) == 0x80) --cut;  // a whole character
-            error = error.substr(0, cut);
-        }
-        query += "&error=" + percent_encoded(error);
+        query += "&error=" + percent_encoded(whole_characters(report.error, kErrorBytes));
     }
+    if (report.stage == Stage::DriversLoaded) query += "&loaded=" + std::to_string(report.tally.loaded);
+    if (report.stage == Stage::DriversLoaded || report.stage == Stage::DriversAdded) {
+        query += "&drivers=" + std::to_string(report.tally.drivers);
+    }
+    if (!settings.make.empty()) query += "&make=" + percent_encoded(whole_characters(settings.make, kFirmwareBytes));
+    if (!settings.model.empty()) query += "&model=" + percent_encoded(whole_characters(settings.model, kFirmwareBytes));
     return "GET /report?" + query + head(settings);
 }
 

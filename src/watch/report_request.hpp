@@ -1,7 +1,7 @@
 #pragma once
 // A report as the room server reads it: one HTTP GET of /report, its values in the query, the
-// connection closed after it. Every value is percent-encoded; the Error line is cut to what the server
-// keeps.
+// connection closed after it. Every value is percent-encoded; the Error line, the make and the model are cut
+// to what the server keeps, on a whole UTF-8 character.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +12,7 @@
 namespace autodeploy::watch {
 
 inline constexpr std::size_t kErrorBytes = 300;
+inline constexpr std::size_t kFirmwareBytes = 64;  // make= and model=
 
 std::string_view stage_word(Stage stage);
 std::string percent_encoded(std::string_view text);

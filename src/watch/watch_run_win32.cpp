@@ -24,14 +24,22 @@ std::optional<int> guard_refusal(const wchar_t* status, Reporter& reporter) {
     return std::nullopt;
 }
 
-int run_tries(const std::filesystem::path& program, std::chrono::seconds stall, AnswerFile& answer,
-              Reporter& reporter) {
+int run_tries(const std::filesystem::path& program, std::chrono::seconds stall, DriverAdding& drivers,
+              AnswerFile& answer, Reporter& reporter) {
+    const Applied applied = [&]() -> std::optional<std::string> {
+        if (std::optional<std::string> failed = drivers.applied(reporter)) return failed;
+        answer.applied(reporter);
+        return std::nullopt;
+    };
     for (int attempt = 1;; ++attempt) {
         DeploymentWatch watch(stall, attempt);
-        const RunOutcome outcome = run_autodeploy(program.wstring(), watch, reporter,
-                                                  [&] { answer.applied(reporter); });
-        const std::vector<Report> last = watch.finished(outcome.exit, outcome.error);
-        if (watch.write_answer_file_now()) answer.applied(reporter);
+        RunOutcome outcome = run_autodeploy(program.wstring(), watch, reporter, applied);
+        std::vector<Report> last = watch.finished(outcome.exit, outcome.error);
+        // All of it too quick to be seen: autodeploy has ended well, what follows the apply comes now.
+        if (const std::optional<std::string> failed = watch.write_answer_file_now() ? applied() : std::nullopt) {
+            outcome = {1, *failed};
+            last = watch.finished(outcome.exit, outcome.error);
+        }
         for (const Report& report : last) reporter.send(report);
         if (!watch.again()) {
             if (outcome.exit != 0 && is_cannot_start_line(outcome.error)) {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "answer_file_win32.hpp"
+#include "driver_add_win32.hpp"
 #include "reporter_win32.hpp"
 
 namespace autodeploy::watch {
@@ -16,6 +17,8 @@ std::optional<int> guard_refusal(const wchar_t* status, Reporter& reporter);
 
 // Runs PROGRAM until it ends well, fails, or its transfer broke off on the last try; the status to exit
 // with: its last.
-int run_tries(const std::filesystem::path& program, std::chrono::seconds stall, AnswerFile& answer, Reporter& reporter);
+// Once dism has applied the image: DRIVERS added, then ANSWER written.
+int run_tries(const std::filesystem::path& program, std::chrono::seconds stall, DriverAdding& drivers,
+              AnswerFile& answer, Reporter& reporter);
 
 }  // namespace autodeploy::watch

@@ -30,6 +30,7 @@ struct Settings {
     std::string mac;               // lower case with colons, or empty
     std::string name;
     std::chrono::seconds stall = kDefaultStall;
+    std::string make, model;  // the firmware's (trimmed), said with every report; empty when unreadable
 };
 
 inline constexpr std::string_view kServerFile = "autodeploy-server.txt";

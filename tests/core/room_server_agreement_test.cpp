@@ -11,6 +11,8 @@
 
 #include "support/hex.hpp"
 #include "watch/deployment_watch.hpp"
+#include "watch/driver_choice.hpp"
+#include "watch/error_line.hpp"
 #include "watch/report_request.hpp"
 #include "watch/watch_settings.hpp"
 
@@ -147,11 +149,56 @@ TEST(ReportRequest, OneGetWithItsValuesEncodedAndTheAnswerFileTakenOnlyFromAnOk)
               "GET /report?mac=52:54:00:77:00:01&stage=failed&error=Error:%20%E6%8B%92%E7%BB%9D%20%26%20100%25%20%28"
               "0x80004005%29%0D%0A" +
                   head);
+    // The drivers' reports; the firmware's make and model on every report, each cut to 64 bytes.
+    Settings firmware = settings;
+    firmware.make = "Hewlett-Packard & Co";
+    firmware.model = std::string(62, 'x') + "拒";
+    Report loaded(Stage::DriversLoaded), added(Stage::DriversAdded);
+    loaded.tally = {3, 4};
+    added.tally = {0, 5};
+    const std::string said = "&make=Hewlett-Packard%20%26%20Co&model=" + std::string(62, 'x') + head;
+    EXPECT_EQ(report_request(firmware, loaded),
+              "GET /report?mac=52:54:00:77:00:01&stage=drivers-loaded&loaded=3&drivers=4" + said);
+    EXPECT_EQ(report_request(firmware, added),
+              "GET /report?mac=52:54:00:77:00:01&stage=drivers-added&drivers=5" + said);
+    // dism's failure as it is reported: its Error line, with its message line when it prints one.
+    EXPECT_EQ(dism_error_of("Installing 1 of 1\r\n\r\nError: 87\r\n\r\nThe option is unknown.\r\n\r\nThe DISM "
+                            "log file can be found at X:\\dism.log\r\n"),
+              "Error: 87 (The option is unknown.)");
+    EXPECT_EQ(dism_error_of("Error: 2\n\nThe DISM log file can be found at X:\\dism.log\n"), "Error: 2");
+    EXPECT_EQ(dism_error_of("The operation completed successfully.\n"), "");
     // Cut to what the server keeps, never inside a character.
     const std::string long_line = "Error: " + std::string(289, 'x') + "拒绝";
     const std::string request = report_request(Settings{}, Report(Stage::Failed, 0, 1, long_line));
     EXPECT_EQ(request.substr(0, request.find(' ', 4)),
               "GET /report?stage=failed&error=Error:%20" + std::string(289, 'x') + "%E6%8B%92");
+}
+
+// The drivers a PC gets: the folders its firmware's make (or model) chooses among one level of by-model.
+TEST(DriverChoice, FoldersMatchWithoutCaseOrSurroundingBlanksAndPlaceholdersMatchNothing) {
+    const std::vector<std::string> names{"lenovo", " LENOVO ", "LENOVO",        "Lenovo  Group",
+                                         "HP",     "OEM",      "Default string"};
+    const struct {
+        const char* firmware;
+        const char* chosen;
+    } cases[] = {{"LENOVO", "| LENOVO |LENOVO|lenovo"},
+                 {" lenovo\t", "| LENOVO |LENOVO|lenovo"},
+                 {"Lenovo Group", ""},  // inner blanks count
+                 {"Lenovo  Group", "|Lenovo  Group"},
+                 {"hp", "|HP"},
+                 {"Acer", ""},
+                 {"", ""},
+                 {"oem", ""},
+                 {" Default String ", ""},
+                 {"To Be Filled By O.E.M.", ""},
+                 {"System Product Name", ""}};
+    for (const auto& c : cases) {
+        std::string chosen;
+        for (const std::string& name : chosen_folders(names, c.firmware)) chosen += "|" + name;
+        EXPECT_EQ(chosen, c.chosen) << c.firmware;
+    }
+    EXPECT_EQ(tally_text(read_tally("3 of 4\r\n").value_or(DriverTally{})), "3 of 4");
+    EXPECT_EQ(read_tally("5 of 4"), std::nullopt);
 }
 
 // What python3 prints for CODE, with roomserver importable and INPUT as hex in sys.argv[1].

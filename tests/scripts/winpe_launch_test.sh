@@ -17,7 +17,12 @@ mkdir -p "$tmp/tree/Windows/System32" "$sys32"
 echo x >"$tmp/tree/Windows/System32/cmd.exe"
 { wimcapture "$tmp/tree" "$in/boot.wim" pe --boot && "$repo/scripts/winpe-inject" --program "$1" --guard "$1" --watch "$2" "$in/boot.wim" &&
     wimextract "$in/boot.wim" 1 /Windows/System32/{autodeploy{,-guard,-watch}.exe,autodeploy-launch.cmd,winpeshl.ini} --dest-dir="$sys32" &&
-    cp "$1" "$sys32/wpeinit.exe"; } >/dev/null 2>&1 || fail "winpe-inject, or the files it added"
+    cp "$1" "$sys32/wpeinit.exe" && cp "$1" "$sys32/drvload.exe"; } >/dev/null 2>&1 || fail "winpe-inject, or the files it added"
+# Drivers beside the watch: three .inf files for every PC, in their sorted order; no other file, and no model's
+# folder (Wine's firmware, if it names one, is no such make) is loaded.
+drivers=$sys32/autodeploy-drivers infs=(all/net/A.INF all/net/b.inf all/storage/sub/c.inf)
+mkdir -p "$drivers"/all/{net,storage/sub} "$drivers/by-model/No Such Make/No Model" &&
+    touch "${infs[@]/#/$drivers/}" "$drivers/all/net/a.sys" "$drivers/by-model/No Such Make/No Model/d.inf" || fail "drivers"
 # cmd.exe misreads LF-only labels; Wine's cmd shows no effect of chcp (it reads batch files in code
 # page 437 whatever chcp says), so only the order is checked: UTF-8 from before the hold line on.
 [ "$(grep -c $'\r$' "$sys32/autodeploy-launch.cmd")" = "$(wc -l <"$sys32/autodeploy-launch.cmd")" ] &&
@@ -40,9 +45,10 @@ start() {
 }
 # script(1) leads the pseudo-terminal: ending it hangs up cmd.exe and its children.
 at_exit() { [ -n "${held:-}" ] && kill -KILL "$held" 2>/dev/null; exec 7>&-; }
-# The screen's lines; Wine's console shows the script's bytes as code page 437 characters in UTF-8.
-screen() { sed -e 's/\x1b\][^\x07]*\x07//g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\r//g' "$tmp/typescript" |
-    iconv -f UTF-8 -t IBM437 2>/dev/null; }
+# The screen's lines; Wine's console shows the script's bytes as code page 437 characters in UTF-8, the
+# watch's own lines (UTF-16 to the console) as they are: raw keeps those, screen drops them.
+raw() { sed -e 's/\x1b\][^\x07]*\x07//g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\r//g' "$tmp/typescript"; }
+screen() { raw | iconv -c -f UTF-8 -t IBM437 2>/dev/null; }
 holds() { screen | grep -cxF -- "$hold_line"; }
 
 ran() { cut -f1 "$tmp/journal" | paste -s -d ' '; }
@@ -50,16 +56,21 @@ system_temp=$AUTODEPLOY_WINEPREFIX/drive_c/windows/SystemTemp
 rm -rf "$system_temp"
 STANDIN_EXIT=0 STANDIN_JOURNAL="Z:$tmp/journal" start
 within 30 eval '! kill -0 $held 2>/dev/null' && wait "$held" && held= && [ "$(holds)" = 0 ] || fail "success: no end with 0 within 30 s"
-[ "$(ran)" = "wpeinit autodeploy-guard autodeploy" ] && [ -d "$system_temp" ] ||
+loads="drvload drvload drvload" z="Z:$(tr / '\\' <<<"$drivers")\\"
+[ "$(ran)" = "wpeinit $loads autodeploy-guard autodeploy" ] && [ -d "$system_temp" ] ||
     fail "success: ran [$(ran)], or no %SystemRoot%\\SystemTemp made"
+[ "$(grep '^drvload' "$tmp/journal")" = "$(printf 'drvload\t%s\n' "${infs[@]/#/$z}" | tr / '\\')" ] &&
+    [ "$(raw | grep -e '^已加载驱动' | sed 's/.*。//')" = "$(printf 'Driver loaded: %s\n' "${infs[@]/#/$z}" | tr / '\\')
+Drivers loaded: 3 of 3." ] && [ "$(tr -d '\r' <"$sys32/autodeploy-drivers-loaded.txt")" = "3 of 3" ] ||
+    fail "drivers: drvload ran for [$(grep '^drvload' "$tmp/journal")], the screen: [$(raw)]"
 exec 7>&-
-ok "the guard allows: wpeinit, %SystemRoot%\\SystemTemp made, the guard, autodeploy, and the script ends with status 0"
+ok "the guard allows: wpeinit, drvload for each .inf with its line and the tally, %SystemRoot%\\SystemTemp made, the guard, autodeploy, and the script ends with status 0"
 
 # A refusal (1) and a crash (a negative code to cmd.exe) hold before autodeploy, the guard's line kept.
 for code in 1 0xC0000005; do
     rm -f "$tmp/journal"
     STANDIN_AUTODEPLOY_GUARD_EXIT=$code STANDIN_AUTODEPLOY_GUARD_STDOUT=$guard_line STANDIN_JOURNAL="Z:$tmp/journal" start
-    within 30 eval '[ $(holds) = 1 ]' && sleep 3 && kill -0 "$held" && [ "$(ran)" = "wpeinit autodeploy-guard" ] &&
+    within 30 eval '[ $(holds) = 1 ]' && sleep 3 && kill -0 "$held" && [ "$(ran)" = "wpeinit $loads autodeploy-guard" ] &&
         [ "$(screen | grep -A 1 -xF -- "$guard_line")" = "$guard_line"$'\n'"$hold_line" ] ||
         fail "guard exits with $code: ran [$(ran)], not held after its line: [$(screen)]"
     kill -KILL "$held" && wait "$held" 2>/dev/null
@@ -67,10 +78,12 @@ for code in 1 0xC0000005; do
     ok "the guard exits with $code: its line, the hold line, no autodeploy, and it waits"
 done
 
-STANDIN_AUTODEPLOY_EXIT=1 STANDIN_AUTODEPLOY_STDERR="$error_line" start
+STANDIN_DRVLOAD_EXIT=2 STANDIN_AUTODEPLOY_EXIT=1 STANDIN_AUTODEPLOY_STDERR="$error_line" start
 within 30 eval '[ $(holds) = 1 ]' && sleep 3 && kill -0 "$held" && screen | grep -qxF -- "$error_line" && [ "$(holds)" = 1 ] ||
     fail "failure: not held once with the Error line kept: [$(screen)]"
-ok "autodeploy fails: its Error line stays, the hold line follows once, and it waits"
+[ "$(raw | grep -c '^驱动加载失败：.*。Driver not loaded: .* (drvload failed: .*)$')" = 3 ] &&
+    raw | grep -qxF '已加载驱动 0 个，共 3 个。Drivers loaded: 0 of 3.' || fail "drvload fails: not said so: [$(raw)]"
+ok "drvload fails: said for each, the run goes on; autodeploy fails: its Error line stays, the hold line follows once, and it waits"
 printf 'x' >&7
 sleep 2
 printf 'exit\r' >&7

@@ -7,7 +7,9 @@
 //   STANDIN_<ROLE>_EXIT=CODE      exit code (decimal or 0x hex); STANDIN_EXIT for every role
 //   STANDIN_<ROLE>_MILLISECONDS=N take that long first, as the real tool would
 //   STANDIN_LOOKS_AT=PATH         end each journal line with "present" or "absent" (whether PATH exists then)
-// <ROLE> is the file name without ".exe", upper-cased, '-' as '_' (udp-receiver -> UDP_RECEIVER).
+// <ROLE> is the file name without ".exe", upper-cased, '-' as '_' (udp-receiver -> UDP_RECEIVER). A run given
+// an argument /NAME takes STANDIN_<ROLE>_<NAME>_... before STANDIN_<ROLE>_... (dism /Add-Driver:
+// STANDIN_DISM_ADD_DRIVER_EXIT).
 #include "support/win32.hpp"
 #include <bcrypt.h>
 
@@ -65,8 +67,22 @@ int wmain(int argc, wchar_t** argv) {
     for (wchar_t& c : role) c = static_cast<wchar_t>(std::towlower(c));
     for (const wchar_t c : role) variable += c == L'-' ? L'_' : static_cast<wchar_t>(std::towupper(c));
     const std::vector<std::wstring> arguments(argv + 1, argv + argc);
+    std::vector<std::wstring> variables;  // the most particular first
+    for (const std::wstring& argument : arguments) {
+        if (argument.size() < 2 || argument[0] != L'/' || argument.find(L':') != std::wstring::npos) continue;
+        variables.push_back(variable + L'_');
+        for (const wchar_t c : argument.substr(1))
+            variables.back() += c == L'-' ? L'_' : static_cast<wchar_t>(std::towupper(c));
+    }
+    variables.push_back(variable);
+    const auto own = [&](const wchar_t* suffix) -> const wchar_t* {
+        for (const std::wstring& name : variables) {
+            if (const wchar_t* value = _wgetenv((name + suffix).c_str())) return value;
+        }
+        return nullptr;
+    };
 
-    if (const wchar_t* milliseconds = _wgetenv((variable + L"_MILLISECONDS").c_str())) {
+    if (const wchar_t* milliseconds = own(L"_MILLISECONDS")) {
         Sleep(std::wcstoul(milliseconds, nullptr, 10));
     }
     if (const wchar_t* journal = _wgetenv(L"STANDIN_JOURNAL")) {
@@ -78,8 +94,8 @@ int wmain(int argc, wchar_t** argv) {
         // One write per line, so tools that run one after another append in order.
         std::ofstream(std::filesystem::path(journal), std::ios::binary | std::ios::app) << line + '\n' << std::flush;
     }
-    if (const wchar_t* text = _wgetenv((variable + L"_STDOUT").c_str())) write_line(STD_OUTPUT_HANDLE, text);
-    if (const wchar_t* text = _wgetenv((variable + L"_STDERR").c_str())) write_line(STD_ERROR_HANDLE, text);
+    if (const wchar_t* text = own(L"_STDOUT")) write_line(STD_OUTPUT_HANDLE, text);
+    if (const wchar_t* text = own(L"_STDERR")) write_line(STD_ERROR_HANDLE, text);
 
     UINT exit_code = 0;
     const wchar_t* source = _wgetenv(L"STANDIN_RECEIVER_SOURCE");
@@ -94,7 +110,7 @@ int wmain(int argc, wchar_t** argv) {
         write_line(STD_ERROR_HANDLE, L"dism stand-in: no WIM image");
         exit_code = 2;
     }
-    const wchar_t* code = _wgetenv((variable + L"_EXIT").c_str());
+    const wchar_t* code = own(L"_EXIT");
     if (code || (code = _wgetenv(L"STANDIN_EXIT"))) exit_code = std::wcstoul(code, nullptr, 0);
     // ExitProcess, not a return: the code must arrive whole, 0xC0000005 included.
     ExitProcess(exit_code);
