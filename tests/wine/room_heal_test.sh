@@ -52,8 +52,9 @@ serve() { # serve LOG: serve-room in the sender's namespace, always with the sam
 }
 within() { for ((i = 0; i < $1 * 2; i++)); do eval "$2" && return; sleep 0.5; done; false; }
 sending() { grep -a -q "^transfer $2: sending to 4 PCs, [2-9][0-9]%" "$1"; } # sending LOG N: N at 20% or more
-# Every PC waits for the image again: each has reported "waiting" in serve-room's journal since its line $1.
-waiting_again() { [ "$(tail -n +"$1" "$tmp/work/journal" | awk -F'\t' '$3 == "waiting" { print $2 }' | sort -u | wc -l)" = 4 ]; }
+# Every PC waits for the image again: each has reported "waiting" (or, that report lost while no server listened,
+# "receiving") in serve-room's journal since its line $1.
+waiting_again() { [ "$(tail -n +"$1" "$tmp/work/journal" | awk -F'\t' '$3 ~ /^(waiting|receiving)$/ { print $2 }' | sort -u | wc -l)" = 4 ]; }
 since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.0f", b - a }'; }
 
 serve "$tmp/serve1.log"
@@ -89,8 +90,9 @@ for pc in pc1 pc2; do
     [ "$(cat "$ROOM_DIR/$pc/status")" = 0 ] && [ "$(tr -d '\r\n' <"$ROOM_DIR/$pc/prefix/drive_c/image.sha256")" = "$ROOM_IMAGE_SHA" ] &&
         grep -a -q 'Transfer broke off: starting over (try 3 of 3)' "$ROOM_DIR/$pc/console.txt" ||
         fail "$pc: exit status $(cat "$ROOM_DIR/$pc/status"), not the image sent, or no third try: $(cat "$ROOM_DIR/$pc/console.txt")"
-    grep -a -q "^$(label $pc)  *52:54:00:55:00:0${pc:2:1}  10\.77\.0\.1[1-3]  *USB  *deployed: restarting" "$tmp/serve2.log" ||
-        fail "$pc: no summary row"
+    # pc1's make and model as its firmware says them, trimmed (pc2's: Wine's, from its host's firmware, if any).
+    grep -a -q "^$(label $pc)  *52:54:00:55:00:0${pc:2:1}  10\.77\.0\.1[1-3]  *USB  *$([ $pc = pc1 ] && echo 'lenovo X1 Gen 9' ||
+        echo '.*')  *deployed: restarting" "$tmp/serve2.log" || fail "$pc: no summary row"
     # Written after dism and its drivers (absent as they end), before the restart (present as wpeutil reboot runs).
     tools=$(tr -d '\r' <"$ROOM_DIR/$pc/prefix/drive_c/journal.txt")
     [ "$(awk -F'\t' '/Apply-Image/ { on = 1 } on { print $1, $3 == "/Add-Driver" ? substr($4, 9) : "-", $NF }' <<<"$tools")" = \
