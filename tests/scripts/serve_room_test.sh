@@ -83,18 +83,21 @@ run "${serve[@]}" --room "$in/room.txt" --work-dir "$tmp/new/work" --edition Hom
 ok "refused after it made its work folder, it takes the folder away again"
 # The stand-in's PC is the listed one, as the server's neighbour table says.
 ip -n "$ns" neigh replace 10.98.0.50 lladdr 52:54:00:98:00:01 dev room0 nud permanent || fail "a neighbour entry"
-mkdir -p "$in/drivers/net" && printf '[Manufacturer]\n%%M%% = M, NTamd64\n' >"$in/drivers/net/a.inf" || fail "drivers"
+mkdir -p "$in/drivers/net" "$in/files/Setup" && printf '[Manufacturer]\n%%M%% = M, NTamd64\n' >"$in/drivers/net/a.inf" &&
+    echo 'echo one' >"$in/files/Setup/setup.cmd" || fail "drivers, files"
 run "${serve[@]}" --room "$in/room.txt" --max-wait 600 --late-wait 1 --work-dir "$tmp/work" --pe-drivers "$in/drivers" \
-    "$in/medium" "$in/install.wim"
+    --drivers "$in/drivers" --add-files "$in/files" "$in/medium" "$in/install.wim"
 [ "$rc" = 0 ] && [ "$(tail -n 1 "$tmp/out")" = "every PC that joined received the whole image: 1 of 1" ] &&
     grep -qxF 'serve-room: --pe-drivers: 1 driver package (1 .inf file) add 0.0 MB to the boot image before compression: every PC downloads it with WinPE' "$tmp/out" &&
     wimdir "$tmp/work/boot.wim" | grep -qx /Windows/System32/autodeploy-drivers/all/net/a.inf &&
-    [ "$(sort -u "$tmp/args")" = "--file $in/install.wim --nopointopoint --retries-until-drop 70 --interface room0" ] &&
+    [ "$(sort -u "$tmp/args" | sed "s|^--file $(realpath "$tmp")/work/[^ ]*\.wim ||")" = \
+        "--nopointopoint --retries-until-drop 70 --interface room0" ] &&
+    [ "$(wimdir "$tmp"/work/image-copy.*.wim 1 | grep -c -x -e /autodeploy-drivers/all/net/a.inf -e /Setup/setup.cmd)" = 2 ] &&
     [ "$(wc -l <"$tmp/args")" = 2 ] && [ -z "$(ip netns pids "$ns")" ] &&
     [ -z "$(find /run -maxdepth 3 -path '/run/serve-room.*/http/boot.wim' -lname "$(realpath "$tmp")/work/boot.wim")" ] ||
     fail "a room of one: status $rc, udp-sender got [$(cat "$tmp/args")], or something of it is left"
 ok "a room of one (the room list's): its two transfers with --retries-until-drop 70 and the interface; it ends by itself;" \
-    "--pe-drivers in its boot image"
+    "--pe-drivers in its boot image, --drivers and --add-files in the working copy it sends"
 
 # The real udp-sender, a room list of two: an outsider's receiver (another MAC on the wire) joins first and starts
 # nothing; the listed PC joins, sending starts after --max-wait; the outsider's copy does not count, LAB-02 is missed.
