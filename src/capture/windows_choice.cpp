@@ -2,23 +2,12 @@
 
 #include <algorithm>
 
+#include "support/ascii.hpp"
+
 namespace autodeploy::capture {
 namespace {
 
-constexpr std::string_view kBlanks = " \t\r\n";
-
-std::string trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    return std::string(text.substr(first, text.find_last_not_of(kBlanks) - first + 1));
-}
-
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
+bool same_ignoring_case(std::string_view a, std::string_view b) { return ascii_lower(a) == ascii_lower(b); }
 
 std::string letters(const std::vector<char>& found, std::string_view between) {
     std::string text;

@@ -14,7 +14,6 @@ constexpr std::wstring_view kApplied = L"C:\\autodeploy-drivers";
 
 // dism /Add-Driver for FOLDER; its output shown as it comes. Its Error line (else how it failed) when it fails.
 std::optional<std::string> add_folder(const std::filesystem::path& folder) {
-    const std::u8string path = folder.u8string();
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE), error = GetStdHandle(STD_ERROR_HANDLE);
     ErrorRelay relay(output);
     UniqueHandle pipe = relay.open();
@@ -24,9 +23,8 @@ std::optional<std::string> add_folder(const std::filesystem::path& folder) {
         SetStdHandle(STD_ERROR_HANDLE, pipe.get());
     }
     relay.start();
-    const Status added = run_tool(
-        "dism", {"/Image:C:\\", "/Add-Driver", "/Driver:" + std::string(path.begin(), path.end()), "/Recurse"},
-        OutputMode::Shown);
+    const Status added = run_tool("dism", {"/Image:C:\\", "/Add-Driver", "/Driver:" + utf8_of(folder), "/Recurse"},
+                                  OutputMode::Shown);
     SetStdHandle(STD_OUTPUT_HANDLE, output);
     SetStdHandle(STD_ERROR_HANDLE, error);
     pipe.reset();  // dism's copies alone keep the pipe open now

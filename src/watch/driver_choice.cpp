@@ -7,8 +7,6 @@
 namespace autodeploy::watch {
 namespace {
 
-constexpr std::string_view kBlanks = " \t\r\n\v\f";
-
 // What firmware makers leave in the SMBIOS strings they did not fill in, trimmed and in lower case.
 constexpr std::array<std::string_view, 12> kPlaceholders{"",
                                                          "to be filled by o.e.m.",
@@ -23,13 +21,7 @@ constexpr std::array<std::string_view, 12> kPlaceholders{"",
                                                          "unknown",
                                                          "invalid"};
 
-std::string lowered(std::string_view text) {
-    std::string lower = trimmed(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
+std::string lowered(std::string_view text) { return ascii_lower(trimmed(text)); }
 
 std::optional<unsigned> whole_number(std::string_view text) {
     unsigned value = 0;
@@ -39,12 +31,6 @@ std::optional<unsigned> whole_number(std::string_view text) {
 }
 
 }  // namespace
-
-std::string trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    return std::string(text.substr(first, text.find_last_not_of(kBlanks) - first + 1));
-}
 
 bool is_placeholder(std::string_view firmware_text) {
     return std::ranges::find(kPlaceholders, lowered(firmware_text)) != kPlaceholders.end();

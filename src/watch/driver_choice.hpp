@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "support/ascii.hpp"
+
 namespace autodeploy::watch {
 
-// TEXT without surrounding ASCII blanks.
-std::string trimmed(std::string_view text);
 // "To Be Filled By O.E.M.", "System Product Name", "" and their like: the firmware says nothing.
 bool is_placeholder(std::string_view firmware_text);
 // The NAMES (folders of one level of by-model) that FIRMWARE_TEXT chooses, in byte order; none for a

@@ -15,9 +15,8 @@ std::vector<fs::path> chosen_under(const fs::path& folder, std::string_view name
     std::vector<std::string> names;
     std::error_code error;
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
-        const std::u8string utf8 = entry->path().filename().u8string();
         std::error_code kind;
-        if (entry->is_directory(kind)) names.emplace_back(utf8.begin(), utf8.end());
+        if (entry->is_directory(kind)) names.push_back(utf8_of(entry->path().filename()));
     }
     std::vector<fs::path> chosen;
     for (const std::string& found : chosen_folders(names, name)) {
@@ -27,6 +26,11 @@ std::vector<fs::path> chosen_under(const fs::path& folder, std::string_view name
 }
 
 }  // namespace
+
+std::string utf8_of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
 
 std::vector<fs::path> driver_folders(const fs::path& root, const Settings& settings) {
     std::vector<fs::path> folders;

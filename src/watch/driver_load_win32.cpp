@@ -10,15 +10,6 @@
 #include "watch_lines.hpp"
 
 namespace autodeploy::watch {
-namespace {
-
-std::string utf8(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
-}  // namespace
-
 void load_drivers(const std::filesystem::path& folder, const Settings& settings) {
     const std::filesystem::path root = folder / L"autodeploy-drivers";
     std::error_code error;
@@ -28,10 +19,11 @@ void load_drivers(const std::filesystem::path& folder, const Settings& settings)
         for (const std::filesystem::path& inf : inf_files(drivers)) {
             ++tally.drivers;
             // WinPE's own drvload, found as autodeploy finds its tools (System32 first); its lines are shown.
-            const Status loaded = run_tool("drvload", {utf8(inf)}, OutputMode::Shown);
+            const std::string path = utf8_of(inf);
+            const Status loaded = run_tool("drvload", {path}, OutputMode::Shown);
             if (loaded.ok()) ++tally.loaded;
-            const std::string line = loaded.ok() ? driver_loaded_line(utf8(inf))
-                                                 : driver_not_loaded_line(utf8(inf), loaded.error().render());
+            const std::string line = loaded.ok() ? driver_loaded_line(path)
+                                                 : driver_not_loaded_line(path, loaded.error().render());
             (void)write_text(StandardStream::Output, line + "\n");
         }
     }
