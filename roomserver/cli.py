@@ -1,6 +1,7 @@
 """How the bash of serve-pxe, serve-room and send-image hands over, once it has checked and prepared the run:
 
-  python3 -m roomserver pxe|room|send|collect --name NAME [--check] [--FIELD VALUE...] [-- UDP-SENDER ARGUMENTS...]
+  python3 -m roomserver pxe|room|send|collect|capture --name NAME [--check] [--FIELD VALUE...]
+                                                   [-- UDP-SENDER ARGUMENTS...]
   python3 -m roomserver answer --name NAME --unattend FILE     the answer file for a medium (ComputerName *)
 
 Each --FIELD is a field of config.Config (--work-dir for work_dir); what is not given keeps the config's
@@ -24,7 +25,7 @@ from roomserver.served import ServedList
 from roomserver.spoken import spoken
 
 _TEXTS = ("interface", "address", "subnet", "dhcp", "ipxe", "wimboot", "work-dir", "journal", "image", "wake", "again",
-          "room", "unattend")
+          "room", "unattend", "pc", "output", "capture-name", "boot-image")
 _NUMBERS = ("port", "machines", "max-wait", "late-wait", "retries")
 
 
@@ -64,13 +65,13 @@ def parse(argv):
     sender = argv[argv.index("--") + 1:] if "--" in argv else []
     argv = argv[:argv.index("--")] if "--" in argv else argv
     parser = _Parser(add_help=False, argument_default=argparse.SUPPRESS)
-    parser.add_argument("mode", choices=("pxe", "room", "send", "collect", "answer"))
+    parser.add_argument("mode", choices=("pxe", "room", "send", "collect", "answer", "capture"))
     parser.add_argument("--name", required=True)
     for name in _TEXTS:
         parser.add_argument("--" + name)
     for name in _NUMBERS:
         parser.add_argument("--" + name, type=int)
-    for name in ("nokbd", "wake-listed", "check"):
+    for name in ("nokbd", "wake-listed", "check", "not-generalized"):
         parser.add_argument("--" + name, action="store_true")
     parser.add_argument("--remove", action="append")
     given = vars(parser.parse_args(argv))
@@ -87,10 +88,28 @@ def parse(argv):
         if config.wake else []
     config.again = mac_list("--again", config.again, True, config.listed) if config.again else []
     config.unattend = unattend.read(config.unattend) if config.unattend else None
+    if config.mode == "capture":
+        _one_pc(config)
     if config.mode == "room" and config.listed:
         config.expected = _to_deploy(config)
         config.machines = config.machines or len(config.expected)
     return config, check
+
+
+def _one_pc(config):
+    """A capture serves one PC, named by its MAC or by its name in the room list: the run's room list holds it
+    alone, so that every other PC of the segment is left alone."""
+    mac = normal_mac(config.pc or "") or (config.listed.by_name(config.pc) if config.listed else None)
+    if not mac:
+        raise Refusal("--pc needs the MAC of the PC to capture (52:54:00:12:34:56)%s; got '%s'" % (
+            " or its name in %s" % config.room if config.listed else ", or its name with --room FILE",
+            escaped(config.pc or "")))
+    if pc_mac_problem(mac):
+        raise Refusal("--pc: %s" % pc_mac_problem(mac))
+    name = config.listed.name(mac) if config.listed else None
+    config.listed = roomlist.RoomList(config.room)
+    config.listed.add(mac, name)
+    config.pc, config.pc_shown, config.expected = mac, "%s (%s)" % (name, mac) if name else mac, [mac]
 
 
 def _to_deploy(config):

@@ -6,7 +6,7 @@ import dataclasses
 
 @dataclasses.dataclass
 class Config:
-    mode: str  # pxe, room, send or collect: which parts the run is made of (server.py)
+    mode: str  # pxe, room, send, collect or capture: which parts the run is made of (server.py)
     name: str = "roomserver"  # the command, as its user calls it: every line the run says starts with it
     # The network boot: the interface that faces the PCs, its address and subnet, dnsmasq's DHCP (proxy or
     # FIRST,LAST), the HTTP port, where iPXE's loaders and wimboot are.
@@ -34,3 +34,11 @@ class Config:
     retries: int = None  # udp-sender's --retries-until-drop, for what send-image says of a PC that stalls
     wake: list = dataclasses.field(default_factory=list)
     remove: list = dataclasses.field(default_factory=list)  # paths the bash made for this run, gone at its end
+    boot_image: str = "boot.wim"  # the boot image in the work folder that the PCs get (a capture's has its own)
+    # The capture of one PC: its MAC, the file its image becomes, dism's name for it, whether the operator takes a
+    # Windows that was not generalized.
+    pc: str = None
+    pc_shown: str = None  # its name and MAC, as the operator reads them
+    output: str = None
+    capture_name: str = "Windows"
+    not_generalized: bool = False

@@ -18,7 +18,7 @@ PER_ADDRESS = 16
 FILES_PER_ADDRESS = 4  # iPXE fetches its files one after another
 ALL = 512
 _REASONS = {200: "OK", 400: "Bad Request", 403: "Forbidden", 404: "Not Found", 405: "Method Not Allowed",
-            503: "Service Unavailable"}
+            503: "Service Unavailable", 507: "Insufficient Storage"}
 
 
 class Refused(Exception):

@@ -21,7 +21,7 @@ from roomserver.served import ServedList
 
 # A report's value, by its stage: what a PC may say.
 VALUES = {"receiving": r"\d{1,15}", "starting-over": r"[1-9]", "drivers-loaded": r"\d{1,5}/\d{1,5}",
-          "drivers-added": r"\d{1,5}"}
+          "drivers-added": r"\d{1,5}", "capture-found": r"\d{1,15}", "captured": r"(\d{1,15})?"}
 
 SEEN_AT_MOST = 10000  # lines of WORK_DIR/seen (or of a room list collected): made-up MACs cannot fill a disk
 
@@ -32,13 +32,16 @@ class NetBoot(Part):
     def __init__(self, core, page_said=False):
         super().__init__(core)
         c, self.page_said = self.config, page_said
-        self.served = ServedList(os.path.join(c.work_dir, "served")) if c.work_dir else None
+        # A capture keeps no list of PCs served: the reference PC gets its WinPE on every network boot of the run.
+        capture = c.mode == "capture"
+        self.served = ServedList(os.path.join(c.work_dir, "served")) if c.work_dir and not capture else frozenset()
         self.deployed = ServedList(os.path.join(c.work_dir, "deployed")) if c.work_dir else None
         self.seen = os.path.join(c.work_dir, "seen") if c.work_dir else None
         self.seen_macs = set(roomlist.first_words(self.seen)) if self.seen else set()
         # answered: MACs given their answer file since their WinPE script; refused: those told of a second one
         self.grants, self.loading, self.answered, self.refused = {}, {}, set(), set()
         self.run = self.dnsmasq = self.http = None
+        self.capture = None  # the capture's share (share.py), which gives the PC its lines of the server file
         self.writing = 0  # lists being written
         # The lists are written one after another in a thread of their own: a disk's fsync holds up no transfer.
         self.writer = concurrent.futures.ThreadPoolExecutor(max_workers=1)
@@ -197,11 +200,16 @@ class NetBoot(Part):
                         on_piece=lambda sent, size: self._loaded(mac, sent, size))
 
     def _server_file(self, query, ip):
-        """What the PC's watch reads in WinPE: where to report, and who it is."""
-        mac = self._granted(query, ip)
+        """What the PC's watch reads in WinPE: where to report, and who it is; for a capture, the share and its
+        credentials too, asked for also by a PC started from a capture medium (the PC of the run, from its own
+        address, by the MAC that address has)."""
+        mac = self._of_the_room(query_values(query, ("mac",)), ip) if self.capture else self._granted(query, ip)
         name = self.config.listed.name(mac) if self.config.listed else None
         text = "server=%s:%d\r\nmac=%s\r\n" % (self.config.address, self.config.port, mac)
-        return Response(text=text + ("name=%s\r\n" % name if name else ""))
+        text += "name=%s\r\n" % name if name else ""
+        if self.capture:
+            text += self.capture.server_lines(mac, ip)
+        return Response(text=text)
 
     def _of_the_room(self, given, ip):
         """The MAC of the PC asking: only a PC of the room, by the MAC its address has, from its own address."""
@@ -235,6 +243,7 @@ class NetBoot(Part):
                              {"error": 300})
         stage = given.get("stage")
         value = {"receiving": given.get("bytes", ""), "starting-over": given.get("try", ""),
+                 "capture-found": given.get("bytes", ""), "captured": given.get("bytes", ""),
                  "failed": printable(given.get("error", "")), "guard-refused": "",
                  "drivers-loaded": "%s/%s" % (given.get("loaded"), given.get("drivers")),
                  "drivers-added": given.get("drivers", "")}.get(stage, "")
@@ -249,6 +258,8 @@ class NetBoot(Part):
         if stage == "deployed":
             self._keep(self.deployed, mac, lambda problem, _: problem and self.core.say(
                 "cannot save the list of PCs deployed: %s" % problem, error=True))
+        if self.capture and self.capture.no_room:  # the PC stops before dism writes anything
+            return Response(status=507, text="no room\n")
         return Response(text="ok\n")
 
     # --- the lists kept ------------------------------------------------------------------------------------
@@ -260,7 +271,8 @@ class NetBoot(Part):
             self.core.event(mac, "loading", str(percent))
         elif sent == size:
             self.loading.pop(mac, None)
-            self._keep(self.served, mac, self._saved)
+            if self.served:
+                self._keep(self.served, mac, self._saved)
             self.core.event(mac, "started")
 
     def _keep(self, kept, mac, then):

@@ -62,6 +62,7 @@ class PC:
         self.booting = False  # offered a network boot while in WinPE: it restarted
         self.claims = []  # the addresses its requests came from: the first is its own, a second one a rival
         self.model, self.loaded, self.drivers = "", 0, 0  # its firmware's make and model; drivers it has
+        self.rate = 0.0  # MB/s of a capture while it is written
 
 
 class Room:
@@ -166,6 +167,8 @@ class Room:
             pc.stage, pc.booting = "disk", False
         elif kind == "model":
             pc.model = value
+        elif kind == "saved":  # the server's own word on a capture: its image checked and in place
+            pc.stage = kind
         elif kind == "ignored":
             pc.firmware = FIRMWARE_OF_ARCH.get(value, pc.firmware)
             pc.stage = "alone"
@@ -178,6 +181,8 @@ class Room:
         if kind == "receiving":
             pc.bytes = int(value)
             kind = "receiving-bytes"
+        elif kind in ("capture-found", "captured", "capturing"):
+            pc.bytes = int(value or (pc.bytes if kind == "captured" else 0))
         if kind == "drivers-loaded":
             pc.loaded, pc.drivers = map(int, value.split("/"))
         elif kind == "drivers-added":
@@ -297,7 +302,7 @@ class Room:
         text = stages.label(key, woken=pc.woken, percent=pc.percent, room_percent=self.percent,
                             transfer=pc.transfer, of_transfer=of_transfer, attempt=pc.attempt, error=pc.error,
                             megabytes="%.1f" % (pc.bytes / 1e6), claims=", ".join(pc.claims),
-                            loaded=pc.loaded, drivers=pc.drivers)
+                            loaded=pc.loaded, drivers=pc.drivers, rate="%.1f" % pc.rate)
         if pc.unsaved and self.unsaved:
             text += "; not yet saved as served: " + self.unsaved
         if self.late(pc):

@@ -1,6 +1,7 @@
 """The folder a run serves from, under /run, gone when the run ends (what a server killed outright left, the
 next one removes): dnsmasq's configuration and its TFTP root with iPXE's loaders, the files the HTTP server
-sends (wimboot and the prepared boot.wim, as links), and `known`, the MACs dnsmasq answers."""
+sends (wimboot and the prepared boot image, as links), `known`, the MACs dnsmasq answers, and a capture's smbd
+configuration and state (share.py)."""
 
 import glob
 import ipaddress
@@ -12,7 +13,7 @@ import time
 from roomserver import boot
 
 IPXE_LOADERS = {"bios": "undionly.kpxe", "uefi": "snponly.efi"}  # sent by TFTP to the PXE firmware
-KINDS = ("serve-pxe", "serve-room")  # the commands that serve from such a folder, checkout or installed name
+KINDS = ("serve-pxe", "serve-room", "capture")  # the commands that serve from such a folder, checkout or installed name
 _MAKING = 60  # seconds a folder without its pid file is taken to be in the making
 
 
@@ -54,7 +55,7 @@ def make(config, answered, root="/run"):
         if config.work_dir:
             for loader in boot.LOADERS.values():
                 os.symlink(os.path.join(config.wimboot, loader), os.path.join(run, "http", loader))
-            image = os.path.realpath(os.path.join(config.work_dir, "boot.wim"))
+            image = os.path.realpath(os.path.join(config.work_dir, config.boot_image))
             os.symlink(image, os.path.join(run, "http", "boot.wim"))
         known = os.path.join(run, "known") if answered is not None else None
         if known:

@@ -1,5 +1,6 @@
 """The serving phase of serve-pxe (the network boot), serve-room (the network boot and the multicast, the whole
-road), send-image (the multicast alone) and serve-pxe --collect (the room list): each run is made of parts
+road), send-image (the multicast alone), serve-pxe --collect (the room list) and scripts/capture (the network boot
+of one PC and a share for its image): each run is made of parts
 (core.py) on one thread, composed below; this is only their loop and their end."""
 
 import asyncio
@@ -12,10 +13,13 @@ from roomserver.core import Core
 from roomserver.multicast import Multicast
 from roomserver.netboot import NetBoot
 from roomserver.sending import Sending
+from roomserver.share import Share
 from roomserver.terminal import Terminal
 
 SECURE_BOOT = ("UEFI PCs with Secure Boot on refuse the unsigned network loaders: turn Secure Boot off for the room, "
                "or boot them from make-media's USB medium.")
+CAPTURE_HELP = ("Power on %(pc_shown)s to boot from the network (PXE), or start it from a capture medium (make-media "
+                "--capture); every other PC is left alone. Ctrl-C stops, and no image is kept.", SECURE_BOOT)
 PXE_HELP = ("Power on the PCs to boot from the network (PXE); Ctrl-C stops serving.", SECURE_BOOT)
 ROOM_HELP = ("Power on the PCs to boot from the network (PXE), or start them from the USB medium; the table is also "
              "at http://%(address)s:%(port)d/. Ctrl-C stops, with a summary.", SECURE_BOOT)
@@ -26,8 +30,14 @@ RUNS = {
     "room": lambda core: ([NetBoot(core, page_said=True), Multicast(core)], Terminal(core, ROOM_HELP, outcome=True)),
     "send": lambda core: ([Sending(core)], None),
     "collect": lambda core: ([Collect(core)], None),
+    "capture": lambda core: _capture(core),
 }
 SIGNAL_STATUS = {signal.SIGHUP: 129, signal.SIGINT: 130, signal.SIGTERM: 143}
+
+
+def _capture(core):
+    netboot = NetBoot(core)
+    return [netboot, Share(core, netboot)], Terminal(core, CAPTURE_HELP, since_offer=True)
 
 
 class Server:

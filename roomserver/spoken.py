@@ -9,9 +9,12 @@ import os
 import re
 import sys
 
-COMMANDS = ("serve-room", "serve-pxe", "send-image", "make-media", "winpe-inject")
-# A command's name (scripts/serve-room too), not a part of a path or of a longer word.
-_COMMAND = re.compile(r"(?<![\w./-])(?:scripts/)?(%s)(?![\w/-])" % "|".join(COMMANDS))
+COMMANDS = ("serve-room", "serve-pxe", "send-image", "make-media", "winpe-inject", "capture")
+# A command's name (scripts/serve-room too), not a part of a path or of a longer word; a name that is also a word
+# of the lines (capture) is the command only as scripts/capture.
+_WORDS = ("capture",)
+_COMMAND = re.compile(r"(?<![\w./-])(?:(?:scripts/)?(%s)|scripts/(%s))(?![\w/-])" % (
+    "|".join(name for name in COMMANDS if name not in _WORDS), "|".join(_WORDS)))
 _TEMPLATE = re.compile(r"(?<![\w./-])assets/unattend\.xml")
 _PAGE = re.compile(r"(?<![\w./-])docs/(autodeploy-[a-z-]+)\.8\.md")
 _ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -21,7 +24,8 @@ def spoken(text, own_name):
     if not own_name.startswith("autodeploy-"):
         return text
     text = _PAGE.sub(r"\1(8)", text)
-    return _TEMPLATE.sub(lambda _: os.path.join(_ROOT, "assets", "unattend.xml"), _COMMAND.sub(r"autodeploy-\1", text))
+    return _TEMPLATE.sub(lambda _: os.path.join(_ROOT, "assets", "unattend.xml"), _COMMAND.sub(
+        lambda found: "autodeploy-" + (found.group(1) or found.group(2)), text))
 
 
 if __name__ == "__main__":

@@ -17,7 +17,9 @@
 #   netboot_work_dir DIR                 DIR, made when missing, is root's alone; locked for this run; the
 #                                        working copies a killed run left in it removed (workcopy.sh)
 #   netboot_no_dhcp_server IF            for a range: no other DHCP server answers on IF
-#   netboot_prepare SOURCE PROGRAM DIR   DIR/boot.wim, made again only when out of date (the drivers' content, too)
+#   netboot_prepare SOURCE PROGRAM DIR [capture]
+#                                        DIR/boot.wim (a capture's: DIR/capture-boot.wim, never the other), made
+#                                        again only when out of date (the drivers' content, too)
 #   netboot_check_room DHCP              a room list where the network is shared, or --any-pc
 #   netboot_server_args DHCP PORT        NETBOOT_ARGS: what the room server needs to serve the network boot
 #                                        (it makes the run's folder under /run, dnsmasq's configuration in it)
@@ -153,7 +155,7 @@ netboot_work_dir() {
         [ -z "$why" ] || msg_die 1 "the work folder $1 lies in $folder, which $why: another user could swap it; give \
 a work folder elsewhere (--work-dir)"
     done
-    for path in lock served stamp boot.wim journal; do
+    for path in lock served stamp boot.wim journal capture-stamp capture-boot.wim; do
         why=$(netboot_unsafe "$dir/$path")
         [ -z "$why" ] || msg_die 1 "$dir/$path $why: remove it (the server writes it anew), or give another --work-dir"
     done
@@ -185,19 +187,21 @@ servers break a network)"
 }
 
 netboot_prepare() {
-    local source=$1 program=$2 work_dir=$3 boot_wim=$NETBOOT_BOOT_WIM medium_sha program_sha injection_sha stamp
-    local source_wim index pending drivers=${OPTION[pe-drivers]}
+    local source=$1 program=$2 work_dir=$3 kind=${4:-} boot_wim=$NETBOOT_BOOT_WIM medium_sha program_sha injection_sha
+    local source_wim index pending drivers=${OPTION[pe-drivers]} stamp image=boot.wim stamp_file=stamp
+    # A capture's boot image has names of its own: a deployment never serves it, nor a capture a deployment's.
+    [ -z "$kind" ] || image=capture-boot.wim stamp_file=capture-stamp
     medium_sha=$(media_read "$source" "$boot_wim" | sha256sum | cut -d ' ' -f 1)
     # winpe-inject adds the disk guard and the watch beside the program: a new one is a new boot image too.
-    program_sha=$(cat -- "$program" "$(dirname -- "$program")"/autodeploy-{guard,watch}.exe 2>/dev/null | sha256sum |
-        cut -d ' ' -f 1)
-    injection_sha=$(cat "$LAYOUT_ROOT/scripts/winpe-inject" "$LAYOUT_ROOT"/assets/winpe/* "$DRIVERS_PACKAGES" \
-        "${DRIVERS_PACKAGES%/*}/drivers.sh" | sha256sum | cut -d ' ' -f 1)
-    stamp="medium $medium_sha program $program_sha injection $injection_sha"
+    program_sha=$(cat -- "$program" "$(dirname -- "$program")"/autodeploy-{guard,watch,capture}.exe 2>/dev/null |
+        sha256sum | cut -d ' ' -f 1)
+    injection_sha=$(cat "$LAYOUT_ROOT/scripts/winpe-inject" "$LAYOUT_ROOT"/assets/winpe/* \
+        "$DRIVERS_PACKAGES" "${DRIVERS_PACKAGES%/*}/drivers.sh" | sha256sum | cut -d ' ' -f 1)
+    stamp="${kind:+$kind }medium $medium_sha program $program_sha injection $injection_sha"
     # The drivers by their content: a changed folder makes a new boot image, the same one keeps it.
     [ -z "$drivers" ] || stamp+=" drivers $(drivers_digest "$drivers")" || exit
     [ -z "$drivers" ] || drivers_said --pe-drivers
-    if [ -f "$work_dir/boot.wim" ] && [ "$(cat "$work_dir/stamp" 2>/dev/null)" = "$stamp" ]; then
+    if [ -f "$work_dir/$image" ] && [ "$(cat "$work_dir/$stamp_file" 2>/dev/null)" = "$stamp" ]; then
         msg_say 'the boot image in %s is up to date' "$work_dir"
         return
     fi
@@ -216,11 +220,11 @@ medium"
     msg_say 'preparing WinPE from image %s of %s' "$index" "$boot_wim"
     cleanup_wait wimexport "$source_wim" "$index" "$pending/boot.wim" --boot >/dev/null 2>"$pending/errors" ||
         msg_die 1 "wimexport could not export image $index of $boot_wim: $(paste -s -d ' ' "$pending/errors")"
-    "$LAYOUT_ROOT/scripts/winpe-inject" --program "$program" ${drivers:+--pe-drivers "$drivers"} "$pending/boot.wim" \
-        >/dev/null || exit 1
-    { printf '%s\n' "$stamp" >"$pending/stamp" && mv -f -- "$pending/boot.wim" "$work_dir/boot.wim" &&
-        mv -f -- "$pending/stamp" "$work_dir/stamp"; } || msg_die 1 "cannot write the boot image to $work_dir"
-    msg_say 'prepared %s' "$work_dir/boot.wim"
+    "$LAYOUT_ROOT/scripts/winpe-inject" ${kind:+--capture} --program "$program" ${drivers:+--pe-drivers "$drivers"} \
+        "$pending/boot.wim" >/dev/null || exit 1
+    { printf '%s\n' "$stamp" >"$pending/stamp" && mv -f -- "$pending/boot.wim" "$work_dir/$image" &&
+        mv -f -- "$pending/stamp" "$work_dir/$stamp_file"; } || msg_die 1 "cannot write the boot image to $work_dir"
+    msg_say 'prepared %s' "$work_dir/$image"
 }
 
 netboot_server_args() {
