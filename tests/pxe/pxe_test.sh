@@ -2,7 +2,7 @@
 # Real PXE clients boot from scripts/serve-pxe: QEMU PCs (SeaBIOS with QEMU's iPXE ROM on e1000, OVMF's own PXE
 # on virtio-net) on a private bridge beside "the site's" DHCP server (a plain dnsmasq); WinPE's boot managers are
 # stand-ins that print a line on the serial port. Phases: 0 the room list (--collect; a PC not on it is left
-# alone), 1 proxy DHCP, 2 a range; PXE_TEST_PHASES=1,2 runs only those (the others' results made without PCs).
+# alone), 1 proxy DHCP, 3 a capture of one PC (scripts/capture), 2 a range; PXE_TEST_PHASES=1,2 runs only those (the others' results made without PCs).
 # Usage: pxe_test.sh WIMBOOT_DIR        (exit 77: skipped, with the reason)
 set -u -o pipefail
 name=pxe_test
@@ -31,7 +31,7 @@ at_exit() {
 
 . "$here/../../lab/lib/standin_boot.sh"
 { standin_boot_medium "$tmp/standin" "$in/win.iso" && echo 'int main(void) { return 0; }' >"$tmp/p.c" &&
-    x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c" && for f in guard watch; do cp "$tmp/autodeploy.exe" "$tmp/autodeploy-$f.exe"; done; } ||
+    x86_64-w64-mingw32-gcc -o "$tmp/autodeploy.exe" "$tmp/p.c" && for f in guard watch capture; do cp "$tmp/autodeploy.exe" "$tmp/autodeploy-$f.exe"; done; } ||
     fail "making the medium"
 # The lab: bridge br0 (10.99.0.1, serve-pxe's side) with three taps and the site's DHCP server.
 { ip netns add $lab && ip netns add $site && ip -n $lab link add br0 type bridge && ip -n $lab link set br0 up &&
@@ -100,7 +100,7 @@ stand_ins() { # stand_ins PHASE: both PCs reach their stand-in boot manager
 }
 
 # --- 0. the room list, made by powering the room on once: nobody is answered ----------------------
-phases=",${PXE_TEST_PHASES:-0,1,2},"
+phases=",${PXE_TEST_PHASES:-0,1,3,2},"
 if [[ $phases == *,0,* ]]; then
     start_serve --collect "$in/room.txt"
     boot_pcs collect
@@ -153,6 +153,31 @@ addresses from the site's DHCP"
 elif [[ $phases == *,2,* ]]; then # the boot image phase 1 would have prepared
     start_serve --dhcp proxy --room "$in/room.txt" --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" "$in/win.iso"
     stop_serve
+fi
+
+# --- 3. a capture: the one PC named boots the capture boot image, another PC of the segment nothing --
+if [[ $phases == *,3,* ]]; then
+    chmod 711 "$tmp" # smbd writes in the work folder as nobody
+    ip netns exec $lab "${serve%/*}/capture" --interface br0 --program "$tmp/autodeploy.exe" --work-dir "$tmp/work" \
+        --room "$in/room.txt" --pc LAB-BIOS "$in/win.iso" "$tmp/ref.wim" >"$tmp/serve.out" 2>&1 &
+    serve_pid=$!
+    waited 120 "$tmp/serve.out" "sharing" >/dev/null || fail "capture did not start: $(cat "$tmp/serve.out")"
+    bios_pc "$tmp/capture.bios" tap0 $bios_mac
+    bios_pc "$tmp/capture.other" tap2 $uefi_mac # a PC of the room list, but not the one to capture
+    b=$(waited 240 "$tmp/capture.bios" "$STANDIN_BOOT_LINE_BIOS" "$gave_up") || fail "capture: the PC did not start bootmgr.exe"
+    waited 60 "$tmp/serve.out" "^LAB-BIOS .*WinPE started" >/dev/null && ! grep -a -q "autodeploy\|$STANDIN_BOOT_LINE_BIOS" \
+        "$tmp/capture.other" && grep -q "	$uefi_mac	ignored	" "$tmp/work/journal" ||
+        fail "capture: [$(row LAB-BIOS)], or the other PC got something: $(cat "$tmp/serve.out")"
+    wimdir "$tmp/work/capture-boot.wim" 1 --path=/Windows/System32 >"$tmp/capture.files" &&
+        grep -q '/autodeploy-capture\.exe$' "$tmp/capture.files" && ! grep -q '/autodeploy\(-guard\|-watch\)\?\.exe$' "$tmp/capture.files" ||
+        fail "the capture boot image: $(grep autodeploy "$tmp/capture.files")"
+    power_off
+    kill -TERM "$serve_pid" && timeout 60 tail --pid="$serve_pid" -f /dev/null
+    wait "$serve_pid"
+    rc=$? serve_pid=
+    [ "$rc" = 1 ] && [ ! -e "$tmp/ref.wim" ] && [ -z "$(ip netns pids $lab)" ] || fail "capture: TERM: status $rc, or left running"
+    ok "capture: the PC named boots the capture boot image (no autodeploy, guard or watch in it) in $b s; the other PC" \
+        "asked and was left alone; TERM: status 1, no image, nothing left"
 fi
 
 # --- 2. a range of our own: refused beside the site's DHCP; then, alone, WinPE again after --again ---

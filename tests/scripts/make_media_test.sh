@@ -62,6 +62,8 @@ refusals "$script" --program "$prog" < <(if [ -b "$in/disk" ]; then cat; else gr
 1|--program "$tmp/mz.exe" "$win" "$in/x.iso"|not a Windows program (no PE header): $tmp/mz.exe; give the 64-bit console build (make release: build/release/src/autodeploy.exe)
 1|"$in/none" "$in/x.iso"|no such file or folder: $in/none
 2|--pe-drivers "$tmp/pe" "$win" "$in/x.iso"|--pe-drivers $tmp/pe: no .inf file in it: not a folder of drivers
+2|--capture "$win" "$in/x.iso"|--capture needs --server ADDRESS[:PORT]: the capture command's, which gives the PC its share
+2|--capture --server 10.0.0.1 --unattend "$in/x.xml" "$win" "$in/x.iso"|--stall-seconds and --unattend do not go with --capture (a capture medium deploys nothing)
 1|"$win/sources/boot.wim" "$in/x.iso"|not an ISO file: $win/sources/boot.wim (give a Windows installation ISO or its folder)
 1|"$iso" "$iso"|OUTPUT.iso $iso is $iso, which this run reads; give another name
 1|"$win" "$win/sources/boot.wim"|OUTPUT.iso $win/sources/boot.wim is inside $win, which this run reads; write it outside that folder

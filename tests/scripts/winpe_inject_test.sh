@@ -109,6 +109,21 @@ EOF
 ln -s two.wim "$in/-two.wim" && run env -C "$in" "$script" --program "$prog" -- -two.wim &&
     [ "$(head -n 1 "$tmp/out")" = 'winpe-inject: updated image 2 ("Setup") of -two.wim' ] || fail "-two.wim: status $rc"
 
+# A capture boot image: the capture program, its script and stamp, nothing of a deployment; each kind refused as
+# the other, so neither is ever taken for the other.
+pe_file "$tmp/autodeploy-capture.exe" && wimcapture "$tmp/pe" "$in/cap.wim" PE --boot >/dev/null &&
+    run "$script" --capture --program "$prog" --server 10.0.0.9 "$in/cap.wim" && [ "$rc" = 0 ] || fail "--capture: status $rc"
+[ "$(wimdir "$in/cap.wim" 1 | grep -i -c -e '/autodeploy-capture\.exe$' -e '/autodeploy-capture\.txt$' \
+    -e '/autodeploy-capture-launch\.cmd$' -e '/autodeploy-server\.txt$' -e '/autodeploy\(-guard\|-watch\|-launch\)\?\.[a-z]*$')" = 4 ] &&
+    WIMLIB_IMAGEX_IGNORE_CASE=1 wimextract "$in/cap.wim" 1 /Windows/System32/winpeshl.ini --to-stdout | grep -q 'autodeploy-capture-launch\.cmd' ||
+    fail "--capture: $(wimdir "$in/cap.wim" 1)"
+refusals "$script" --program "$prog" <<'EOF'
+1|"$in/cap.wim"|image 1 of $in/cap.wim is a capture boot image (it holds \\Windows\\System32\\autodeploy-capture.txt): make a deployment one from the Windows medium's own sources/boot.wim
+1|--capture --index 2 "$two"|image 2 of $two holds autodeploy.exe (a deployment boot image): make the capture one from the Windows medium's own sources/boot.wim
+2|--capture --guard "$prog" "$in/cap.wim"|--guard does not go with --capture (a capture boot image has no deployment in it)
+EOF
+ok "--capture: the capture program, its script, winpeshl.ini and stamp, no autodeploy, guard or watch; each kind refused as the other"
+
 # Interrupted while wimupdate writes (a stand-in that makes its partial file beside the copy, as
 # wimlib does, and waits): HUP, INT and TERM to the process group leave nothing behind.
 mkdir -p "$tmp/slow" "$tmp/bin" && ln -s /bin/true "$tmp/bin/wimextract" || fail "fixtures"
