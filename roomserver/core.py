@@ -47,6 +47,8 @@ class Core:
         """TEXT said as the reason the run cannot start; False."""
         self.say(text, error=True)
         self.status = 1
+        if self.ended:  # what the parts started before it end as the run does, not as a crash
+            self.end(1)
         return False
 
 
