@@ -4,7 +4,7 @@
 # folder mapped as a drive holding the reference PC's Windows, and a stand-in room server on 127.0.0.1 that
 # takes the reports and answers /pc.txt. Usage: capture_launch_test.sh STANDIN.exe CAPTURE.exe   (WINE_RUN: the
 # project's Wine wrapper)
-# shellcheck disable=SC2016 # within, script -c and python get code in single quotes, run later
+# shellcheck disable=SC2016,SC1003 # within, script -c and python get code in single quotes, run later
 set -u
 name=capture_launch_test
 . "$(dirname "$0")/test_lib.sh"
