@@ -1,4 +1,4 @@
-# The front door. `make` builds autodeploy.exe, its disk 0 guard and its watch, `make test` runs every test, `make demo`
+# The front door. `make` builds autodeploy.exe, its disk 0 guard, its watch and the capture program, `make test` runs every test, `make demo`
 # runs a simulated deployment under Wine, `make release` builds the deployable programs and wimboot.
 # Each target installs the Debian packages it needs first when any is missing (as root).
 
@@ -14,6 +14,7 @@ WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 EXE := $(WINDOWS_BUILD)/src/autodeploy.exe
 GUARD := $(WINDOWS_BUILD)/src/autodeploy-guard.exe
 WATCH := $(WINDOWS_BUILD)/src/autodeploy-watch.exe
+CAPTURE := $(WINDOWS_BUILD)/src/autodeploy-capture.exe
 
 RELEASE_BUILD ?= build/release
 
@@ -38,8 +39,8 @@ BENCH_RUNS ?= 15
 
 all: ensure-deps
 	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
-	cmake --build --preset windows --target autodeploy autodeploy-guard autodeploy-watch
-	@echo "Built $(EXE), $(GUARD) and $(WATCH)"
+	cmake --build --preset windows --target autodeploy autodeploy-guard autodeploy-watch autodeploy-capture
+	@echo "Built $(EXE), $(GUARD), $(WATCH) and $(CAPTURE)"
 
 # Installs what is missing: non-interactive, safe to run again.
 deps:
@@ -87,7 +88,7 @@ demo: ensure-deps
 	    $(if $(IMAGE),--image $(abspath $(IMAGE)) --index $(INDEX)) $(if $(OFFLINE),--offline) $(if $(PXE),--pxe)
 
 # The deployable programs (autodeploy.exe with udpcast's receiver built from source and embedded, see above; its disk 0
-# guard and its watch) and wimboot, built from its source for the network boot.
+# guard, its watch and the capture program) and wimboot, built from its source for the network boot.
 release: ensure-deps
 	cmake --preset release $(RECEIVER_SETTINGS) >/dev/null
 	cmake --build --preset release

@@ -1,5 +1,7 @@
-# Prints what a release build produced: the program, the receiver it carries, the disk 0 guard and the watch.
+# Prints what a release build produced: the program, the receiver it carries, the disk 0 guard, the watch and
+# the capture program.
 # Usage: cmake -DPROGRAM=autodeploy.exe -DGUARD=autodeploy-guard.exe -DWATCH=autodeploy-watch.exe
+#              -DCAPTURE=autodeploy-capture.exe
 #              -DRECEIVER=udp-receiver.exe [-DTARBALL=udpcast source] -P describe-release.cmake
 include("${CMAKE_CURRENT_LIST_DIR}/pe-header.cmake")
 file(SIZE "${PROGRAM}" program_size)
@@ -8,6 +10,8 @@ file(SIZE "${GUARD}" guard_size)
 file(SHA256 "${GUARD}" guard_hash)
 file(SIZE "${WATCH}" watch_size)
 file(SHA256 "${WATCH}" watch_hash)
+file(SIZE "${CAPTURE}" capture_size)
+file(SHA256 "${CAPTURE}" capture_hash)
 autodeploy_pe_header("${RECEIVER}" receiver_machine receiver_kind)
 file(SIZE "${RECEIVER}" receiver_size)
 # The receiver prints "Udp-receiver VERSION" when it starts; VERSION is its one 8-digit string.
@@ -30,4 +34,6 @@ message("Release build: ${PROGRAM}
   guard:    ${GUARD}
             ${guard_size} bytes, SHA-256 ${guard_hash}
   watch:    ${WATCH}
-            ${watch_size} bytes, SHA-256 ${watch_hash}")
+            ${watch_size} bytes, SHA-256 ${watch_hash}
+  capture:  ${CAPTURE}
+            ${capture_size} bytes, SHA-256 ${capture_hash}")

@@ -6,7 +6,7 @@
 #
 #   LAYOUT_ROOT          the checkout, or PREFIX/share/autodeploy
 #   LAYOUT_INSTALLED     1 in an installed tree, else empty
-#   LAYOUT_WINDOWS       the folder of autodeploy.exe, with its guard and watch beside it
+#   LAYOUT_WINDOWS       the folder of autodeploy.exe, with its guard, watch and capture program beside it
 #   LAYOUT_WIMBOOT       the folder of wimboot.i386 and wimboot.x86_64.efi
 #   LAYOUT_REBUILD       what makes those again, for a message
 #   layout_spoken NAME   standard input to output as the command NAME says it: once installed, each

@@ -91,7 +91,10 @@ ProgramSearchPlaces search_places() {
 
 bool file_exists(const std::string& path) { return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-Result<DWORD> run_to_exit(std::string_view program, const std::vector<std::string>& arguments, OutputMode mode) {
+}  // namespace
+
+Result<std::uint32_t> run_to_exit(std::string_view program, const std::vector<std::string>& arguments,
+                                  OutputMode mode) {
     if (const auto problem = program_name_problem(program)) {
         return tool_start_error(program, kToolNotStarted, *problem, capture_backtrace_if_enabled());
     }
@@ -127,13 +130,11 @@ Result<DWORD> run_to_exit(std::string_view program, const std::vector<std::strin
     }
     DWORD exit_code = 0;
     if (!GetExitCodeProcess(child.process.get(), &exit_code)) return start_error(program, GetLastError());
-    return exit_code;
+    return static_cast<std::uint32_t>(exit_code);
 }
 
-}  // namespace
-
 Status run_tool(std::string_view program, const std::vector<std::string>& arguments, OutputMode mode) {
-    Result<DWORD> exit_code = run_to_exit(program, arguments, mode);
+    Result<std::uint32_t> exit_code = run_to_exit(program, arguments, mode);
     if (!exit_code.ok()) return std::move(exit_code).error();
     if (exit_code.value() == 0) return {};
     return tool_exit_error(program, exit_code.value(), originate_error_description, capture_backtrace_if_enabled());

@@ -16,7 +16,7 @@ constexpr std::wstring_view kPanther = L"C:\\Windows\\Panther";
 std::string answer_file(const Settings& settings, const std::filesystem::path& folder) {
     for (int attempt = 0; settings.server && attempt < 2; ++attempt) {
         if (const auto response = exchange(*settings.server, answer_file_request(settings), 1 << 20)) {
-            if (const auto body = answer_of(*response)) return *body;
+            if (const auto body = body_of(*response)) return *body;
             break;  // the server answered: it has none for this PC
         }
     }

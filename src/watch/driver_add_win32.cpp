@@ -1,10 +1,8 @@
 #include "driver_add_win32.hpp"
 
+#include "dism_run_win32.hpp"
 #include "driver_folders_win32.hpp"
-#include "error_line.hpp"
-#include "error_relay_win32.hpp"
 #include "support/console_writer.hpp"
-#include "tools/tool_runner.hpp"
 #include "watch_lines.hpp"
 
 namespace autodeploy::watch {
@@ -14,24 +12,7 @@ constexpr std::wstring_view kApplied = L"C:\\autodeploy-drivers";
 
 // dism /Add-Driver for FOLDER; its output shown as it comes. Its Error line (else how it failed) when it fails.
 std::optional<std::string> add_folder(const std::filesystem::path& folder) {
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE), error = GetStdHandle(STD_ERROR_HANDLE);
-    ErrorRelay relay(output);
-    UniqueHandle pipe = relay.open();
-    // run_tool gives its child this process's own standard handles: for dism they are the relay's pipe.
-    if (pipe) {
-        SetStdHandle(STD_OUTPUT_HANDLE, pipe.get());
-        SetStdHandle(STD_ERROR_HANDLE, pipe.get());
-    }
-    relay.start();
-    const Status added = run_tool("dism", {"/Image:C:\\", "/Add-Driver", "/Driver:" + utf8_of(folder), "/Recurse"},
-                                  OutputMode::Shown);
-    SetStdHandle(STD_OUTPUT_HANDLE, output);
-    SetStdHandle(STD_ERROR_HANDLE, error);
-    pipe.reset();  // dism's copies alone keep the pipe open now
-    relay.finish();
-    if (added.ok()) return std::nullopt;
-    const std::string dism_error = dism_error_of(relay.tail());
-    return dism_error.empty() ? added.error().render() : dism_error;
+    return run_dism_shown({"/Image:C:\\", "/Add-Driver", "/Driver:" + utf8_of(folder), "/Recurse"});
 }
 
 }  // namespace

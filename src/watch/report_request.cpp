@@ -58,15 +58,30 @@ std::string answer_file_request(const Settings& settings) {
     return "GET /unattend.xml" + (settings.mac.empty() ? std::string() : "?mac=" + settings.mac) + head(settings);
 }
 
-std::optional<std::string> answer_of(std::string_view response) {
+std::string settings_file_request(const Settings& settings) {
+    return "GET /pc.txt" + (settings.mac.empty() ? std::string() : "?mac=" + settings.mac) + head(settings);
+}
+
+std::optional<std::string> body_of(std::string_view response) {
     const std::size_t body = response.find("\r\n\r\n");
-    if (!response.starts_with("HTTP/1.1 200 ") || body == std::string_view::npos) return std::nullopt;
+    if (status_of(response) != 200 || body == std::string_view::npos) return std::nullopt;
     return std::string(response.substr(body + 4));
+}
+
+int status_of(std::string_view response) {
+    constexpr std::string_view kVersion = "HTTP/1.1 ";
+    if (!response.starts_with(kVersion) || response.size() < kVersion.size() + 4) return 0;
+    const std::string_view code = response.substr(kVersion.size(), 4);
+    int status = 0;
+    for (const char c : code.substr(0, 3)) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+        status = status * 10 + (c - '0');
+    }
+    return code[3] == ' ' ? status : 0;
 }
 
 std::string report_request(const Settings& settings, const Report& report) {
     std::string query = "stage=" + std::string(stage_word(report.stage));
-    if (!settings.mac.empty()) query = "mac=" + settings.mac + "&" + query;
     if (report.stage == Stage::Receiving) query += "&bytes=" + std::to_string(report.bytes);
     if (report.stage == Stage::StartingOver) query += "&try=" + std::to_string(report.attempt);
     if (report.stage == Stage::Failed) {
@@ -76,6 +91,12 @@ std::string report_request(const Settings& settings, const Report& report) {
     if (report.stage == Stage::DriversLoaded || report.stage == Stage::DriversAdded) {
         query += "&drivers=" + std::to_string(report.tally.drivers);
     }
+    return report_request_of(settings, query);
+}
+
+std::string report_request_of(const Settings& settings, std::string_view stage_and_values) {
+    std::string query{stage_and_values};
+    if (!settings.mac.empty()) query = "mac=" + settings.mac + "&" + query;
     if (!settings.make.empty()) query += "&make=" + percent_encoded(whole_characters(settings.make, kFirmwareBytes));
     if (!settings.model.empty()) query += "&model=" + percent_encoded(whole_characters(settings.model, kFirmwareBytes));
     return "GET /report?" + query + head(settings);

@@ -6,35 +6,11 @@
 namespace autodeploy::watch {
 namespace {
 
-template <typename Use>
-void for_each_value(std::string_view text, Use use) {
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-        if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
-        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.remove_suffix(1);
-        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front()))) line.remove_prefix(1);
-        if (const std::size_t equals = line.find('='); equals != std::string_view::npos) {
-            use(line.substr(0, equals), line.substr(equals + 1));
-        }
-    }
-}
-
 std::optional<unsigned> number(std::string_view text, unsigned at_most) {
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value > at_most) return {};
     return value;
-}
-
-bool ipv4(std::string_view text) {
-    for (int part = 0; part < 4; ++part) {
-        const std::size_t dot = part < 3 ? text.find('.') : text.size();
-        if (dot == std::string_view::npos || dot == 0 || dot > 3 || !number(text.substr(0, dot), 255)) return false;
-        text = part < 3 ? text.substr(dot + 1) : std::string_view{};
-    }
-    return true;
 }
 
 bool mac(std::string_view text) {
@@ -57,14 +33,37 @@ bool computer_name(std::string_view text) {
 
 }  // namespace
 
+void for_each_setting(std::string_view text, const std::function<void(std::string_view, std::string_view)>& use) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.remove_suffix(1);
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front()))) line.remove_prefix(1);
+        if (const std::size_t equals = line.find('='); equals != std::string_view::npos) {
+            use(line.substr(0, equals), line.substr(equals + 1));
+        }
+    }
+}
+
+bool is_ipv4(std::string_view text) {
+    for (int part = 0; part < 4; ++part) {
+        const std::size_t dot = part < 3 ? text.find('.') : text.size();
+        if (dot == std::string_view::npos || dot == 0 || dot > 3 || !number(text.substr(0, dot), 255)) return false;
+        text = part < 3 ? text.substr(dot + 1) : std::string_view{};
+    }
+    return true;
+}
+
 void read_server_file(std::string_view text, Settings& settings) {
-    for_each_value(text, [&](std::string_view key, std::string_view value) {
+    for_each_setting(text, [&](std::string_view key, std::string_view value) {
         if (key == "server") {
             const std::size_t colon = value.find(':');
             const std::string_view address = value.substr(0, colon);
             const auto port = colon == std::string_view::npos ? std::optional<unsigned>(kDefaultPort)
                                                               : number(value.substr(colon + 1), 65535);
-            if (ipv4(address) && port && *port > 0) {
+            if (is_ipv4(address) && port && *port > 0) {
                 settings.server = Server{std::string(address), static_cast<std::uint16_t>(*port)};
             }
         } else if (key == "mac" && mac(value)) {
@@ -77,7 +76,7 @@ void read_server_file(std::string_view text, Settings& settings) {
 }
 
 void read_watch_file(std::string_view text, Settings& settings) {
-    for_each_value(text, [&](std::string_view key, std::string_view value) {
+    for_each_setting(text, [&](std::string_view key, std::string_view value) {
         if (const auto seconds = number(value, 86400); key == "stall-seconds" && seconds && *seconds > 0) {
             settings.stall = std::chrono::seconds(*seconds);
         }

@@ -7,6 +7,7 @@
 // cannot be read reports nothing, and never stops a deployment.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,5 +39,10 @@ inline constexpr std::string_view kWatchFile = "autodeploy-watch.txt";
 
 void read_server_file(std::string_view text, Settings& settings);
 void read_watch_file(std::string_view text, Settings& settings);
+
+// Each "key=value" line of TEXT (comments and surrounding blanks dropped), for the readers of these files.
+void for_each_setting(std::string_view text, const std::function<void(std::string_view, std::string_view)>& use);
+// A dotted IPv4 address, four numbers of 0 to 255.
+bool is_ipv4(std::string_view text);
 
 }  // namespace autodeploy::watch

@@ -14,7 +14,7 @@ program=$build/src/autodeploy.exe
 receiver=$(cached AUTODEPLOY_RECEIVER)
 [ -n "$receiver" ] || receiver=$build/udpcast/udp-receiver.exe
 
-for exe in "$program" "$receiver" "$build/src/autodeploy-guard.exe" "$build/src/autodeploy-watch.exe"; do
+for exe in "$program" "$receiver" "$build"/src/autodeploy-{guard,watch,capture}.exe; do
     imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort)
     [ -n "$imports" ] || fail "$exe: no imports found"
     for dll in $imports; do
@@ -25,7 +25,7 @@ for exe in "$program" "$receiver" "$build/src/autodeploy-guard.exe" "$build/src/
     done
     x86_64-w64-mingw32-objdump -f "$exe" | grep -q 'file format pei-x86-64' || fail "$exe is not an x64 program"
 done
-ok "autodeploy.exe, its receiver, autodeploy-guard.exe and autodeploy-watch.exe are x64 and import only DLLs that WinPE has"
+ok "autodeploy.exe, its receiver, autodeploy-guard.exe, autodeploy-watch.exe and autodeploy-capture.exe are x64 and import only DLLs that WinPE has"
 
 # The same sources and settings, built from scratch elsewhere.
 copy=$tmp/sources-copied-elsewhere
@@ -37,9 +37,9 @@ while IFS= read -r setting; do settings+=("-D$setting"); done < <(grep -E '^AUTO
 [ -n "$(cached AUTODEPLOY_RECEIVER)" ] || settings+=(-DUDPCAST_SOURCE="$build/udpcast-20250223.tar.gz")
 cmake -S "$copy" -B "$tmp/b" -G Ninja --toolchain "$copy/cmake/mingw-w64-x86_64.cmake" -DAUTODEPLOY_TESTS=OFF \
     "${settings[@]}" >"$tmp/out" 2>"$tmp/err" || fail "configuring the copy failed"
-cmake --build "$tmp/b" --target autodeploy autodeploy-guard autodeploy-watch >"$tmp/out" 2>"$tmp/err" ||
+cmake --build "$tmp/b" --target autodeploy autodeploy-guard autodeploy-watch autodeploy-capture >"$tmp/out" 2>"$tmp/err" ||
     fail "building the copy failed"
-for exe in autodeploy.exe autodeploy-guard.exe autodeploy-watch.exe; do
+for exe in autodeploy{,-guard,-watch,-capture}.exe; do
     first=$(sha256sum <"$build/src/$exe" | cut -c1-64)
     second=$(sha256sum <"$tmp/b/src/$exe" | cut -c1-64)
     [ "$first" = "$second" ] || fail "two builds of the same sources differ: $first ($build/src/$exe), $second (clean build elsewhere)"

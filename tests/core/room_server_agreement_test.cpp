@@ -138,9 +138,9 @@ TEST(ReportRequest, OneGetWithItsValuesEncodedAndTheAnswerFileTakenOnlyFromAnOk)
     read_server_file("server=10.77.0.1\nmac=52:54:00:77:00:01\n", settings);
     const std::string head = " HTTP/1.1\r\nHost: 10.77.0.1:8080\r\nConnection: close\r\n\r\n";
     EXPECT_EQ(answer_file_request(settings), "GET /unattend.xml?mac=52:54:00:77:00:01" + head);
-    EXPECT_EQ(answer_of("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n<a/>\n"), "<a/>\n");
-    EXPECT_EQ(answer_of("HTTP/1.1 404 Not Found\r\n\r\nNot Found\n"), std::nullopt);
-    EXPECT_EQ(answer_of("HTTP/1.1 200 OK\r\nContent-Length: 5"), std::nullopt);
+    EXPECT_EQ(body_of("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n<a/>\n"), "<a/>\n");
+    EXPECT_EQ(body_of("HTTP/1.1 404 Not Found\r\n\r\nNot Found\n"), std::nullopt);
+    EXPECT_EQ(body_of("HTTP/1.1 200 OK\r\nContent-Length: 5"), std::nullopt);
     EXPECT_EQ(report_request(settings, Report(Stage::Receiving, 1234)),
               "GET /report?mac=52:54:00:77:00:01&stage=receiving&bytes=1234" + head);
     EXPECT_EQ(report_request(settings, Report(Stage::StartingOver, 0, 2)),
