@@ -220,7 +220,8 @@ TEST(RoomServerAgreement, EveryStageHasTheReportWordOfTheServerInOrderAndThePort
     // stage_word knows every Stage, from the first on; past the last it answers "unknown".
     for (int stage = 0; stage_word(Stage(stage)) != "unknown"; ++stage) ours.append(stage_word(Stage(stage))) += '\n';
     // Then the capture program's, in the order it says them.
-    for (const std::string_view word : {capture::kFound, capture::kCapturing, capture::kCaptured}) ours.append(word) += '\n';
+    for (const std::string_view word : {capture::kFound, capture::kCapturing, capture::kCaptured})
+        ours.append(word) += '\n';
     EXPECT_EQ(ours, python("from roomserver.stages import REPORTS; print(*REPORTS, sep='\\n')"));
     EXPECT_EQ(std::to_string(kDefaultPort) + "\n", python("from roomserver.config import Config; print(Config.port)"));
 }
