@@ -80,12 +80,14 @@ lint: ensure-deps
 
 # The main job on a simulated network: MACHINES=N PCs (1-16; one PC: FIRMWARE=uefi or bios),
 # IMAGE=install.wim INDEX=N to send your own image; OFFLINE=1 without network (stand-in receiver);
-# PXE=1: each PC (1-8) first boots from the network in QEMU, then gets the image (docs/development.md).
+# PXE=1: each PC (1-8) first boots from the network in QEMU, then gets the image; CAPTURE=1: a simulated reference
+# PC captured with scripts/capture, then its image deployed to two PCs (docs/development.md).
 demo: ensure-deps
 	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
-	$(if $(PXE),cmake --preset release $(RECEIVER_SETTINGS) >/dev/null)
+	$(if $(PXE)$(CAPTURE),cmake --preset release $(RECEIVER_SETTINGS) >/dev/null)
 	lab/demo --machines $(MACHINES) --firmware $(FIRMWARE) \
-	    $(if $(IMAGE),--image $(abspath $(IMAGE)) --index $(INDEX)) $(if $(OFFLINE),--offline) $(if $(PXE),--pxe)
+	    $(if $(IMAGE),--image $(abspath $(IMAGE)) --index $(INDEX)) $(if $(OFFLINE),--offline) $(if $(PXE),--pxe) \
+	    $(if $(CAPTURE),--capture)
 
 # The deployable programs (autodeploy.exe with udpcast's receiver built from source and embedded, see above; its disk 0
 # guard, its watch and the capture program) and wimboot, built from its source for the network boot.
