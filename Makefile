@@ -1,5 +1,6 @@
-# The front door. `make` builds autodeploy.exe, its disk 0 guard, its watch and the capture program, `make test` runs every test, `make demo`
-# runs a simulated deployment under Wine, `make release` builds the deployable programs and wimboot.
+# The front door. `make` builds autodeploy.exe, its disk 0 guard, its watch and the capture program, `make test`
+# runs every test, `make demo` runs a simulated deployment under Wine, `make release` builds the deployable programs
+# and wimboot.
 # Each target installs the Debian packages it needs first when any is missing (as root).
 
 SHELL := /bin/bash

@@ -22,6 +22,7 @@ from roomserver.journal import clean
 SHARE = "capture"
 FILE = "capture.wim"
 NOBODY = 65534  # Debian's nobody and nogroup: the share's files belong to them, never to root
+SHOWN = 10  # seconds between two figures of a capture in its row
 STALL = 900  # seconds without a byte written after which a capture is taken for broken off (the PC is off)
 _SMB_PORT = 445  # the only port Windows' own client uses
 
@@ -36,6 +37,7 @@ class Share(Part):
         self.smbd = self.checking = None
         self.ready = self.no_room = False
         self.started = self.grown = None  # when dism began writing; when the file last grew
+        self.shown = 0  # when its row last got new figures
         self.written, self.outcome = 0, None  # outcome: None while it runs, then "saved" or why it failed
         self.finished = self.ending = None  # when the PC said captured; when the run ends (the PC told first)
         self.kept = False  # an image checked that could not be moved stays where it is
@@ -111,7 +113,9 @@ class Share(Part):
             written = 0
         if written > self.written:
             self.written, self.grown = written, now
-        pc.bytes, pc.rate = self.written, self.written / max(now - self.started, 1) / 1e6
+        # Shown every SHOWN seconds while it grows: a log off a terminal gets a line then, not one a second.
+        if self.written > pc.bytes and now - self.shown >= SHOWN:
+            pc.bytes, pc.rate, self.shown = self.written, self.written / max(now - self.started, 1) / 1e6, now
         if now - self.grown > STALL:
             self._fail("nothing written for %d minutes: the PC is off or its network is gone" % (STALL // 60))
 
