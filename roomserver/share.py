@@ -229,7 +229,7 @@ def _move(captured, output):
     """CAPTURED as OUTPUT, root's and readable, in one step that never replaces a file there (a link made, then
     the old name removed; through a copy beside OUTPUT when it is on another file system): None, or why not."""
     try:
-        os.chown(captured, 0, 0)
+        os.chown(captured, 0, 0, follow_symlinks=False)
         os.chmod(captured, 0o644)
         fd = os.open(captured, os.O_RDONLY | os.O_NOFOLLOW)
         try:

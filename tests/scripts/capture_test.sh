@@ -10,7 +10,7 @@ name=capture_test
 . "$(dirname "$0")/test_lib.sh"
 script=$(cd "$(dirname "$0")/../.." && pwd -P)/scripts/capture
 export AUTODEPLOY_WIMBOOT_DIR=$1
-pe_file "$in/autodeploy.exe" && cp "$in/autodeploy.exe" "$in/autodeploy-capture.exe" && mkdir -p "$in/empty" "$in/out" &&
+pe_file "$in/autodeploy.exe" && cp "$in/autodeploy.exe" "$in/autodeploy-capture.exe" && mkdir -p "$in/empty" "$in/out" "$in/capture" &&
     : >"$in/out/taken.wim" && printf '52:54:00:97:00:01 REF-01\n' >"$in/room.txt" || fail "fixtures"
 refusals "$script" <<'EOF2'
 2|--pc 52:54:00:97:00:01 "$in/empty"|needs WINDOWS_ISO_OR_FOLDER and OUTPUT.wim (see --help)
@@ -22,6 +22,7 @@ refusals "$script" <<'EOF2'
 2|--pc 52:54:00:97:00:01 "$in/empty" "$in/out/ref.esd"|OUTPUT.wim must end in .wim: got '$in/out/ref.esd'
 1|--pc 52:54:00:97:00:01 "$in/empty" "$in/out/taken.wim"|$in/out/taken.wim exists: give a new file name (a captured image never replaces a file)
 1|--pc 52:54:00:97:00:01 "$in/empty" "$in/none/ref.wim"|no folder $in/none for $in/none/ref.wim: make it first
+1|--pc 52:54:00:97:00:01 --work-dir "$in" "$in/empty" "$in/capture/ref.wim"|$in/capture/ref.wim lies in the share's folder, which each capture empties: give another folder
 EOF2
 for t in dnsmasq 7zz wiminfo smbd pdbedit smbclient curl; do command -v $t >/dev/null || { skip "$t is not installed (make deps)"; finish; exit 77; }; done
 [ -r "$1/wimboot.i386" ] || { skip "no wimboot in $1 (the build makes it)"; finish; exit 77; }
