@@ -41,4 +41,10 @@ std::string shutdown_failed_line(std::string_view why) {
            text + "): switch it off by hand, do not restart it.";
 }
 
+std::string reported_half(std::string_view line) {
+    constexpr std::string_view kFullStop = "。";
+    const std::size_t at = line.find(kFullStop);
+    return std::string(at == std::string_view::npos ? line : line.substr(at + kFullStop.size()));
+}
+
 }  // namespace autodeploy::capture

@@ -20,5 +20,8 @@ std::string capture_failed_line(std::string_view error);
 std::string captured_line();
 // wpeutil shutdown failed (WHY); the image is whole all the same.
 std::string shutdown_failed_line(std::string_view why);
+// What the room server is told of a line: its English half (after the Chinese half's full stop), which the
+// server's table shows and its report's 300 bytes hold whole; a line without one as it is.
+std::string reported_half(std::string_view line);
 
 }  // namespace autodeploy::capture

@@ -75,10 +75,12 @@ int run_capture(const std::filesystem::path& folder, const watch::Settings& pc) 
     }
 
     const WindowsChoice choice = choose_windows(read_volumes(), settings.not_generalized);
-    if (const auto* refused = std::get_if<Refused>(&choice)) return failed(pc, refused->line, refused->line);
+    if (const auto* refused = std::get_if<Refused>(&choice)) {
+        return failed(pc, refused->line, reported_half(refused->line));
+    }
     const char letter = std::get<Chosen>(choice).letter;
     if (report(pc, capture_report(pc, kFound, used_bytes(letter))) == kNoRoom) {
-        return failed(pc, no_room_line(), no_room_line());
+        return failed(pc, no_room_line(), reported_half(no_room_line()));
     }
 
     const std::string share = share_path(*settings.image), file = file_path(*settings.image);
@@ -86,7 +88,7 @@ int run_capture(const std::filesystem::path& folder, const watch::Settings& pc) 
         !net.ok() || net.value() != 0) {
         const std::string line = cannot_connect_line(share,
                                                      net.ok() ? std::to_string(net.value()) : net.error().render());
-        return failed(pc, line, line);
+        return failed(pc, line, reported_half(line));
     }
 
     (void)report(pc, capture_report(pc, kCapturing, std::nullopt));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "capture/capture_commands.hpp"
+#include "capture/capture_lines.hpp"
 #include "capture/windows_choice.hpp"
 #include "watch/report_request.hpp"
 
@@ -143,6 +144,11 @@ TEST(CaptureSettings, TheReportsCarryThePcAsTheWatchsDo) {
     EXPECT_EQ(watch::settings_file_request(pc), "GET /pc.txt?mac=52:54:00:77:00:01" + head);
     EXPECT_EQ(watch::status_of("HTTP/1.1 507 Insufficient Storage\r\n\r\n"), 507);
     EXPECT_EQ(watch::status_of("HTTP/1.1 20 OK\r\n"), 0);
+    // The room server's table gets the English half of a line whole.
+    EXPECT_EQ(reported_half(no_room_line()),
+              "The room server has no room for this PC's image: free space in its "
+              "work folder, then restart this PC by hand.");
+    EXPECT_EQ(reported_half("capturing: Error: 5"), "capturing: Error: 5");
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ start IMAGE_STATE_COMPLETE "$server"$'\n'"$capture"$'\nuser=ref\npassword=pw'
 refusal="The Windows on $upper: is not generalized (image state IMAGE_STATE_COMPLETE): run sysprep /generalize /oobe \
 /shutdown in it first, or capture it with --not-generalized as a backup, not an image to deploy."
 within 30 shows "$hold_line" && sleep 2 && kill -0 "$held" && [ "$(ran)" = wpeinit ] &&
-    raw | grep -q "。$refusal\$" && reports | grep -qx "stage=failed&error=$upper:%20.*The%20Windows%20on%20$upper:%20is%20not.*" ||
+    raw | grep -q "。$refusal\$" && reports | grep -qx "stage=failed&error=The%20Windows%20on%20$upper:%20is%20not%20generalized.*" ||
     fail "not generalized: ran [$(ran)], reported [$(reports)], the screen [$(raw)]"
 stop
 ok "a Windows not generalized: its line, the report failed with it, the hold line; no net, no dism, and it waits"
