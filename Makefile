@@ -36,7 +36,7 @@ MACHINES ?= 1
 INDEX ?= 1
 BENCH_RUNS ?= 15
 
-.PHONY: all deps ensure-deps test test-native test-windows lint demo release install uninstall bench mutants clean
+.PHONY: all deps ensure-deps test test-native test-windows lint demo release install uninstall deb bench mutants clean
 
 all: ensure-deps
 	cmake --preset windows $(RECEIVER_SETTINGS) >/dev/null
@@ -108,6 +108,12 @@ install:
 
 uninstall:
 	cmake/install-tree uninstall "$(DESTDIR)" "$(PREFIX)"
+
+# The Debian package autodeploy_VERSION_amd64.deb (debian/, dpkg-buildpackage in build/deb), its path printed last:
+# UDPCAST_SOURCE and WIMBOOT_SOURCE name the release tarballs, as a package build never downloads.
+deb: ensure-deps
+	cmake/make-deb "$(abspath build/deb)" "$(if $(UDPCAST_SOURCE),$(abspath $(UDPCAST_SOURCE)))" \
+	    "$(if $(WIMBOOT_SOURCE),$(abspath $(WIMBOOT_SOURCE)))"
 
 # Figures, not pass/fail: see build/bench.txt and docs/benchmarks.md.
 bench: ensure-deps
