@@ -204,8 +204,6 @@ class NetBoot(Part):
         credentials too, asked for also by a PC started from a capture medium (the PC of the run, from its own
         address, by the MAC that address has)."""
         mac = self._of_the_room(query_values(query, ("mac",)), ip) if self.capture else self._granted(query, ip)
-        if self.capture and not self.capture.ready:  # never a capture's server file without its share
-            raise Refused(503)
         name = self.config.listed.name(mac) if self.config.listed else None
         text = "server=%s:%d\r\nmac=%s\r\n" % (self.config.address, self.config.port, mac)
         text += "name=%s\r\n" % name if name else ""

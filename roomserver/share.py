@@ -81,7 +81,9 @@ class Share(Part):
         return True
 
     def server_lines(self, mac, ip):
-        """The lines of the PC's server file that give it the share: the PC asked from its own address."""
+        """The lines of the PC's server file that give it the share: the PC asked from its own address. None
+        before smbd is up: the file still goes out (iPXE that failed to fetch it would boot the PC's own disk
+        and spend its sysprep), and the capture program asks again for the lines it lacks."""
         if not self.ready or self.outcome:
             return ""
         self.core.event(mac, "share-given", ip)

@@ -68,7 +68,7 @@ int run_capture(const std::filesystem::path& folder, const watch::Settings& pc) 
     const Winsock winsock;
     CaptureSettings settings;
     read_capture_file(watch::read_beside(folder, watch::kServerFile), settings);
-    if (!settings.image && winsock.started) ask_server(pc, settings);
+    if (!complete(settings) && winsock.started) ask_server(pc, settings);
     if (!complete(settings)) {
         say(StandardStream::Error, no_settings_line());
         return kNoSettings;

@@ -17,9 +17,10 @@ void ask_server(const watch::Settings& pc, CaptureSettings& settings) {
     if (!pc.server) return;
     const ULONGLONG start = GetTickCount64();
     for (bool said = false;;) {
+        // A file without the share (the server's own is not up yet) is asked for again, as no answer is.
         if (const auto response = watch::exchange(*pc.server, watch::settings_file_request(pc), 1 << 16)) {
             if (const auto body = watch::body_of(*response)) read_capture_file(*body, settings);
-            break;
+            if (complete(settings) || !watch::body_of(*response)) break;
         }
         if (GetTickCount64() - start >= kAskFor) break;
         if (!said) {

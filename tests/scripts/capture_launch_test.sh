@@ -30,14 +30,17 @@ arguments=$(P='%SYSTEMDRIVE%\Windows\System32\' R="Z:$(tr / '\\' <<<"$sys32/")" 
 
 # The stand-in room server: each request's target in $tmp/requests, /pc.txt's body from $tmp/pc.txt, the report
 # capture-found answered with $tmp/room (200, or 507 for no room).
-python3 -c 'import http.server, sys
+python3 -c 'import http.server, os, sys
 class Room(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     def do_GET(self):
         print(self.path, file=open(sys.argv[1] + "/requests", "a"))
         status, body = 200, b"ok\n"
-        if self.path.startswith("/pc.txt"):
-            body = open(sys.argv[1] + "/pc.txt", "rb").read()
+        if self.path.startswith("/pc.txt"):  # pc.first once (a file without the share) when there, then pc.txt
+            first = sys.argv[1] + "/pc.first"
+            body = open(first if os.path.exists(first) else sys.argv[1] + "/pc.txt", "rb").read()
+            if os.path.exists(first):
+                os.remove(first)
         elif "stage=capture-found" in self.path:
             status = int(open(sys.argv[1] + "/room").read())
         self.send_response(status)
@@ -86,14 +89,15 @@ within 30 shows "$hold_line" && sleep 2 && kill -0 "$held" && [ "$(ran)" = wpein
 stop
 ok "a Windows not generalized: its line, the report failed with it, the hold line; no net, no dism, and it waits"
 
-printf 'capture-name=Lab 7\n%s\nuser=ref\npassword=pw\n' "$capture" >"$tmp/pc.txt" && echo 507 >"$tmp/room"
+printf 'capture-name=Lab 7\n%s\nuser=ref\npassword=pw\n' "$capture" >"$tmp/pc.txt" && echo 507 >"$tmp/room" &&
+    printf 'server=10.0.0.9:8080\nmac=52:54:00:77:00:09\n' >"$tmp/pc.first"
 start IMAGE_STATE_GENERALIZE_RESEAL_TO_OOBE "$server"$'\nmac=52:54:00:77:00:09'
 within 30 shows "$hold_line" && [ "$(ran)" = wpeinit ] && raw | grep -q "The room server has no room for this PC's image" &&
-    [ "$(sed -n 1p "$tmp/requests")" = '/pc.txt?mac=52:54:00:77:00:09' ] &&
+    [ "$(sed -n 1,2p "$tmp/requests" | paste -s -d ' ')" = '/pc.txt?mac=52:54:00:77:00:09 /pc.txt?mac=52:54:00:77:00:09' ] &&
     reports | sed -n 2p | grep -q '^mac=52:54:00:77:00:09&stage=failed&error=.*no%20room' ||
     fail "no room: ran [$(ran)], asked [$(cat "$tmp/requests")], the screen [$(raw)]"
 stop
-ok "settings from the room server's /pc.txt; its 507 to capture-found: the line, the report, the hold; no net, no dism"
+ok "settings from the room server's /pc.txt (asked again while its file lacks the share); its 507 to capture-found: the line, the report, the hold; no net, no dism"
 
 echo 200 >"$tmp/room"
 start IMAGE_STATE_GENERALIZE_RESEAL_TO_OOBE "$server"$'\nmac=52:54:00:77:00:09'
