@@ -21,7 +21,6 @@ from roomserver.journal import clean
 
 SHARE = "capture"
 FILE = "capture.wim"
-NOBODY = 65534  # Debian's nobody and nogroup: the share's files belong to them, never to root
 SHOWN = 10  # seconds between two figures of a capture in its row
 STALL = 900  # seconds without a byte written after which a capture is taken for broken off (the PC is off)
 _SMB_PORT = 445  # the only port Windows' own client uses
@@ -81,7 +80,7 @@ class Share(Part):
         return True
 
     def server_lines(self, mac, ip):
-        """The lines of the PC's server file that give it the share: the PC asked from its own address. None
+        """The lines of the PC's server file that give it the share: the PC asked from its own address. Nothing
         before smbd is up: the file still goes out (iPXE that failed to fetch it would boot the PC's own disk
         and spend its sysprep), and the capture program asks again for the lines it lacks."""
         if not self.ready or self.outcome:
@@ -98,7 +97,8 @@ class Share(Part):
             self.no_room = self._no_room(int(value))
         elif kind == "capturing":
             self.started = self.grown = now
-        elif kind == "captured":
+        elif kind == "captured" and self.finished is None:  # once: a report sent again is not a second image
+            self.finished = now
             asyncio.get_running_loop().create_task(self._check())
         elif kind == "failed":
             self._end("the PC stopped: %s" % value)
@@ -160,7 +160,7 @@ class Share(Part):
 
     async def _check(self):
         """smbd stopped (nothing more is written), the file checked with wimverify, then moved into place."""
-        self.checking, self.finished = True, time.time()
+        self.checking = True
         self.smbd.stop()
         self.room.pcs[self.config.pc].bytes = self.written = _size(self.file)
         loop, verified = asyncio.get_running_loop(), asyncio.get_running_loop().create_future()
